@@ -1,0 +1,31 @@
+# jsmn: header-only, from Debian's libjsmn-dev, for both configurations.
+find_path(KVL_JSMN_INCLUDE jsmn.h PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+add_library(kvl_jsmn INTERFACE)
+target_include_directories(kvl_jsmn SYSTEM INTERFACE "${KVL_JSMN_INCLUDE}")
+
+if(NOT CMAKE_SYSTEM_NAME STREQUAL "Windows")
+  # MD5 on the host comes from Debian's libmbedtls-dev.
+  find_library(KVL_MBEDCRYPTO_LIB mbedcrypto REQUIRED)
+  add_library(kvl_mbedcrypto INTERFACE)
+  target_link_libraries(kvl_mbedcrypto INTERFACE "${KVL_MBEDCRYPTO_LIB}")
+endif()
+
+# kvl_add_gtest(NAME SOURCES... LIBS ...): one GoogleTest executable whose
+# cases ctest lists one by one. Windows tests run under Wine in the build
+# tree's prefix and share it, so they take the wine_prefix fixture and never
+# run two at a time.
+function(kvl_add_gtest name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;PROPERTIES" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest_main)
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 60)
+  endif()
+  if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+      PROPERTIES FIXTURES_REQUIRED wine_prefix RESOURCE_LOCK wine_prefix
+                 TIMEOUT ${ARG_TIMEOUT} LABELS windows ${ARG_PROPERTIES})
+  else()
+    gtest_discover_tests(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS host ${ARG_PROPERTIES})
+  endif()
+endfunction()

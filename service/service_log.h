@@ -1,0 +1,30 @@
+// The service program's own log file: one time-stamped line per event.
+#pragma once
+
+#include <cstddef>
+
+// Size of the log path buffer; a rebuilt path keeps at most 259 characters.
+inline constexpr std::size_t kLogPathSize = 260;
+// Size of the buffer one log line is formatted into (time stamp first).
+inline constexpr std::size_t kLogLineSize = 5500;
+// Past this size the log stops growing: each new line overwrites its start.
+inline constexpr long kLogWrapSize = 100000;
+
+inline constexpr char kStartupLogPath[] = "c:\\kvlservice.log";
+inline constexpr char kLogFileName[] = "kvlservice.log";
+
+// Process-wide path of the log file.
+extern char logPath[kLogPathSize];
+
+// Points the log at "c:\kvlservice.log"; done first thing at program start.
+void ResetLogPath();
+
+// Rebuilds the log path once from "log_dir": the directory, a backslash when
+// it has none at its end, then "kvlservice.log", cut to 259 characters. When
+// "log_dir" cannot be read the path is left as it is.
+void RebuildLogPath();
+
+// Writes one line: the "%x-%X " stamp, the formatted message and "\r\n".
+// A message that does not fit the line buffer is cut to fit. A format that
+// cannot be applied is written unformatted. Always returns 0.
+int LogMessage(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));

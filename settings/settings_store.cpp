@@ -1,0 +1,41 @@
+#include "settings_store.h"
+
+#include "reg_text.h"
+#include "settings_names.h"
+
+int ReadRegValue(const char* subkey, const char* name, char* buffer, DWORD size)
+{
+    RegKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_READ | KEY_WOW64_32KEY, key.out()) != ERROR_SUCCESS)
+        return 0;
+    return static_cast<int>(QueryRegText(key.get(), name, buffer, size));
+}
+
+int WriteRegValue(const char* subkey, const char* name, const char* text)
+{
+    // KEY_WRITE alone: in this 32-bit process that is the 32-bit view already.
+    RegKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_WRITE, key.out()) != ERROR_SUCCESS)
+        return 0;
+    return SetRegText(key.get(), name, text) == ERROR_SUCCESS ? 1 : 0;
+}
+
+int DeleteRegValue(const char* subkey, const char* name)
+{
+    RegKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_ALL_ACCESS, key.out()) != ERROR_SUCCESS)
+        return 0;
+    return RegDeleteValueA(key.get(), name) == ERROR_SUCCESS ? 1 : 0;
+}
+
+int WriteIdentityValue(const char* name, const char* text)
+{
+    RegKey key;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, kIdentitySubkey, 0, KEY_WRITE | KEY_WOW64_32KEY, key.out()) != ERROR_SUCCESS) {
+        char emptyClass[] = "";
+        if (RegCreateKeyExA(HKEY_CLASSES_ROOT, kIdentitySubkey, 0, emptyClass, REG_OPTION_NON_VOLATILE,
+                            KEY_READ | KEY_CREATE_SUB_KEY | KEY_SET_VALUE, nullptr, key.out(), nullptr) != ERROR_SUCCESS)
+            return 0;
+    }
+    return SetRegText(key.get(), name, text) == ERROR_SUCCESS ? 1 : 0;
+}
