@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# The project's test command: installs what is missing, builds both
+# configurations and the fuzz target, runs the host tier (sanitizers), a short
+# fuzz run and the Windows tier (under Wine), and closes with one line
+# "N passed, N failed" over all of them. Exits non-zero on any failure.
+#
+#   KVL_FUZZ_SECONDS  length of the fuzz run (default 30)
+#   KVL_DEPS_DIR      where the cross-built dependencies live (see bootstrap.sh)
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+fuzz_seconds=${KVL_FUZZ_SECONDS:-30}
+passed=0
+failed=0
+
+step() { printf '\n==> %s\n' "$*"; }
+die() {
+  printf '%s\n' "$*" >&2
+  printf '%d passed, %d failed\n' "$passed" "$((failed + 1))"
+  exit 1
+}
+
+step "bootstrap"
+bash scripts/bootstrap.sh || die "bootstrap failed"
+
+step "build: host"
+cmake --preset host >/dev/null || die "configure host failed"
+cmake --build --preset host -j2 || die "build host failed"
+
+step "build: fuzz"
+cmake --preset fuzz >/dev/null || die "configure fuzz failed"
+cmake --build --preset fuzz -j2 || die "build fuzz failed"
+
+step "build: windows"
+cmake --preset windows -DKVL_DEVSERVER="$root/build/host/devserver/kvl-devserver" >/dev/null \
+  || die "configure windows failed"
+cmake --build --preset windows -j2 || die "build windows failed"
+
+# Adds the counts from a ctest log's summary line to the totals.
+count_ctest() {
+  local log=$1 line total bad
+  line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+  if [ -z "$line" ]; then
+    failed=$((failed + 1))
+    return
+  fi
+  bad=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+  total=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")
+  passed=$((passed + total - bad))
+  failed=$((failed + bad))
+}
+
+step "tests: host (ASan, UBSan)"
+ctest --test-dir build/host -j2 --output-on-failure 2>&1 | tee build/host/ctest.log
+count_ctest build/host/ctest.log
+
+step "tests: fuzz ParseReply for ${fuzz_seconds} s"
+fuzzer=$(find build/fuzz -type f -name 'fuzz_parse_reply' -perm -u+x | head -n 1)
+if [ -z "$fuzzer" ]; then
+  echo "no fuzz target built"
+  failed=$((failed + 1))
+else
+  corpus=build/fuzz/corpus-run
+  mkdir -p "$corpus"
+  cp -n tests/fuzz/corpus/* "$corpus"/ 2>/dev/null || true
+  if "$fuzzer" -max_total_time="$fuzz_seconds" -print_final_stats=1 "$corpus" >build/fuzz/fuzz.log 2>&1; then
+    tail -n 3 build/fuzz/fuzz.log
+    passed=$((passed + 1))
+  else
+    tail -n 40 build/fuzz/fuzz.log
+    failed=$((failed + 1))
+  fi
+fi
+
+step "tests: windows (under Wine)"
+ctest --test-dir build/windows -j2 --output-on-failure 2>&1 | tee build/windows/ctest.log
+count_ctest build/windows/ctest.log
+
+echo
+printf '%d passed, %d failed\n' "$passed" "$failed"
+[ "$failed" -eq 0 ]

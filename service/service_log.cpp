@@ -1,0 +1,95 @@
+#include "service_log.h"
+
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "service_registry.h"
+#include "settings_names.h"
+
+char logPath[kLogPathSize] = "c:\\kvlservice.log";
+
+namespace {
+
+// Owns the open log file for one line.
+class LogFile {
+public:
+    explicit LogFile(const char* path)
+        : handle_(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr))
+    {
+    }
+    LogFile(const LogFile&) = delete;
+    LogFile& operator=(const LogFile&) = delete;
+    ~LogFile()
+    {
+        if (handle_ != INVALID_HANDLE_VALUE)
+            CloseHandle(handle_);
+    }
+    bool open() const { return handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+void WriteText(HANDLE file, const char* text, std::size_t length)
+{
+    DWORD written = 0;
+    WriteFile(file, text, static_cast<DWORD>(length), &written, nullptr);
+}
+
+} // namespace
+
+void ResetLogPath()
+{
+    std::snprintf(logPath, sizeof logPath, "%s", kStartupLogPath);
+}
+
+void RebuildLogPath()
+{
+    char directory[kLogPathSize];
+    if (GetRegValue(kValueLogDir, directory, sizeof directory) == 0)
+        return;
+    std::size_t length = std::strlen(directory);
+    const char* separator = (length > 0 && directory[length - 1] == '\\') ? "" : "\\";
+    // A path longer than the buffer is cut to its first 259 characters.
+    std::snprintf(logPath, sizeof logPath, "%s%s%s", directory, separator, kLogFileName);
+}
+
+int LogMessage(const char* format, ...)
+{
+    std::time_t now = std::time(nullptr);
+
+    LogFile file(logPath);
+    if (!file.open())
+        return 0;
+
+    DWORD size = GetFileSize(file.get(), nullptr);
+    DWORD moved = (size != INVALID_FILE_SIZE && size <= static_cast<DWORD>(kLogWrapSize))
+                      ? SetFilePointer(file.get(), 0, nullptr, FILE_END)
+                      : SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN);
+    if (moved == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR)
+        return 0;
+
+    char line[kLogLineSize];
+    std::size_t stampLength = 0;
+    if (const std::tm* local = std::localtime(&now))
+        stampLength = std::strftime(line, sizeof line, "%x-%X ", local);
+    WriteText(file.get(), line, stampLength);
+
+    va_list args;
+    va_start(args, format);
+    int formatted = std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    if (formatted < 0) {
+        // The arguments cannot be applied: keep the format itself, cut to fit.
+        std::snprintf(line, sizeof line, "%s", format);
+    }
+    WriteText(file.get(), line, std::strlen(line));
+    WriteText(file.get(), "\r\n", 2);
+    return 0;
+}
