@@ -1,0 +1,36 @@
+// The two libcurl transfers of the library: the client-certificate POST of
+// the check requests, and the plain download of a URL into a file. Both run
+// inside a `Ferolin` call, where libcurl's global state is set up.
+#pragma once
+
+// How long a transfer may take before it is abandoned. An unreachable or
+// stalled server must not hold the caller (the service's monitoring loop)
+// for ever.
+struct TransferLimits {
+    long connectSeconds;  // connection set-up, TLS handshake included
+    long lowSpeedBytes;   // a transfer slower than this many bytes a second...
+    long lowSpeedSeconds; // ...for this long counts as stalled
+    long postSeconds;     // whole POST, from start to last byte
+};
+
+inline constexpr TransferLimits kDefaultTransferLimits = {30, 1, 60, 120};
+
+// The limits in force. Only tests change them (to shorten the waits).
+extern TransferLimits transferLimits;
+
+// Result when no transfer handle can be had.
+inline constexpr int kNoTransferHandle = 2;
+
+// Posts `body` to `url` as a form with the PEM client certificate `certFile`
+// and the PEM key `keyFile` (protected by `keyPassPhrase`); the reply lands in
+// ReplyBuffer, which is emptied first. The server's certificate and host are
+// not verified and redirects are followed. Returns kNoTransferHandle, or
+// libcurl's result (0 when the transfer completed, whatever HTTP status).
+int PostRequest(const char* url, const char* body, const char* certFile, const char* keyPassPhrase,
+                const char* keyFile);
+
+// Fetches `url` into the file `path` (created or truncated). The bytes are
+// also appended to ReplyBuffer while they fit. Returns libcurl's result (0 when
+// the transfer completed, whatever HTTP status), or a non-zero code when the
+// file or the transfer handle cannot be created (then nothing is fetched).
+int DownloadToFile(const char* url, const char* path);

@@ -1,0 +1,87 @@
+// The process-wide reply record: the last server reply, reduced to fixed-size
+// text fields. ParseReply fills it; the check handlers copy from it into the
+// settings key. One reply at a time, on the caller's thread.
+#pragma once
+
+#include <cstddef>
+
+// Field capacities in bytes, terminator included (a field holds one character
+// less). A longer reply value is cut to fit.
+inline constexpr std::size_t kStatusVersionSize = 20;
+inline constexpr std::size_t kStatusTextSize = 20;
+inline constexpr std::size_t kStatusMessageSize = 200;
+inline constexpr std::size_t kStatusIntSize = 10;
+inline constexpr std::size_t kStatusPerSize = 10;
+
+inline constexpr std::size_t kSoftwareVersionSize = 20;
+inline constexpr std::size_t kSoftwareUrlSize = 200;
+inline constexpr std::size_t kSoftwareFileSize = 104;
+
+inline constexpr std::size_t kConfigVersionSize = 20;
+inline constexpr std::size_t kConfigKindSize = 2;
+inline constexpr std::size_t kConfigUrlSize = 500;
+inline constexpr std::size_t kConfigSubDirSize = 50;
+inline constexpr std::size_t kConfigFileSize = 50;
+
+inline constexpr std::size_t kCommandVersionSize = 20;
+inline constexpr std::size_t kCommandCodeSize = 5;
+
+// List slots of the configuration and command sections.
+inline constexpr int kConfigEntryCount = 50;
+inline constexpr int kCommandEntryCount = 20;
+
+// The tokenizer's fixed token array: a reply that needs more is not parsed.
+inline constexpr unsigned kReplyTokenCount = 480;
+
+struct StatusReply {
+    int result;
+    char v_stt[kStatusVersionSize];
+    char stt[kStatusTextSize];
+    char msg[kStatusMessageSize];
+    // Reply member "int" (a keyword here); named after the setting it feeds.
+    char int_stt[kStatusIntSize];
+    char per[kStatusPerSize];
+};
+
+struct SoftwareReply {
+    int result;
+    char v_sw[kSoftwareVersionSize];
+    char url_sw[kSoftwareUrlSize];
+    char file_sw[kSoftwareFileSize];
+};
+
+struct ConfigEntry {
+    char v_cnf[kConfigVersionSize];
+    char is_cnf[kConfigKindSize];
+    char url_cnf[kConfigUrlSize];
+    char sub_dir[kConfigSubDirSize];
+    char file_cnf[kConfigFileSize];
+};
+
+struct ConfigReply {
+    int result;
+    ConfigEntry entries[kConfigEntryCount];
+};
+
+struct CommandEntry {
+    char v_cmd[kCommandVersionSize];
+    char cod_cmd[kCommandCodeSize];
+};
+
+struct CommandReply {
+    int result;
+    CommandEntry entries[kCommandEntryCount];
+};
+
+struct ReplyRecord {
+    StatusReply status;
+    SoftwareReply soft;
+    ConfigReply config;
+    CommandReply command;
+};
+
+extern ReplyRecord replyRecord;
+
+// Selects the configuration or command entry that entry members go to; -1
+// (after an array token) drops them.
+extern int entryIndex;

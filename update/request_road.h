@@ -1,0 +1,52 @@
+// The road that every check request takes once the check has read its own
+// settings: where to send (update server URL, installation directory and the
+// client certificate files in it), then the POST, the parse and the check's
+// own store step.
+//
+// A check is written as:
+//     read its own values (kCheckFailed when a required one is missing)
+//     RequestTarget target;
+//     if (!ReadRequestTarget(&target)) return kCheckFailed;
+//     compose its body (kCheckFailed when it does not fit)
+//     return SendCheckRequest(target, body, StoreXxx);
+#pragma once
+
+#include <windows.h>
+
+// Results of the four check commands.
+inline constexpr int kCheckDone = 0;   // the server's reply arrived
+inline constexpr int kCheckFailed = 4; // a setting was missing or the exchange failed
+
+// Buffer sizes of the settings that every request reads; a longer value
+// counts as missing.
+inline constexpr DWORD kUserLoginSize = 20;
+inline constexpr DWORD kUpdateServerSize = 255;
+inline constexpr DWORD kInstallDirSize = 255;
+
+// Room for the installation directory, "bin\\" and a certificate file name.
+inline constexpr DWORD kClientFilePathSize = kInstallDirSize + 32;
+
+// Reads the settings value `name` into `buffer`. Returns 1, or 0 when the
+// value is missing, not a string or does not fit in `size` bytes (the buffer
+// then holds an empty text).
+int ReadSetting(const char* name, char* buffer, DWORD size);
+
+struct RequestTarget {
+    char url[kUpdateServerSize];
+    char installDir[kInstallDirSize];
+};
+
+// Reads "update_server" (the default update server when it is missing) and the
+// installation directory. Returns 0 when the installation directory is missing.
+int ReadRequestTarget(RequestTarget* target);
+
+// A check's store step: copies its section of the reply record into the
+// settings key. Its result is not examined.
+using StoreStep = int (*)();
+
+// Posts `body` to the target with the installation's client certificate and
+// key, parses the reply and, when it parsed, runs `store`. Returns kCheckDone
+// when the reply arrived (whatever it held), kCheckFailed when the
+// certificate paths do not fit or the transfer failed (nothing is parsed or
+// stored then).
+int SendCheckRequest(const RequestTarget& target, const char* body, StoreStep store);
