@@ -1,0 +1,120 @@
+#include "https_transport.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include <curl/curl.h>
+
+#include "reply_buffer.h"
+
+TransferLimits transferLimits = kDefaultTransferLimits;
+
+namespace {
+
+// Result of DownloadToFile when the target file cannot be opened; libcurl's
+// own code for a local write failure.
+constexpr int kCannotOpenFile = CURLE_WRITE_ERROR;
+
+class CurlEasy {
+public:
+    CurlEasy() : handle_(curl_easy_init()) {}
+    CurlEasy(const CurlEasy&) = delete;
+    CurlEasy& operator=(const CurlEasy&) = delete;
+    ~CurlEasy()
+    {
+        if (handle_ != nullptr)
+            curl_easy_cleanup(handle_);
+    }
+    CURL* get() const { return handle_; }
+
+private:
+    CURL* handle_;
+};
+
+class OutputFile {
+public:
+    explicit OutputFile(const char* path) : file_(fopen(path, "wb")) {}
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    ~OutputFile()
+    {
+        if (file_ != nullptr)
+            fclose(file_);
+    }
+    FILE* get() const { return file_; }
+
+private:
+    FILE* file_;
+};
+
+// Shared by both transfers: a connection that cannot be made, or a transfer
+// that stops moving, ends with libcurl's time-out error.
+void SetStallLimits(CURL* curl)
+{
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, transferLimits.connectSeconds);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, transferLimits.lowSpeedBytes);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, transferLimits.lowSpeedSeconds);
+}
+
+} // namespace
+
+int PostRequest(const char* url, const char* body, const char* certFile, const char* keyPassPhrase,
+                const char* keyFile)
+{
+    // Outlives the handle, which may write into it until it is cleaned up.
+    char errorText[CURL_ERROR_SIZE];
+    CurlEasy curl;
+    if (curl.get() == nullptr)
+        return kNoTransferHandle;
+    ResetReplyBuffer();
+
+    CURL* handle = curl.get();
+    curl_easy_setopt(handle, CURLOPT_URL, url);
+    curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE, static_cast<long>(strlen(body)));
+    curl_easy_setopt(handle, CURLOPT_POSTFIELDS, body);
+    curl_easy_setopt(handle, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
+    curl_easy_setopt(handle, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+    // The client proves itself with its certificate; the server is trusted
+    // without checking its certificate or name.
+    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 0L);
+    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, ReplySink);
+    // libcurl's default stream is stdout: a reply (a subscriber's status, or
+    // whatever the server sends) must never end up on the caller's console.
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
+    curl_easy_setopt(handle, CURLOPT_SSLCERTTYPE, "PEM");
+    curl_easy_setopt(handle, CURLOPT_SSLCERT, certFile);
+    curl_easy_setopt(handle, CURLOPT_KEYPASSWD, keyPassPhrase);
+    curl_easy_setopt(handle, CURLOPT_SSLKEYTYPE, "PEM");
+    curl_easy_setopt(handle, CURLOPT_SSLKEY, keyFile);
+    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorText);
+    SetStallLimits(handle);
+    curl_easy_setopt(handle, CURLOPT_TIMEOUT, transferLimits.postSeconds);
+
+    errorText[0] = '\0';
+    return static_cast<int>(curl_easy_perform(handle));
+}
+
+int DownloadToFile(const char* url, const char* path)
+{
+    // Declared before the handle so that the handle is cleaned up first and
+    // the file closed last.
+    OutputFile file(path);
+    if (file.get() == nullptr)
+        return kCannotOpenFile;
+    CurlEasy curl;
+    if (curl.get() == nullptr)
+        return kNoTransferHandle;
+
+    CURL* handle = curl.get();
+    curl_easy_setopt(handle, CURLOPT_URL, url);
+    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, ReplySink);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, static_cast<void*>(file.get()));
+    // A download may be large and slow, so there is no overall limit; only a
+    // dead connection or a stalled transfer ends it.
+    SetStallLimits(handle);
+    return static_cast<int>(curl_easy_perform(handle));
+}

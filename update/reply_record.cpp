@@ -1,0 +1,4 @@
+#include "reply_record.h"
+
+ReplyRecord replyRecord{};
+int entryIndex = 0;
