@@ -13,27 +13,20 @@
 
 #include <windows.h>
 
+#include "request_bodies.h"
+
 // Results of the four check commands.
 inline constexpr int kCheckDone = 0;   // the server's reply arrived
 inline constexpr int kCheckFailed = 4; // a setting was missing or the exchange failed
 
-// Buffer sizes of the settings that every request reads; a longer value
-// counts as missing.
-inline constexpr DWORD kUserLoginSize = 20;
-inline constexpr DWORD kUpdateServerSize = 255;
-inline constexpr DWORD kInstallDirSize = 255;
-
-// Room for the installation directory, "bin\\" and a certificate file name.
-inline constexpr DWORD kClientFilePathSize = kInstallDirSize + 32;
-
 // Reads the settings value `name` into `buffer`. Returns 1, or 0 when the
 // value is missing, not a string or does not fit in `size` bytes (the buffer
 // then holds an empty text).
-int ReadSetting(const char* name, char* buffer, DWORD size);
+int ReadSetting(const char* name, char* buffer, std::size_t size);
 
 struct RequestTarget {
-    char url[kUpdateServerSize];
-    char installDir[kInstallDirSize];
+    char url[kUpdateServerReadSize];
+    char installDir[kInstallDirReadSize];
 };
 
 // Reads "update_server" (the default update server when it is missing) and the
