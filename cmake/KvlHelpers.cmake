@@ -1,7 +1,10 @@
 # jsmn: header-only, from Debian's libjsmn-dev, for both configurations.
 find_path(KVL_JSMN_INCLUDE jsmn.h PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
 add_library(kvl_jsmn INTERFACE)
-target_include_directories(kvl_jsmn SYSTEM INTERFACE "${KVL_JSMN_INCLUDE}")
+# Only the header is copied into the build tree: adding /usr/include itself
+# would put the host's C library headers before MinGW's in a cross build.
+file(COPY "${KVL_JSMN_INCLUDE}/jsmn.h" DESTINATION "${CMAKE_BINARY_DIR}/kvl_jsmn")
+target_include_directories(kvl_jsmn SYSTEM INTERFACE "${CMAKE_BINARY_DIR}/kvl_jsmn")
 
 if(NOT CMAKE_SYSTEM_NAME STREQUAL "Windows")
   # MD5 on the host comes from Debian's libmbedtls-dev.
