@@ -13,9 +13,10 @@ int ReadRegValue(const char* subkey, const char* name, char* buffer, DWORD size)
 
 int WriteRegValue(const char* subkey, const char* name, const char* text)
 {
-    // KEY_WRITE alone: in this 32-bit process that is the 32-bit view already.
+    // In the 32-bit product KEY_WRITE alone already addresses the 32-bit view;
+    // the flag keeps a 64-bit build (the one the tests run) on the same view.
     RegKey key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_WRITE, key.out()) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_WRITE | KEY_WOW64_32KEY, key.out()) != ERROR_SUCCESS)
         return 0;
     return SetRegText(key.get(), name, text) == ERROR_SUCCESS ? 1 : 0;
 }
@@ -23,7 +24,7 @@ int WriteRegValue(const char* subkey, const char* name, const char* text)
 int DeleteRegValue(const char* subkey, const char* name)
 {
     RegKey key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_ALL_ACCESS, key.out()) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, key.out()) != ERROR_SUCCESS)
         return 0;
     return RegDeleteValueA(key.get(), name) == ERROR_SUCCESS ? 1 : 0;
 }
@@ -34,7 +35,8 @@ int WriteIdentityValue(const char* name, const char* text)
     if (RegOpenKeyExA(HKEY_CLASSES_ROOT, kIdentitySubkey, 0, KEY_WRITE | KEY_WOW64_32KEY, key.out()) != ERROR_SUCCESS) {
         char emptyClass[] = "";
         if (RegCreateKeyExA(HKEY_CLASSES_ROOT, kIdentitySubkey, 0, emptyClass, REG_OPTION_NON_VOLATILE,
-                            KEY_READ | KEY_CREATE_SUB_KEY | KEY_SET_VALUE, nullptr, key.out(), nullptr) != ERROR_SUCCESS)
+                            KEY_READ | KEY_CREATE_SUB_KEY | KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, key.out(),
+                            nullptr) != ERROR_SUCCESS)
             return 0;
     }
     return SetRegText(key.get(), name, text) == ERROR_SUCCESS ? 1 : 0;
