@@ -98,11 +98,15 @@ TEST(ParseReplySections, SoftObjectFillsSoftwareAndLaterReplyClearsIt) {
     // Escapes are kept as received.
     EXPECT_STREQ(soft.url_sw, R"(https:\/\/dl.example\/p.msi)");
     EXPECT_STREQ(soft.file_sw, "p.msi");
-
     ASSERT_EQ(Parse(kFlatStatus), 1);
     EXPECT_STREQ(replyRecord.soft.v_sw, "");
     EXPECT_STREQ(replyRecord.soft.file_sw, "");
     EXPECT_STREQ(replyRecord.status.stt, "ativo");
+}
+
+TEST(ParseReplySections, EscapesAreKeptUndecoded) {
+    ASSERT_EQ(Parse(R"({"msg":"Conex\u00e3o \"suspensa\"\\"})"), 1);
+    EXPECT_STREQ(replyRecord.status.msg, R"(Conex\u00e3o \"suspensa\"\\)");
 }
 
 TEST(ParseReplySections, ResettingArrayFillsConfigEntriesFromZero) {
@@ -211,6 +215,15 @@ TEST(ParseReplyFailures, BrokenDocumentsKeepThePreviousRecord) {
         EXPECT_STREQ(replyRecord.status.stt, "ativo") << doc;
         EXPECT_STREQ(replyRecord.status.msg, "Conta em dia") << doc;
     }
+}
+
+TEST(ParseReplyFailures, ErrorPageParsesAsAnEmptyReply) {
+    ASSERT_EQ(Parse(kFlatStatus), 1);
+    EXPECT_EQ(Parse("<html><head><title>502 Bad Gateway</title></head>\r\n"
+                    "<body><a href=\"/\">home</a></body></html>"),
+              1);
+    EXPECT_STREQ(replyRecord.status.stt, "");
+    EXPECT_STREQ(replyRecord.soft.file_sw, "");
 }
 
 TEST(ParseReplyFailures, HighBytesInsideStringsAreText) {
