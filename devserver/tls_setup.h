@@ -1,0 +1,18 @@
+// TLS context of the update server: its certificate and key, and a client
+// certificate that must be signed by the given CA.
+#pragma once
+
+#include <string>
+
+#include <openssl/ssl.h>
+
+namespace devserver {
+
+bool ConfigureServerTls(SSL_CTX& ctx, const std::string& caFile, const std::string& certFile,
+                        const std::string& keyFile, std::string& error);
+
+// Subject of the client certificate of a connection (RFC 2253 form), or an
+// empty string.
+std::string PeerSubject(const SSL* ssl);
+
+}  // namespace devserver
