@@ -13,6 +13,7 @@ namespace devserver {
 namespace {
 
 constexpr std::size_t kChunkBytes = 64 * 1024;
+constexpr int kNotFound = 404;
 
 void SendFilePlan(const FilePlan& plan, const httplib::Request& req, httplib::Response& res) {
   if (plan.delayMs > 0 && !Pause(plan.delayMs)) {
@@ -34,7 +35,7 @@ void SendFilePlan(const FilePlan& plan, const httplib::Request& req, httplib::Re
   }
   auto in = std::make_shared<std::ifstream>(plan.path, std::ios::binary);
   if (!*in) {
-    res.status = 404;
+    res.status = kNotFound;
     res.set_content("cannot open " + plan.name + "\n", "text/plain");
     return;
   }

@@ -13,6 +13,10 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 constexpr int kIndentNone = -1;
+// "YYYY-MM-DDTHH:MM:SS" and then ".mmmZ", with room to spare.
+constexpr std::size_t kDateTimeText = 40;
+constexpr std::size_t kTimestampText = 48;
+constexpr long long kMillisPerSecond = 1000;
 constexpr char kIndentChar = ' ';
 
 bool IsUtf8(const std::string& text) {
@@ -41,13 +45,13 @@ std::string UtcTimestamp() {
   using namespace std::chrono;
   const auto now = system_clock::now();
   const std::time_t seconds = system_clock::to_time_t(now);
-  const long long millis = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+  const long long millis = duration_cast<milliseconds>(now.time_since_epoch()).count() % kMillisPerSecond;
   std::tm utc{};
   gmtime_r(&seconds, &utc);
-  char text[40];
+  char text[kDateTimeText];
   const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
   if (n == 0) return std::string();
-  char full[48];
+  char full[kTimestampText];
   const int written = std::snprintf(full, sizeof full, "%s.%03lldZ", text, millis);
   if (written < 0 || static_cast<std::size_t>(written) >= sizeof full) return std::string(text);
   return full;

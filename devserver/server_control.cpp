@@ -1,5 +1,6 @@
 #include "server_control.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>

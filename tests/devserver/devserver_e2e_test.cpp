@@ -431,13 +431,4 @@ TEST_F(DevServer, RefusesToStartWithABrokenStateFile) {
   EXPECT_FALSE(fs::exists(dir_ / "ready"));
 }
 
-TEST_F(DevServer, HelpExitsWithoutListening) {
-  const pid_t pid = Spawn({KVL_DEVSERVER_EXE, "--help"});
-  ASSERT_GT(pid, 0);
-  EXPECT_EQ(WaitExit(pid), 0);
-  const pid_t bad = Spawn({KVL_DEVSERVER_EXE, "--pki", KVL_TEST_PKI_DIR, "--port", "x"});
-  ASSERT_GT(bad, 0);
-  EXPECT_EQ(WaitExit(bad), 2);
-}
-
 }  // namespace

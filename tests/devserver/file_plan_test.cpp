@@ -82,11 +82,6 @@ TEST_F(FilePlanTest, LinksThatStayInsideAreServed) {
   EXPECT_EQ(plan.size, 10u);
 }
 
-TEST_F(FilePlanTest, NoRootServesNothing) {
-  State state;
-  EXPECT_EQ(PlanFileAnswer(state, fs::path(), "/vpn.conf").status, 404);
-}
-
 TEST_F(FilePlanTest, TruncationSendsLessThanItAnnounces) {
   FilePlan half = Plan(R"({"file_faults": {"vpn.conf": {"truncate": true}}})", "/vpn.conf");
   EXPECT_EQ(half.action, "truncate");

@@ -41,11 +41,6 @@ TEST(RequestBody, DecodesTheFourClientBodies) {
   EXPECT_EQ(MemberValue(command.members, "v_cmd"), "2");
 }
 
-TEST(RequestBody, SoftwareBodyForThreeCharacterValuesIs58Bytes) {
-  // The client's own length rule; guards the literal above against a slip.
-  EXPECT_EQ(std::string(R"(data={\"m\":\"chk_sw_upd\",\"u\":\"abc\",\"v_sw\":\"1.0\"})").size(), 58u);
-}
-
 TEST(RequestBody, EmptyValuesDecodeAsEmpty) {
   CheckRequest r = DecodeCheckRequest(
       R"(data={\"m\":\"chk_stt\",\"u\":\"abc\",\"s\":\"x\",\"c_id\":\"\",\"v_stt\":\"\"})");
@@ -143,17 +138,6 @@ TEST(RequestBody, MembersDecodedSoFarAreKeptForTheLog) {
   CheckRequest r = DecodeCheckRequest(R"(data={\"m\":\"chk_sw_upd\",\"u\":\"abc\",\"v_sw\":\"1.0})");
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.members, M({{"m", "chk_sw_upd"}, {"u", "abc"}}));
-}
-
-TEST(RequestBody, MethodNamesRoundTrip) {
-  for (Method m : {Method::Status, Method::Software, Method::Config, Method::Command}) {
-    Method back;
-    ASSERT_TRUE(MethodFromName(MethodName(m), back));
-    EXPECT_EQ(back, m);
-    EXPECT_EQ(MethodMembers(m).front(), "m");
-  }
-  Method ignored;
-  EXPECT_FALSE(MethodFromName("chk_stt ", ignored));
 }
 
 }  // namespace
