@@ -4,25 +4,28 @@
 # devserver's libraries) and cross builds of OpenSSL, curl and mbed TLS for
 # 32-bit Windows, made from Debian's own source packages.
 #
-# Idempotent: each dependency leaves a stamp naming its version, and a run with
-# every stamp present only checks them.
+# The product is 32-bit; the Windows tests run a 64-bit build of the same
+# sources, because this machine's kernel does not execute 32-bit programs
+# (Wine's 32-bit loader among them). So every dependency is built for both.
 #
-#   KVL_DEPS_DIR   cache and install prefix of the cross builds
+# Idempotent: each dependency leaves a stamp naming its target and version,
+# and a run with every stamp present only checks them.
+#
+#   KVL_DEPS_DIR   cache and install prefixes of the cross builds
 #                  (default: /var/cache/kvl-deps, outside the clone so a warm
-#                  machine reuses it)
+#                  machine reuses it): mingw32/ for i686, mingw64/ for x86_64
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 deps_dir=${KVL_DEPS_DIR:-/var/cache/kvl-deps}
-prefix="$deps_dir/mingw32"
 src_dir="$deps_dir/src"
 stamps="$deps_dir/stamps"
-toolchain="$here/cmake/mingw-i686.cmake"
 jobs=$(nproc 2>/dev/null || echo 2)
 
 packages=(
   build-essential cmake ninja-build pkg-config dpkg-dev
   g++-mingw-w64-i686-posix mingw-w64-i686-dev mingw-w64-tools binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
   wine wine32:i386 wine64 wixl
   libjsmn-dev googletest
   libmbedtls-dev libcurl4-openssl-dev libssl-dev openssl
@@ -84,44 +87,53 @@ if [ "${#missing[@]}" -gt 0 ]; then
 fi
 
 # --- cross builds from Debian source packages --------------------------------
-mkdir -p "$prefix" "$src_dir" "$stamps"
+mkdir -p "$src_dir" "$stamps"
 
 source_version() {
   apt-cache showsrc --only-source "$1" 2>/dev/null | awk '/^Version:/ {print $2; exit}'
 }
 
-# Downloads and unpacks a Debian source package; prints its directory.
-unpack_source() {
-  local pkg=$1 ver=$2 upstream dir
+# Downloads and unpacks a Debian source package once; prints its directory.
+fetch_source() {
+  local pkg=$1 ver=$2 upstream
   upstream=${ver#*:}; upstream=${upstream%-*}
-  dir="$src_dir/$pkg-$upstream"
-  if [ ! -d "$dir" ]; then
-    (cd "$src_dir" && apt-get source -q --download-only "$pkg=$ver" >&2 \
-      && dpkg-source --no-check -x "$(ls ${pkg}_${upstream}*.dsc | head -n1)" "$dir" >&2)
+  if ! ls "$src_dir/${pkg}_${upstream}"*.dsc >/dev/null 2>&1; then
+    (cd "$src_dir" && apt-get source -q --download-only "$pkg=$ver" >&2)
   fi
+  printf '%s\n' "$(ls "$src_dir/${pkg}_${upstream}"*.dsc | head -n1)"
+}
+
+# Unpacks a fresh copy of the source for one target; prints its directory.
+unpack_source() {
+  local dsc=$1 dir=$2
+  rm -rf "$dir"
+  mkdir -p "$(dirname "$dir")"
+  dpkg-source --no-check -x "$dsc" "$dir" >/dev/null || return 1
   printf '%s\n' "$dir"
 }
 
 build_dep() {
-  local pkg=$1 fn=$2 ver dir
+  local pkg=$1 fn=$2 ver dsc dir
   ver=$(source_version "$pkg")
   if [ -z "$ver" ]; then
     echo "bootstrap: no source package '$pkg' found (is the deb-src entry in place and apt-get update done?)" >&2
     exit 1
   fi
-  if [ -f "$stamps/$pkg-$ver" ]; then
-    step "$pkg $ver: already built"
+  if [ -f "$stamps/$arch-$pkg-$ver" ]; then
+    step "$pkg $ver for $arch: already built"
     return
   fi
   [ "$(id -u)" -eq 0 ] || [ -w "$deps_dir" ] || need_root "cannot write $deps_dir" "mkdir -p $deps_dir && chown $(id -un) $deps_dir"
-  step "$pkg $ver: fetching source"
-  dir=$(unpack_source "$pkg" "$ver")
-  step "$pkg $ver: building for i686-w64-mingw32 into $prefix"
+  step "$pkg $ver for $arch: fetching source"
+  dsc=$(fetch_source "$pkg" "$ver") || { echo "bootstrap: cannot fetch the source of $pkg" >&2; exit 1; }
+  dir=$(unpack_source "$dsc" "$src_dir/$arch/$pkg") || { echo "bootstrap: cannot unpack $dsc" >&2; exit 1; }
+  step "$pkg $ver for $arch: building into $prefix"
   local start=$SECONDS
   "$fn" "$dir"
-  rm -f "$stamps/$pkg"-*
-  touch "$stamps/$pkg-$ver"
-  step "$pkg $ver: done in $((SECONDS - start)) s"
+  rm -rf "$dir"
+  rm -f "$stamps/$arch-$pkg"-*
+  touch "$stamps/$arch-$pkg-$ver"
+  step "$pkg $ver for $arch: done in $((SECONDS - start)) s"
 }
 
 build_openssl() {
@@ -131,22 +143,20 @@ build_openssl() {
   if patch -R -p1 --dry-run -s -f < debian/patches/pic.patch >/dev/null 2>&1; then
     patch -R -p1 -s -f < debian/patches/pic.patch
   fi
-  [ ! -f Makefile ] || make clean >/dev/null 2>&1 || true
-  ./Configure mingw no-shared no-tests no-engine no-module \
-    --cross-compile-prefix=i686-w64-mingw32- --prefix="$prefix" --libdir=lib \
-    CC=gcc-posix CXX=g++-posix >"$deps_dir/openssl.log" 2>&1
-  make -j"$jobs" build_libs >>"$deps_dir/openssl.log" 2>&1
-  make install_dev >>"$deps_dir/openssl.log" 2>&1
+  ./Configure "$openssl_target" no-shared no-tests no-engine no-module \
+    --cross-compile-prefix="$triple-" --prefix="$prefix" --libdir=lib \
+    CC=gcc-posix CXX=g++-posix >"$deps_dir/$arch-openssl.log" 2>&1
+  make -j"$jobs" build_libs >>"$deps_dir/$arch-openssl.log" 2>&1
+  make install_dev >>"$deps_dir/$arch-openssl.log" 2>&1
 }
 
 cmake_dep() {
   local dir=$1 name=$2; shift 2
-  rm -rf "$dir/_build"
   cmake -S "$dir" -B "$dir/_build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DKVL_DEPS_PREFIX="$prefix" \
-    -DCMAKE_INSTALL_PREFIX="$prefix" "$@" >"$deps_dir/$name.log" 2>&1
-  cmake --build "$dir/_build" -j"$jobs" >>"$deps_dir/$name.log" 2>&1
-  cmake --install "$dir/_build" >>"$deps_dir/$name.log" 2>&1
+    -DCMAKE_INSTALL_PREFIX="$prefix" "$@" >"$deps_dir/$arch-$name.log" 2>&1
+  cmake --build "$dir/_build" -j"$jobs" >>"$deps_dir/$arch-$name.log" 2>&1
+  cmake --install "$dir/_build" >>"$deps_dir/$arch-$name.log" 2>&1
 }
 
 build_curl() {
@@ -162,9 +172,17 @@ build_mbedtls() {
     -DUSE_SHARED_MBEDTLS_LIBRARY=OFF -DUSE_STATIC_MBEDTLS_LIBRARY=ON -DMBEDTLS_FATAL_WARNINGS=OFF
 }
 
-build_dep openssl build_openssl
-build_dep curl build_curl     # needs OpenSSL in the prefix
-build_dep mbedtls build_mbedtls
+for arch in i686 x86_64; do
+  case $arch in
+    i686)   prefix="$deps_dir/mingw32"; openssl_target=mingw ;;
+    x86_64) prefix="$deps_dir/mingw64"; openssl_target=mingw64 ;;
+  esac
+  triple="$arch-w64-mingw32"
+  toolchain="$here/cmake/mingw-$arch.cmake"
+  mkdir -p "$prefix"
+  build_dep openssl build_openssl
+  build_dep curl build_curl     # needs OpenSSL in the prefix
+  build_dep mbedtls build_mbedtls
+done
 
-# A locale for the tests that read the log's "%x-%X" stamp under a user's locale.
-step "dependencies ready in $prefix"
+step "dependencies ready in $deps_dir"

@@ -7,6 +7,10 @@
 # (`wineserver -p`), so services survive between test programs; --down shuts
 # it down. Running a program also brings the prefix up first. Nothing here
 # ever touches another prefix.
+#
+# Only 64-bit programs run: this machine's kernel does not execute 32-bit
+# binaries, so Wine's 32-bit loader cannot start. Build the tests with the
+# win64 preset.
 set -euo pipefail
 
 prefix=
@@ -18,8 +22,10 @@ if [ -z "$prefix" ]; then
   exit 2
 fi
 
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver64
 export WINEPREFIX=$prefix
-export WINEARCH=${WINEARCH:-win64}
+export WINEARCH=win64
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 
@@ -30,14 +36,23 @@ prefix_up() {
   (
     flock 9
     if [ ! -f "$prefix/system.reg" ]; then
-      wineboot -i </dev/null >/dev/null 2>&1
-      wineserver -w
+      "$wine" wineboot -i </dev/null >/dev/null 2>&1 9>&-
+      "$wineserver" -w 9>&-
     fi
-    wineserver -p </dev/null >/dev/null 2>&1 || true
+    "$wineserver" -p </dev/null >/dev/null 2>&1 9>&- || true
     # Start the prefix's system processes (services.exe among them) now, so
     # they do not inherit a test program's handles later.
-    wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+    "$wine" cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
   ) 9>"$prefix.lock"
+}
+
+# Prints the PE machine field of a program as four hex digits (014c: i386).
+pe_machine() {
+  [ -f "$1" ] || return 0
+  local offset
+  offset=$(od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' ')
+  [ -n "$offset" ] || return 0
+  od -An -tx2 -j$((offset + 4)) -N2 "$1" 2>/dev/null | tr -d ' '
 }
 
 case "${1:-}" in
@@ -46,8 +61,8 @@ case "${1:-}" in
     ;;
   --down)
     if [ -d "$prefix" ]; then
-      wineserver -k </dev/null >/dev/null 2>&1 || true
-      wineserver -w </dev/null >/dev/null 2>&1 || true
+      "$wineserver" -k </dev/null >/dev/null 2>&1 || true
+      "$wineserver" -w </dev/null >/dev/null 2>&1 || true
     fi
     ;;
   "")
@@ -55,7 +70,11 @@ case "${1:-}" in
     exit 2
     ;;
   *)
+    if [ "$(pe_machine "$1")" = 014c ]; then
+      echo "wine-run.sh: $1 is a 32-bit program, which cannot run on this machine; use the win64 build" >&2
+      exit 126
+    fi
     prefix_up
-    exec wine "$@"
+    exec "$wine" "$@"
     ;;
 esac
