@@ -129,7 +129,7 @@ build_dep() {
   dir=$(unpack_source "$dsc" "$src_dir/$arch/$pkg") || { echo "bootstrap: cannot unpack $dsc" >&2; exit 1; }
   step "$pkg $ver for $arch: building into $prefix"
   local start=$SECONDS
-  "$fn" "$dir"
+  ( "$fn" "$dir" ) || { echo "bootstrap: building $pkg for $arch failed; see $deps_dir/$arch-$pkg.log" >&2; exit 1; }
   rm -rf "$dir"
   rm -f "$stamps/$arch-$pkg"-*
   touch "$stamps/$arch-$pkg-$ver"
