@@ -40,6 +40,8 @@ complete() {
 }
 
 mkdir -p "$OUTDIR"
+# Absolute, since the work below happens in a scratch folder.
+OUTDIR=$(cd "$OUTDIR" && pwd)
 exec 9>"$OUTDIR/.make-test-pki.lock"
 flock 9
 
