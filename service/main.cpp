@@ -1,0 +1,7 @@
+// KVLService.exe: the Windows service program and its command line.
+#include "service_command.h"
+
+int main(int argc, char** argv)
+{
+    return RunServiceProgram(argc, argv);
+}

@@ -1,0 +1,11 @@
+// The service's monitoring thread.
+#pragma once
+
+#include <windows.h>
+
+// First word of the monitoring thread's log lines.
+inline constexpr char kMonitorTag[] = "KVLServiceThread";
+
+// Thread routine started by the service body; runs until the exit event is
+// set, then logs "KVLServiceThread stopped" and returns 0.
+DWORD WINAPI MonitorThread(LPVOID argument);

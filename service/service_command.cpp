@@ -1,0 +1,115 @@
+#include "service_command.h"
+
+#include <cstring>
+
+#include "service_control.h"
+#include "service_identity.h"
+#include "service_log.h"
+#include "service_report.h"
+#include "service_runtime.h"
+
+namespace {
+
+struct SwitchName {
+    const char* name;
+    ServiceSwitch action;
+};
+
+// Tried in this order.
+constexpr SwitchName kSwitches[] = {
+    {"service", ServiceSwitch::Service},
+    {"install", ServiceSwitch::Install},
+    {"config", ServiceSwitch::Config},
+    {"remove", ServiceSwitch::Remove},
+    {"start", ServiceSwitch::Start},
+    {"stop", ServiceSwitch::Stop},
+    {"debug", ServiceSwitch::Debug},
+};
+
+// Hands the process over to the service control dispatcher until the service
+// has stopped. 0, or 1 when the dispatcher could not be started.
+int RunDispatcher()
+{
+    char serviceName[sizeof kServiceName];
+    std::memcpy(serviceName, kServiceName, sizeof serviceName);
+    SERVICE_TABLE_ENTRYA table[] = {
+        {serviceName, ServiceMain},
+        {nullptr, nullptr},
+    };
+    if (!StartServiceCtrlDispatcherA(table)) {
+        LogMessage("%s StartServiceCtrlDispatcher failed - %s\n", kServiceDisplayName, LastErrorText());
+        return 1;
+    }
+    return 0;
+}
+
+void RunInConsole()
+{
+    debugMode = true;
+    std::printf("Debugging %s.\n", kServiceDisplayName);
+    std::fflush(stdout);
+    SetConsoleCtrlHandler(ConsoleCtrlHandler, TRUE);
+    ServiceStart();
+}
+
+} // namespace
+
+ServiceSwitch ParseSwitch(const char* argument)
+{
+    if (argument == nullptr || (argument[0] != '-' && argument[0] != '/'))
+        return ServiceSwitch::None;
+    for (const SwitchName& entry : kSwitches) {
+        if (_stricmp(argument + 1, entry.name) == 0)
+            return entry.action;
+    }
+    return ServiceSwitch::Unknown;
+}
+
+void PrintUsage(std::FILE* out)
+{
+    std::fprintf(out, "%s -install          to install the service\n", kServiceName);
+    std::fprintf(out, "%s -start\t\t\t to start the service\n", kServiceName);
+    std::fprintf(out, "%s -remove           to remove the service\n", kServiceName);
+    std::fprintf(out, "%s -debug <params>   to run as a console app for debugging\n", kServiceName);
+    std::fprintf(out, "%s -service          to initialize StartServiceCtrlDispatcher\n", kServiceName);
+    std::fputs("This may take several seconds.  Please wait.\n", out);
+}
+
+int RunServiceProgram(int argc, char** argv)
+{
+    ResetLogPath();
+
+    switch (ParseSwitch(argc > 1 ? argv[1] : nullptr)) {
+    case ServiceSwitch::None:
+        return 0;
+    case ServiceSwitch::Service:
+        ReportMonitorEvent("service*: %d", RunDispatcher());
+        return 0;
+    case ServiceSwitch::Install:
+        ReportMonitorEvent("install*: %d", InstallKVLService());
+        return 0;
+    case ServiceSwitch::Config:
+        LogMessage("config*: %d", ConfigureKVLService());
+        return 0;
+    case ServiceSwitch::Remove:
+        ReportMonitorEvent("remove*: %d", RemoveKVLService());
+        return 0;
+    case ServiceSwitch::Start: {
+        int result = StartKVLService();
+        LogMessage("start: %d", result);
+        return result;
+    }
+    case ServiceSwitch::Stop: {
+        int result = StopKVLService();
+        LogMessage("stop: %d", result);
+        return result;
+    }
+    case ServiceSwitch::Debug:
+        RunInConsole();
+        return 0;
+    case ServiceSwitch::Unknown:
+        PrintUsage(stdout);
+        return 0;
+    }
+    return 0;
+}

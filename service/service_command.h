@@ -1,0 +1,27 @@
+// The program's command line: which action the first argument selects, the
+// usage text, and the program entry shared by the shipped program and its
+// test build.
+#pragma once
+
+#include <cstdio>
+
+enum class ServiceSwitch {
+    None,     // no argument, or one without a "-" or "/" prefix
+    Service,
+    Install,
+    Config,
+    Remove,
+    Start,
+    Stop,
+    Debug,
+    Unknown,  // a prefix with any other name
+};
+
+// Classifies the first argument (null when there is none).
+ServiceSwitch ParseSwitch(const char* argument);
+
+// Writes the six usage lines to `out`.
+void PrintUsage(std::FILE* out);
+
+// Runs the action of argv[1] and returns the process exit code.
+int RunServiceProgram(int argc, char** argv);
