@@ -1,0 +1,319 @@
+// Test helper: looks at and drives the service "KVLService" through the
+// service manager, for the shell tests of the service program.
+//
+//   svctool state                     prints the state, or MISSING
+//   svctool wait STATE MS             waits up to MS for STATE; prints the ms taken
+//   svctool interrogate               sends the interrogate control
+//   svctool value NAME                prints type and hex bytes of a value of the
+//                                     service's registry key (UTF-16 for texts)
+//   svctool text NAME                 prints a text value of that key
+//   svctool description               prints the description's ANSI bytes in hex
+//   svctool start-presignalled MS     holds a signalled "kvlservice_exit_1", starts
+//                                     the service and waits up to MS for it to stop
+//   svctool purge                     stops (up to 15 s, then ends its process) and
+//                                     deletes the service
+//   svctool setting NAME              prints a value of the settings key (exit 1:
+//                                     no such value, 3: no key)
+//   svctool set-setting NAME TEXT     writes a REG_SZ value, creating the key
+//   svctool unset-setting NAME        deletes a value
+//   svctool drop-settings-key         deletes the settings key if it is empty
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const char kName[] = "KVLService";
+const char kKey[] = "System\\CurrentControlSet\\Services\\KVLService";
+const char kExitEvent[] = "kvlservice_exit_1";
+const char kSettings[] = "SOFTWARE\\Pelmora\\VPNKorv";
+
+struct StateName {
+    DWORD state;
+    const char* name;
+};
+const StateName kStates[] = {
+    {SERVICE_STOPPED, "STOPPED"},          {SERVICE_START_PENDING, "START_PENDING"},
+    {SERVICE_STOP_PENDING, "STOP_PENDING"}, {SERVICE_RUNNING, "RUNNING"},
+    {SERVICE_CONTINUE_PENDING, "CONTINUE_PENDING"}, {SERVICE_PAUSE_PENDING, "PAUSE_PENDING"},
+    {SERVICE_PAUSED, "PAUSED"},
+};
+
+const char* NameOf(DWORD state)
+{
+    for (const StateName& entry : kStates)
+        if (entry.state == state)
+            return entry.name;
+    return "UNKNOWN";
+}
+
+// Current state, or "MISSING" when the service cannot be opened.
+const char* QueryState()
+{
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (manager == nullptr)
+        return "NO_MANAGER";
+    SC_HANDLE service = OpenServiceA(manager, kName, SERVICE_QUERY_STATUS);
+    const char* name = "MISSING";
+    SERVICE_STATUS status{};
+    if (service != nullptr) {
+        name = QueryServiceStatus(service, &status) ? NameOf(status.dwCurrentState) : "QUERY_FAILED";
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+    return name;
+}
+
+bool WaitFor(const char* wanted, DWORD timeout, DWORD* taken)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        *taken = GetTickCount() - start;
+        if (std::strcmp(QueryState(), wanted) == 0)
+            return true;
+        if (*taken > timeout)
+            return false;
+        Sleep(50);
+    }
+}
+
+int Wait(const char* wanted, DWORD timeout)
+{
+    DWORD taken = 0;
+    bool reached = WaitFor(wanted, timeout, &taken);
+    std::printf("%lu\n", taken);
+    if (!reached)
+        std::fprintf(stderr, "svctool: %s not reached in %lu ms (now %s)\n", wanted, timeout, QueryState());
+    return reached ? 0 : 1;
+}
+
+int Interrogate()
+{
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceA(manager, kName, SERVICE_INTERROGATE) : nullptr;
+    SERVICE_STATUS status{};
+    bool sent = service != nullptr && ControlService(service, SERVICE_CONTROL_INTERROGATE, &status);
+    if (!sent)
+        std::fprintf(stderr, "svctool: interrogate failed (%lu)\n", GetLastError());
+    if (service)
+        CloseServiceHandle(service);
+    if (manager)
+        CloseServiceHandle(manager);
+    return sent ? 0 : 1;
+}
+
+void PrintHex(const BYTE* bytes, DWORD size)
+{
+    for (DWORD i = 0; i < size; ++i)
+        std::printf("%02x", bytes[i]);
+    std::printf("\n");
+}
+
+int Value(const char* name)
+{
+    wchar_t wideName[256];
+    if (MultiByteToWideChar(CP_ACP, 0, name, -1, wideName, 256) == 0)
+        return 2;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return 1;
+    BYTE data[4096];
+    DWORD size = sizeof data;
+    DWORD type = 0;
+    LONG rc = RegQueryValueExW(key, wideName, nullptr, &type, data, &size);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS)
+        return 1;
+    std::printf("%lu ", type);
+    PrintHex(data, size);
+    return 0;
+}
+
+int Text(const char* name)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return 1;
+    char data[4096];
+    DWORD size = sizeof data - 1;
+    DWORD type = 0;
+    LONG rc = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
+        return 1;
+    data[size] = '\0';
+    std::printf("%s\n", data);
+    return 0;
+}
+
+int Description()
+{
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceA(manager, kName, SERVICE_QUERY_CONFIG) : nullptr;
+    BYTE buffer[1024];
+    DWORD needed = 0;
+    bool read = service != nullptr &&
+                QueryServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, buffer, sizeof buffer, &needed);
+    if (read) {
+        const char* text = reinterpret_cast<SERVICE_DESCRIPTIONA*>(buffer)->lpDescription;
+        if (text != nullptr)
+            PrintHex(reinterpret_cast<const BYTE*>(text), static_cast<DWORD>(std::strlen(text)));
+        else
+            std::printf("\n");
+    }
+    if (service)
+        CloseServiceHandle(service);
+    if (manager)
+        CloseServiceHandle(manager);
+    return read ? 0 : 1;
+}
+
+int StartPresignalled(DWORD timeout)
+{
+    HANDLE event = CreateEventA(nullptr, TRUE, TRUE, kExitEvent);
+    if (event == nullptr)
+        return 2;
+    SetEvent(event);
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceA(manager, kName, SERVICE_START) : nullptr;
+    bool started = service != nullptr && StartServiceA(service, 0, nullptr);
+    DWORD taken = 0;
+    bool stopped = started && WaitFor("STOPPED", timeout, &taken);
+    if (service)
+        CloseServiceHandle(service);
+    if (manager)
+        CloseServiceHandle(manager);
+    CloseHandle(event);
+    if (!started)
+        std::fprintf(stderr, "svctool: start failed (%lu)\n", GetLastError());
+    return stopped ? 0 : 1;
+}
+
+int Purge()
+{
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (manager == nullptr)
+        return 1;
+    SC_HANDLE service = OpenServiceA(manager, kName, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
+    if (service == nullptr) {
+        CloseServiceHandle(manager);
+        return 0;
+    }
+    SERVICE_STATUS status{};
+    ControlService(service, SERVICE_CONTROL_STOP, &status);
+    DWORD taken = 0;
+    if (!WaitFor("STOPPED", 15000, &taken)) {
+        // A build under test that never stops must not outlive its case.
+        SERVICE_STATUS_PROCESS process{};
+        DWORD needed = 0;
+        if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&process), sizeof process,
+                                 &needed) &&
+            process.dwProcessId != 0) {
+            HANDLE stuck = OpenProcess(PROCESS_TERMINATE, FALSE, process.dwProcessId);
+            if (stuck != nullptr) {
+                std::fprintf(stderr, "svctool: ending stuck service process %lu\n", process.dwProcessId);
+                TerminateProcess(stuck, 1);
+                CloseHandle(stuck);
+            }
+        }
+        WaitFor("STOPPED", 5000, &taken);
+    }
+    bool deleted = DeleteService(service) || GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    // Deletion completes once the last handle is gone.
+    for (int i = 0; i < 100 && std::strcmp(QueryState(), "MISSING") != 0; ++i)
+        Sleep(50);
+    return deleted ? 0 : 1;
+}
+
+int Setting(const char* name)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettings, 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
+        return 3;
+    char data[1024];
+    DWORD size = sizeof data - 1;
+    DWORD type = 0;
+    LONG rc = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS || type != REG_SZ)
+        return 1;
+    data[size] = '\0';
+    std::printf("%s\n", data);
+    return 0;
+}
+
+int SetSetting(const char* name, const char* text)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettings, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return 1;
+    LONG rc = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                             static_cast<DWORD>(std::strlen(text) + 1));
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS ? 0 : 1;
+}
+
+int UnsetSetting(const char* name)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettings, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
+        return 0;
+    LONG rc = RegDeleteValueA(key, name);
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND ? 0 : 1;
+}
+
+int DropSettingsKey()
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettings, 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
+        return 0;
+    DWORD subkeys = 0;
+    DWORD values = 0;
+    LONG rc = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+                               nullptr, nullptr);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS || subkeys != 0 || values != 0)
+        return 0;
+    return RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kSettings, KEY_WOW64_32KEY, 0) == ERROR_SUCCESS ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc >= 2 && std::strcmp(argv[1], "state") == 0) {
+        std::printf("%s\n", QueryState());
+        return 0;
+    }
+    if (argc >= 4 && std::strcmp(argv[1], "wait") == 0)
+        return Wait(argv[2], static_cast<DWORD>(std::strtoul(argv[3], nullptr, 10)));
+    if (argc >= 2 && std::strcmp(argv[1], "interrogate") == 0)
+        return Interrogate();
+    if (argc >= 3 && std::strcmp(argv[1], "value") == 0)
+        return Value(argv[2]);
+    if (argc >= 3 && std::strcmp(argv[1], "text") == 0)
+        return Text(argv[2]);
+    if (argc >= 2 && std::strcmp(argv[1], "description") == 0)
+        return Description();
+    if (argc >= 3 && std::strcmp(argv[1], "start-presignalled") == 0)
+        return StartPresignalled(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10)));
+    if (argc >= 2 && std::strcmp(argv[1], "purge") == 0)
+        return Purge();
+    if (argc >= 3 && std::strcmp(argv[1], "setting") == 0)
+        return Setting(argv[2]);
+    if (argc >= 4 && std::strcmp(argv[1], "set-setting") == 0)
+        return SetSetting(argv[2], argv[3]);
+    if (argc >= 3 && std::strcmp(argv[1], "unset-setting") == 0)
+        return UnsetSetting(argv[2]);
+    if (argc >= 2 && std::strcmp(argv[1], "drop-settings-key") == 0)
+        return DropSettingsKey();
+    std::fprintf(stderr, "usage: svctool state|wait STATE MS|interrogate|value NAME|text NAME|description|"
+                         "start-presignalled MS|purge\n");
+    return 2;
+}
