@@ -1,0 +1,469 @@
+// The status check end to end against the development update server: the
+// request body the server receives, what lands in the settings key and the
+// identity key, and every way the exchange can fail. The library's objects
+// are linked in, so the transfer limits can be shortened; the cases marked
+// "through Ferolin.dll" load the real library instead.
+#include <gtest/gtest.h>
+
+#define JSMN_STATIC
+#include <jsmn.h>
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "ferolin_entry.h"
+#include "https_transport.h"
+#include "md5_hex.h"
+#include "reply_buffer.h"
+#include "settings_names.h"
+#include "win_test_support.h"
+
+namespace {
+
+constexpr int kCheckDone = 0;
+constexpr int kCheckFailed = 4;
+constexpr char kUser[] = "alice";
+constexpr char kPassword[] = "secret";
+// MD5 of "secret", worked out outside this code base.
+constexpr char kPasswordDigest[] = "5ebe2294ecd0e0f08eab7690d2a6ee69";
+constexpr char kInstallDir[] = "C:\\kvltest\\";
+constexpr char kForeignInstallDir[] = "C:\\kvltest-foreign\\";
+// Nothing listens there on the loopback address.
+constexpr char kDeadServerUrl[] = "https://127.0.0.1:1/";
+constexpr char kStaleIdentity[] = "stale-id";
+
+// Where the fixture script keeps the server's files (a Linux path).
+std::string RunDir()
+{
+    const char* dir = getenv("KVL_DEVSERVER_DIR");
+    return dir != nullptr ? WindowsPathOfLinuxPath(dir) + "\\" : std::string();
+}
+
+std::string ReadyValue(const std::string& key)
+{
+    std::string ready = ReadWholeFile(RunDir() + "ready").value_or("");
+    std::size_t at = ready.find(key + "=");
+    if (at == std::string::npos)
+        return "";
+    std::size_t start = at + key.size() + 1;
+    return ready.substr(start, ready.find('\n', start) - start);
+}
+
+std::string Md5Of(const std::string& text)
+{
+    char digest[kMd5HexSize];
+    EXPECT_EQ(Md5Hex(text.data(), static_cast<int>(text.size()), digest), 0);
+    return digest;
+}
+
+std::string ExpectedStatusBody(const std::string& identity, const std::string& statusVersion)
+{
+    return std::string(R"(data={\"m\":\"chk_stt\",\"u\":\")") + kUser + R"(\",\"s\":\")" + kPasswordDigest +
+           R"(\",\"c_id\":\")" + Md5Of(identity) + R"(\",\"v_stt\":\")" + statusVersion + R"(\"})";
+}
+
+// Decodes the JSON string text between token bounds (escapes the server's
+// log writer produces).
+std::string JsonStringText(const std::string& json, const jsmntok_t& token)
+{
+    std::string text;
+    for (int i = token.start; i < token.end; ++i) {
+        char c = json[i];
+        if (c != '\\' || i + 1 >= token.end) {
+            text += c;
+            continue;
+        }
+        char e = json[++i];
+        switch (e) {
+        case 'n': text += '\n'; break;
+        case 't': text += '\t'; break;
+        case 'r': text += '\r'; break;
+        case 'b': text += '\b'; break;
+        case 'f': text += '\f'; break;
+        case 'u':
+            if (i + 4 < token.end) {
+                text += static_cast<char>(strtol(json.substr(i + 1, 4).c_str(), nullptr, 16));
+                i += 4;
+            }
+            break;
+        default: text += e; break;
+        }
+    }
+    return text;
+}
+
+// One line of the server's request log.
+struct LoggedRequest {
+    std::string method;
+    std::string raw;
+};
+
+LoggedRequest ParseLogLine(const std::string& line)
+{
+    LoggedRequest request;
+    jsmn_parser parser;
+    jsmn_init(&parser);
+    std::vector<jsmntok_t> tokens(512);
+    int count = jsmn_parse(&parser, line.c_str(), line.size(), tokens.data(), static_cast<unsigned>(tokens.size()));
+    if (count < 1 || tokens[0].type != JSMN_OBJECT) {
+        ADD_FAILURE() << "request log line is not an object: " << line;
+        return request;
+    }
+    // Walk the top-level members only: each is a name and one value, whose
+    // nested tokens are skipped by their end offset.
+    for (int i = 1; i + 1 < count;) {
+        std::string name = JsonStringText(line, tokens[i]);
+        const jsmntok_t& value = tokens[i + 1];
+        if (name == "method" && value.type == JSMN_STRING)
+            request.method = JsonStringText(line, value);
+        else if (name == "raw" && value.type == JSMN_STRING)
+            request.raw = JsonStringText(line, value);
+        int next = i + 2;
+        while (next < count && tokens[next].start < value.end)
+            ++next;
+        i = next;
+    }
+    return request;
+}
+
+class StatusCheckTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        InstallClientFiles(kInstallDir, "client_cert.pem", "client_key.pem");
+        InstallClientFiles(kForeignInstallDir, "other_client_cert.pem", "other_client_key.pem");
+    }
+
+    static void InstallClientFiles(const std::string& installDir, const char* certName, const char* keyName)
+    {
+        CreateDirectoryA(installDir.c_str(), nullptr);
+        CreateDirectoryA((installDir + "bin").c_str(), nullptr);
+        std::string pki = RunDir() + "pki\\";
+        ASSERT_TRUE(CopyFileA((pki + certName).c_str(), (installDir + "bin\\client_cert.pem").c_str(), FALSE));
+        ASSERT_TRUE(CopyFileA((pki + keyName).c_str(), (installDir + "bin\\client_key.pem").c_str(), FALSE));
+    }
+
+    void SetUp() override
+    {
+        ASSERT_FALSE(RunDir().empty()) << "KVL_DEVSERVER_DIR is not set";
+        port_ = ReadyValue("port");
+        filesPort_ = ReadyValue("files_port");
+        ASSERT_FALSE(port_.empty()) << "no devserver ready file in " << RunDir();
+        transferLimits = kDefaultTransferLimits;
+
+        ASSERT_TRUE(SetSettingForTest(kValueUserLogin, kUser));
+        ASSERT_TRUE(SetSettingForTest(kValuePasswordLogin, kPassword));
+        ASSERT_TRUE(SetSettingForTest(kValueUpdateServer, ServerUrl()));
+        ASSERT_TRUE(SetSettingForTest(kValueInstallDir, kInstallDir));
+        for (const char* name :
+             {kValueStatusVersion, kValueStatus, kValueStatusMessage, kValueStatusInt, kValueStatusPer})
+            DeleteSettingForTest(name);
+        ASSERT_TRUE(SetIdentityForTest(kStaleIdentity));
+
+        SetState(R"({"subscribers": {"alice": {"status": {"result": "0", "v_stt": "7", "stt": "ativo",
+                   "msg": "Bem-vindo", "int": "30", "per": "12"}}}})");
+        logStart_ = ReadWholeFile(LogPath()).value_or("").size();
+    }
+
+    void TearDown() override { transferLimits = kDefaultTransferLimits; }
+
+    std::string ServerUrl() const { return "https://127.0.0.1:" + port_ + "/"; }
+    std::string FilesUrl() const { return "http://127.0.0.1:" + filesPort_ + "/"; }
+    static std::string LogPath() { return RunDir() + "requests.log"; }
+
+    static void SetState(const std::string& json) { ASSERT_TRUE(WriteWholeFile(RunDir() + "state.json", json)); }
+
+    // Requests that reached the server since SetUp.
+    std::vector<LoggedRequest> NewRequests() const
+    {
+        std::string log = ReadWholeFile(LogPath()).value_or("");
+        std::vector<LoggedRequest> requests;
+        std::size_t at = logStart_;
+        while (at < log.size()) {
+            std::size_t end = log.find('\n', at);
+            if (end == std::string::npos)
+                end = log.size();
+            if (end > at)
+                requests.push_back(ParseLogLine(log.substr(at, end - at)));
+            at = end + 1;
+        }
+        return requests;
+    }
+
+    // The status values as the service program would read them.
+    static std::vector<std::optional<std::string>> StoredStatus()
+    {
+        std::vector<std::optional<std::string>> values;
+        for (const char* name :
+             {kValueStatus, kValueStatusMessage, kValueStatusVersion, kValueStatusInt, kValueStatusPer})
+            values.push_back(GetSettingForTest(name));
+        return values;
+    }
+
+    static void SeedStatus(const char* stt, const char* msg, const char* version, const char* intText,
+                           const char* per)
+    {
+        ASSERT_TRUE(SetSettingForTest(kValueStatus, stt));
+        ASSERT_TRUE(SetSettingForTest(kValueStatusMessage, msg));
+        ASSERT_TRUE(SetSettingForTest(kValueStatusVersion, version));
+        ASSERT_TRUE(SetSettingForTest(kValueStatusInt, intText));
+        ASSERT_TRUE(SetSettingForTest(kValueStatusPer, per));
+    }
+
+    RegistrySnapshot registry_;
+    std::string port_;
+    std::string filesPort_;
+    std::size_t logStart_ = 0;
+};
+
+using Values = std::vector<std::optional<std::string>>;
+
+TEST_F(StatusCheckTest, SendsTheStatusRequestAndStoresTheAnswer)
+{
+    const std::string identity = ExpectedMachineIdentity();
+
+    ASSERT_EQ(Ferolin("-checkstatus", 12), kCheckDone);
+
+    std::vector<LoggedRequest> requests = NewRequests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].method, "chk_stt");
+    // No "v_stt" stored yet: the member is sent empty.
+    EXPECT_EQ(requests[0].raw, ExpectedStatusBody(identity, ""));
+    EXPECT_EQ(GetIdentityForTest(), identity);
+    EXPECT_EQ(StoredStatus(), (Values{"ativo", "Bem-vindo", "7", "30", "12"}));
+}
+
+TEST_F(StatusCheckTest, NextRequestCarriesTheStoredStatusVersion)
+{
+    ASSERT_EQ(Ferolin("-checkstatus", 12), kCheckDone);
+    SetState(R"({"subscribers": {"alice": {"status": {"result": "0", "v_stt": "8", "stt": "ativo"}}}})");
+    ASSERT_EQ(Ferolin("-checkstatus", 12), kCheckDone);
+
+    std::vector<LoggedRequest> requests = NewRequests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].raw, ExpectedStatusBody(ExpectedMachineIdentity(), "7"));
+    EXPECT_EQ(GetSettingForTest(kValueStatusVersion), "8");
+}
+
+TEST_F(StatusCheckTest, EmptyReplyFieldsLeaveStoredValuesAlone)
+{
+    SeedStatus("ativo", "old message", "5", "60", "24");
+    // A refusal ("result" non-zero) is still an answer: its status is stored.
+    SetState(R"({"subscribers": {"alice": {"status": {"result": "3", "stt": "bloqueado",
+               "msg": "Conta bloqueada"}}}})");
+
+    ASSERT_EQ(Ferolin("-checkstatus", 12), kCheckDone);
+
+    EXPECT_EQ(StoredStatus(), (Values{"bloqueado", "Conta bloqueada", "5", "60", "24"}));
+    ASSERT_EQ(NewRequests().size(), 1u);
+    EXPECT_EQ(NewRequests()[0].raw, ExpectedStatusBody(ExpectedMachineIdentity(), "5"));
+}
+
+TEST_F(StatusCheckTest, MissingLoginOrPasswordSendsAndWritesNothing)
+{
+    for (const char* missing : {kValueUserLogin, kValuePasswordLogin}) {
+        RegistrySnapshot restore;
+        DeleteSettingForTest(missing);
+        EXPECT_EQ(Ferolin("-checkstatus", 12), kCheckFailed) << missing;
+        EXPECT_EQ(GetIdentityForTest(), kStaleIdentity) << missing;
+    }
+    EXPECT_TRUE(NewRequests().empty());
+    EXPECT_EQ(StoredStatus(), Values(5));
+}
+
+TEST_F(StatusCheckTest, OverlongLoginCountsAsMissing)
+{
+    ASSERT_TRUE(SetSettingForTest(kValueUserLogin, std::string(20, 'u')));
+    EXPECT_EQ(Ferolin("-checkstatus", 12), kCheckFailed);
+    EXPECT_TRUE(NewRequests().empty());
+}
+
+TEST_F(StatusCheckTest, MissingInstallDirSendsNothingButStoresTheIdentity)
+{
+    DeleteSettingForTest(kValueInstallDir);
+
+    EXPECT_EQ(Ferolin("-checkstatus", 12), kCheckFailed);
+
+    EXPECT_TRUE(NewRequests().empty());
+    EXPECT_EQ(GetIdentityForTest(), ExpectedMachineIdentity());
+    EXPECT_EQ(StoredStatus(), Values(5));
+}
+
+TEST_F(StatusCheckTest, InstallDirWithoutTrailingBackslashFails)
+{
+    ASSERT_TRUE(SetSettingForTest(kValueInstallDir, "C:\\kvltest"));
+    EXPECT_EQ(Ferolin("-checkstatus", 12), kCheckFailed);
+    EXPECT_EQ(StoredStatus(), Values(5));
+}
+
+TEST_F(StatusCheckTest, UnreachableServerFailsAfterStoringTheIdentity)
+{
+    SeedStatus("ativo", "m", "5", "60", "24");
+    ASSERT_TRUE(SetSettingForTest(kValueUpdateServer, kDeadServerUrl));
+
+    EXPECT_EQ(Ferolin("-checkstatus", 12), kCheckFailed);
+
+    EXPECT_EQ(GetIdentityForTest(), ExpectedMachineIdentity());
+    EXPECT_EQ(StoredStatus(), (Values{"ativo", "m", "5", "60", "24"}));
+}
+
+TEST_F(StatusCheckTest, ClientCertificateFromAnotherAuthorityIsRefused)
+{
+    ASSERT_TRUE(SetSettingForTest(kValueInstallDir, kForeignInstallDir));
+
+    EXPECT_EQ(Ferolin("-checkstatus", 12), kCheckFailed);
+
+    EXPECT_EQ(StoredStatus(), Values(5));
+}
+
+TEST_F(StatusCheckTest, StalledServerTimesOut)
+{
+    SetState(R"({"misbehave": {"chk_stt": {"stall_ms": 30000}},
+               "subscribers": {"alice": {"status": {"result": "0", "stt": "ativo"}}}})");
+    transferLimits = TransferLimits{5, 1, 2, 20};
+
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(Ferolin("-checkstatus", 12), kCheckFailed);
+    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started);
+
+    // Ended by the stall rule, long before the server would have answered.
+    EXPECT_LT(seconds.count(), 15);
+    EXPECT_EQ(StoredStatus(), Values(5));
+}
+
+TEST_F(StatusCheckTest, SlowServerIsCutOffByTheOverallLimit)
+{
+    SetState(R"({"misbehave": {"chk_stt": {"delay_ms": 30000}},
+               "subscribers": {"alice": {"status": {"result": "0", "stt": "ativo"}}}})");
+    // Generous stall rule: only the overall limit can end this transfer.
+    transferLimits = TransferLimits{5, 1, 60, 3};
+
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(Ferolin("-checkstatus", 12), kCheckFailed);
+    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started);
+
+    EXPECT_LT(seconds.count(), 15);
+    EXPECT_EQ(StoredStatus(), Values(5));
+}
+
+TEST_F(StatusCheckTest, HttpErrorPageIsAnAnswerThatStoresNothing)
+{
+    SetState(R"({"misbehave": {"chk_stt": {"http_status": 500}}})");
+
+    EXPECT_EQ(Ferolin("-checkstatus", 12), kCheckDone);
+
+    EXPECT_EQ(NewRequests().size(), 1u);
+    EXPECT_EQ(StoredStatus(), Values(5));
+}
+
+TEST_F(StatusCheckTest, ReplyThatDoesNotParseStoresNothing)
+{
+    SetState(R"({"subscribers": {"alice": {"raw": {"chk_stt": "{\"stt\":\"ativo\",\"msg\":\"cut"}}}})");
+
+    EXPECT_EQ(Ferolin("-checkstatus", 12), kCheckDone);
+
+    EXPECT_EQ(StoredStatus(), Values(5));
+}
+
+TEST_F(StatusCheckTest, DroppedConnectionFails)
+{
+    SetState(R"({"misbehave": {"chk_stt": {"drop": true}}})");
+    EXPECT_EQ(Ferolin("-checkstatus", 12), kCheckFailed);
+    EXPECT_EQ(StoredStatus(), Values(5));
+}
+
+// Through Ferolin.dll, loaded by name from this program's folder the way a
+// program of the VPN client would.
+TEST_F(StatusCheckTest, ThroughTheLibraryTwoChecksInOneProcessBothWork)
+{
+    HMODULE library = LoadLibraryA((ProgramFolder() + "Ferolin.dll").c_str());
+    ASSERT_NE(library, nullptr);
+    using Entry = int(__stdcall*)(const char*, int);
+    auto entry = reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(library, "Ferolin")));
+    ASSERT_NE(entry, nullptr);
+
+    EXPECT_EQ(entry("-CheckStatus", 12), kCheckDone);
+    SetState(R"({"subscribers": {"alice": {"status": {"result": "0", "stt": "cancelado"}}}})");
+    EXPECT_EQ(entry("/checkstatus", 12), kCheckDone);
+    FreeLibrary(library);
+
+    std::vector<LoggedRequest> requests = NewRequests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].method, "chk_stt");
+    EXPECT_EQ(requests[1].raw, ExpectedStatusBody(ExpectedMachineIdentity(), "7"));
+    EXPECT_EQ(GetSettingForTest(kValueStatus), "cancelado");
+}
+
+// The reply is the subscriber's business: it must not appear on the console
+// of whatever program runs the check.
+TEST_F(StatusCheckTest, ThroughTheLibraryTheReplyNeverReachesStandardOutput)
+{
+    DWORD exitCode = 1;
+    std::optional<std::string> output =
+        RunAndCapture("\"" + ProgramFolder() + "FerolinRun.exe\" -checkstatus", &exitCode);
+
+    ASSERT_TRUE(output.has_value());
+    EXPECT_EQ(*output, WithCrLf("result: 0\n"));
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_EQ(GetSettingForTest(kValueStatus), "ativo");
+}
+
+// Downloads: the same transport without client certificate, into a file.
+class DownloadTest : public StatusCheckTest {
+protected:
+    void SetUp() override
+    {
+        StatusCheckTest::SetUp();
+        curl_global_init(CURL_GLOBAL_ALL);
+    }
+    void TearDown() override
+    {
+        curl_global_cleanup();
+        StatusCheckTest::TearDown();
+    }
+};
+
+TEST_F(DownloadTest, FetchesTheFileAndAppendsItToTheReplyBuffer)
+{
+    const std::string content = "client\ndev tun\nremote 127.0.0.1\n";
+    ASSERT_TRUE(WriteWholeFile(RunDir() + "files\\korv.ovpn", content));
+    const std::string target = std::string(kInstallDir) + "korv.ovpn";
+    ResetReplyBuffer();
+    char earlier[] = "before:";
+    ReplySink(earlier, 1, sizeof earlier - 1, nullptr);
+
+    EXPECT_EQ(DownloadToFile((FilesUrl() + "korv.ovpn").c_str(), target.c_str()), 0);
+
+    EXPECT_EQ(ReadWholeFile(target), content);
+    EXPECT_EQ(std::string(ReplyBuffer), "before:" + content);
+}
+
+TEST_F(DownloadTest, HttpErrorStatusCompletesWithThePageAsContent)
+{
+    const std::string target = std::string(kInstallDir) + "missing.ovpn";
+    EXPECT_EQ(DownloadToFile((FilesUrl() + "no-such-file.ovpn").c_str(), target.c_str()), 0);
+    std::optional<std::string> page = ReadWholeFile(target);
+    ASSERT_TRUE(page.has_value());
+    EXPECT_FALSE(page->empty());
+}
+
+TEST_F(DownloadTest, FolderThatDoesNotExistFailsWithoutATransfer)
+{
+    ASSERT_TRUE(WriteWholeFile(RunDir() + "files\\korv.ovpn", "x"));
+    EXPECT_NE(DownloadToFile((FilesUrl() + "korv.ovpn").c_str(), "C:\\kvltest\\no-such-folder\\korv.ovpn"), 0);
+    EXPECT_TRUE(NewRequests().empty());
+}
+
+TEST_F(DownloadTest, ExistingFileIsTruncatedEvenWhenTheTransferFails)
+{
+    const std::string target = std::string(kInstallDir) + "old.ovpn";
+    ASSERT_TRUE(WriteWholeFile(target, "old content"));
+    EXPECT_NE(DownloadToFile("http://127.0.0.1:1/korv.ovpn", target.c_str()), 0);
+    EXPECT_EQ(ReadWholeFile(target), "");
+}
+
+} // namespace

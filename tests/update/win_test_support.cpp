@@ -1,0 +1,295 @@
+#include "win_test_support.h"
+
+#include <iphlpapi.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "settings_names.h"
+
+namespace {
+
+constexpr REGSAM kView = KEY_WOW64_32KEY;
+
+class Key {
+public:
+    Key() = default;
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
+    ~Key()
+    {
+        if (key_ != nullptr)
+            RegCloseKey(key_);
+    }
+    HKEY* out() { return &key_; }
+    HKEY get() const { return key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+class Handle {
+public:
+    explicit Handle(HANDLE handle = nullptr) : handle_(handle) {}
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    ~Handle() { reset(); }
+    void reset(HANDLE handle = nullptr)
+    {
+        if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE)
+            CloseHandle(handle_);
+        handle_ = handle;
+    }
+    HANDLE* out() { return &handle_; }
+    HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+bool OpenSettings(REGSAM access, Key& key)
+{
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsSubkey, 0, access | kView, key.out()) == ERROR_SUCCESS;
+}
+
+std::optional<std::string> QueryText(HKEY key, const char* name)
+{
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_SZ)
+        return std::nullopt;
+    std::string text(size, '\0');
+    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size) != ERROR_SUCCESS)
+        return std::nullopt;
+    text.resize(size);
+    while (!text.empty() && text.back() == '\0')
+        text.pop_back();
+    return text;
+}
+
+bool SetText(HKEY key, const char* name, const std::string& text)
+{
+    return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                          static_cast<DWORD>(text.size() + 1)) == ERROR_SUCCESS;
+}
+
+} // namespace
+
+std::optional<std::string> GetSettingForTest(const char* name)
+{
+    Key key;
+    if (!OpenSettings(KEY_READ, key))
+        return std::nullopt;
+    return QueryText(key.get(), name);
+}
+
+bool SetSettingForTest(const char* name, const std::string& text)
+{
+    Key key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsSubkey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_READ | KEY_WRITE | kView, nullptr, key.out(), nullptr) != ERROR_SUCCESS)
+        return false;
+    return SetText(key.get(), name, text);
+}
+
+void DeleteSettingForTest(const char* name)
+{
+    Key key;
+    if (OpenSettings(KEY_READ | KEY_WRITE, key))
+        RegDeleteValueA(key.get(), name);
+}
+
+std::optional<std::string> GetIdentityForTest()
+{
+    Key key;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, kIdentitySubkey, 0, KEY_READ | kView, key.out()) != ERROR_SUCCESS)
+        return std::nullopt;
+    return QueryText(key.get(), kValueIdentityKey);
+}
+
+bool SetIdentityForTest(const std::string& text)
+{
+    Key key;
+    if (RegCreateKeyExA(HKEY_CLASSES_ROOT, kIdentitySubkey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_READ | KEY_WRITE | kView, nullptr, key.out(), nullptr) != ERROR_SUCCESS)
+        return false;
+    return SetText(key.get(), kValueIdentityKey, text);
+}
+
+RegistrySnapshot::RegistrySnapshot()
+{
+    Key probe;
+    keyExisted_ = OpenSettings(KEY_READ, probe);
+    Key key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsSubkey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_READ | KEY_WRITE | kView, nullptr, key.out(), nullptr) == ERROR_SUCCESS) {
+        for (DWORD index = 0;; ++index) {
+            char name[16384];
+            DWORD nameLength = sizeof name;
+            DWORD type = 0;
+            DWORD size = 0;
+            if (RegEnumValueA(key.get(), index, name, &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+                break;
+            Value value{std::string(name, nameLength), type, std::vector<BYTE>(size)};
+            DWORD dataSize = size;
+            if (RegQueryValueExA(key.get(), value.name.c_str(), nullptr, &value.type, value.data.data(), &dataSize) ==
+                ERROR_SUCCESS) {
+                value.data.resize(dataSize);
+                values_.push_back(std::move(value));
+            }
+        }
+    }
+    identity_ = GetIdentityForTest();
+}
+
+RegistrySnapshot::~RegistrySnapshot()
+{
+    {
+        Key key;
+        if (OpenSettings(KEY_READ | KEY_WRITE, key)) {
+            // Remove everything, then put the saved values back.
+            for (;;) {
+                char name[16384];
+                DWORD nameLength = sizeof name;
+                if (RegEnumValueA(key.get(), 0, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+                    break;
+                if (RegDeleteValueA(key.get(), name) != ERROR_SUCCESS)
+                    break;
+            }
+            for (const Value& value : values_)
+                RegSetValueExA(key.get(), value.name.c_str(), 0, value.type, value.data.data(),
+                               static_cast<DWORD>(value.data.size()));
+        }
+    }
+    if (!keyExisted_)
+        RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kSettingsSubkey, kView, 0);
+
+    if (identity_) {
+        SetIdentityForTest(*identity_);
+    } else {
+        Key key;
+        if (RegOpenKeyExA(HKEY_CLASSES_ROOT, kIdentitySubkey, 0, KEY_READ | KEY_WRITE | kView, key.out()) ==
+            ERROR_SUCCESS)
+            RegDeleteValueA(key.get(), kValueIdentityKey);
+    }
+}
+
+std::string ProgramFolder()
+{
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string folder(path, length < sizeof path ? length : 0);
+    std::size_t slash = folder.find_last_of('\\');
+    return slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
+}
+
+std::string WindowsPathOfLinuxPath(const std::string& linuxPath)
+{
+    std::string path = "Z:" + linuxPath;
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path)
+{
+    FILE* file = fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        return std::nullopt;
+    std::string text;
+    char chunk[4096];
+    std::size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0)
+        text.append(chunk, got);
+    fclose(file);
+    return text;
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& text)
+{
+    FILE* file = fopen(path.c_str(), "wb");
+    if (file == nullptr)
+        return false;
+    bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
+    return fclose(file) == 0 && written;
+}
+
+std::optional<std::string> RunAndCapture(const std::string& commandLine, DWORD* exitCode, DWORD timeoutMs)
+{
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    Handle readEnd;
+    Handle writeEnd;
+    if (!CreatePipe(readEnd.out(), writeEnd.out(), &inheritable, 0))
+        return std::nullopt;
+    SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+    Handle nul(CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                           OPEN_EXISTING, 0, nullptr));
+
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nul.get();
+    startup.hStdOutput = writeEnd.get();
+    startup.hStdError = nul.get();
+    PROCESS_INFORMATION process = {};
+    std::string mutableLine = commandLine;
+    if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &startup, &process))
+        return std::nullopt;
+    Handle processHandle(process.hProcess);
+    Handle threadHandle(process.hThread);
+    // Only the child may hold the write end now, so the read ends with it.
+    writeEnd.reset();
+
+    std::string output;
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(readEnd.get(), chunk, sizeof chunk, &got, nullptr) && got > 0)
+        output.append(chunk, got);
+    if (WaitForSingleObject(processHandle.get(), timeoutMs) != WAIT_OBJECT_0)
+        return std::nullopt;
+    GetExitCodeProcess(processHandle.get(), exitCode);
+    return output;
+}
+
+std::string WithCrLf(const std::string& text)
+{
+    std::string converted;
+    for (char c : text) {
+        if (c == '\n')
+            converted += '\r';
+        converted += c;
+    }
+    return converted;
+}
+
+std::string ExpectedMachineIdentity()
+{
+    std::string volume;
+    DWORD serial = 0;
+    if (GetVolumeInformationA("C:\\", nullptr, 0, &serial, nullptr, nullptr, nullptr, 0))
+        volume = std::to_string(static_cast<unsigned long>(serial));
+
+    std::string adapter;
+    ULONG length = 256 * 1024;
+    std::unique_ptr<BYTE[]> buffer(new BYTE[length]);
+    auto* list = reinterpret_cast<IP_ADAPTER_INFO*>(buffer.get());
+    if (GetAdaptersInfo(list, &length) == NO_ERROR) {
+        const IP_ADAPTER_INFO* chosen = list;
+        DWORD lowest = 999;
+        for (const IP_ADAPTER_INFO* a = list; a != nullptr; a = a->Next) {
+            bool wanted = a->Type == MIB_IF_TYPE_ETHERNET || a->Type == IF_TYPE_IEEE80211;
+            if (wanted && a->Index < lowest) {
+                chosen = a;
+                lowest = a->Index;
+            }
+        }
+        for (int i = 0; i < 6; ++i)
+            adapter += std::to_string(static_cast<unsigned>(chosen->Address[i]));
+    }
+
+    if (volume.size() < 5 || adapter.size() <= 5)
+        return volume;
+    return volume.substr(0, 5) + adapter.substr(adapter.size() - 5);
+}

@@ -1,0 +1,63 @@
+// Helpers for the library's Windows tests: the settings key and identity key
+// as a test sees them, files, and child programs with captured output.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// The settings key (HKLM, 32-bit view) and the identity key, read and written
+// directly, without the library's own access functions.
+std::optional<std::string> GetSettingForTest(const char* name);
+bool SetSettingForTest(const char* name, const std::string& text);
+void DeleteSettingForTest(const char* name);
+std::optional<std::string> GetIdentityForTest();
+bool SetIdentityForTest(const std::string& text);
+
+// Saves every value of the settings key and the identity value on
+// construction (creating the settings key when it is missing) and puts them
+// back as they were on destruction, so test cases that share one Wine prefix
+// do not see each other's values.
+class RegistrySnapshot {
+public:
+    RegistrySnapshot();
+    RegistrySnapshot(const RegistrySnapshot&) = delete;
+    RegistrySnapshot& operator=(const RegistrySnapshot&) = delete;
+    ~RegistrySnapshot();
+
+private:
+    struct Value {
+        std::string name;
+        DWORD type;
+        std::vector<BYTE> data;
+    };
+    bool keyExisted_ = false;
+    std::vector<Value> values_;
+    std::optional<std::string> identity_;
+};
+
+// Folder of the running test program, with a trailing backslash.
+std::string ProgramFolder();
+
+// "/a/b" -> "Z:\a\b": Wine's Z: drive is the Linux root.
+std::string WindowsPathOfLinuxPath(const std::string& linuxPath);
+
+std::optional<std::string> ReadWholeFile(const std::string& path);
+bool WriteWholeFile(const std::string& path, const std::string& text);
+
+// Runs `commandLine` with its standard output on a pipe and returns what it
+// wrote; `exitCode` receives its exit code. Gives up (nullopt) when the
+// program cannot be started or does not end within `timeoutMs`.
+std::optional<std::string> RunAndCapture(const std::string& commandLine, DWORD* exitCode,
+                                         DWORD timeoutMs = 60000);
+
+// `text` with each "\n" as "\r\n": what a program's text-mode standard
+// output delivers for it.
+std::string WithCrLf(const std::string& text);
+
+// The machine identity computed here from the platform, independently of the
+// library: first five digits of the C: volume serial followed by the last
+// five digits of the preferred adapter's address text.
+std::string ExpectedMachineIdentity();
