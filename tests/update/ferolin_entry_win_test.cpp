@@ -80,27 +80,11 @@ TEST_F(EntryTest, UnknownSwitchesPrintTheUsageTextAndSucceed)
     }
 }
 
-TEST_F(EntryTest, CheckWithMissingLoginPrintsNothing)
-{
-    DWORD exitCode = 0;
-    EXPECT_EQ(RunFerolin("-checkstatus", &exitCode), WithCrLf("result: 4\n"));
-    EXPECT_EQ(exitCode, static_cast<DWORD>(kCheckFailed));
-}
-
 TEST_F(EntryTest, CommandLengthHasNoEffect)
 {
     for (int length : {0, -1, 1, 12, 1000, INT_MAX, INT_MIN}) {
         EXPECT_EQ(Ferolin("-checkstatus", length), kCheckFailed) << length;
         EXPECT_EQ(Ferolin("checkstatus", length), 0) << length;
-    }
-}
-
-TEST_F(EntryTest, RepeatedCallsInOneProcessBehaveAlike)
-{
-    for (int call = 0; call < 3; ++call) {
-        EXPECT_EQ(Ferolin("-checkstatus", 12), kCheckFailed) << call;
-        EXPECT_EQ(Ferolin("-checkconfig", 12), kCheckFailed) << call;
-        EXPECT_EQ(Ferolin("", 0), 0) << call;
     }
 }
 

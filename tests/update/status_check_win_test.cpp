@@ -275,13 +275,6 @@ TEST_F(StatusCheckTest, MissingLoginOrPasswordSendsAndWritesNothing)
     EXPECT_EQ(StoredStatus(), Values(5));
 }
 
-TEST_F(StatusCheckTest, OverlongLoginCountsAsMissing)
-{
-    ASSERT_TRUE(SetSettingForTest(kValueUserLogin, std::string(20, 'u')));
-    EXPECT_EQ(Ferolin("-checkstatus", 12), kCheckFailed);
-    EXPECT_TRUE(NewRequests().empty());
-}
-
 TEST_F(StatusCheckTest, MissingInstallDirSendsNothingButStoresTheIdentity)
 {
     DeleteSettingForTest(kValueInstallDir);
