@@ -1,6 +1,7 @@
 // The service program's own log file: one time-stamped line per event.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 
 // Size of the log path buffer; a rebuilt path keeps at most 259 characters.
@@ -12,6 +13,11 @@ inline constexpr long kLogWrapSize = 100000;
 
 inline constexpr char kStartupLogPath[] = "c:\\kvlservice.log";
 inline constexpr char kLogFileName[] = "kvlservice.log";
+
+// Formats the message part of a line; a negative result means the arguments
+// could not be applied. A test seam: the C runtime's vsnprintf by default.
+using LogFormatter = int (*)(char* buffer, std::size_t size, const char* format, va_list args);
+extern LogFormatter logFormatter;
 
 // Process-wide path of the log file.
 extern char logPath[kLogPathSize];

@@ -103,14 +103,24 @@ TEST_F(ServiceLog, UnopenableFileLosesTheLineQuietly)
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("c:\\no_such_folder_kvl\\x.log"));
 }
 
+int FailingFormatter(char* buffer, std::size_t size, const char*, va_list)
+{
+    // A failed format may leave anything in the buffer.
+    std::snprintf(buffer, size, "%s", "half-written");
+    return -1;
+}
+
 TEST_F(ServiceLog, FormatThatCannotBeAppliedIsWrittenUnformatted)
 {
-    // An unpaired surrogate cannot be converted to the narrow code page.
-    const wchar_t broken[] = {0xD800, 0};
-    LogMessage("name=%ls end", broken);
+    logFormatter = FailingFormatter;
+    LogMessage("%s (0x%x)", "text", 5u);
+    logFormatter = [](char* buffer, std::size_t size, const char* format, va_list args) {
+        return std::vsnprintf(buffer, size, format, args);
+    };
     std::string log = ReadFile(kTestLog);
     ASSERT_GE(log.size(), 18u);
-    EXPECT_EQ("name=%ls end\r\n", log.substr(18));
+    EXPECT_TRUE(std::regex_match(log.substr(0, 18), kStamp));
+    EXPECT_EQ("%s (0x%x)\r\n", log.substr(18));
 }
 
 class ServiceSettings : public ServiceLog {
