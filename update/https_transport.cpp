@@ -97,8 +97,10 @@ int PostRequest(const char* url, const char* body, const char* certFile, const c
     return static_cast<int>(curl_easy_perform(handle));
 }
 
-int DownloadToFile(const char* url, const char* path)
+int DownloadToFile(const char* url, const char* path, long* httpStatus)
 {
+    if (httpStatus != nullptr)
+        *httpStatus = 0;
     // Declared before the handle so that the handle is cleaned up first and
     // the file closed last.
     OutputFile file(path);
@@ -116,5 +118,9 @@ int DownloadToFile(const char* url, const char* path)
     // A download may be large and slow, so there is no overall limit; only a
     // dead connection or a stalled transfer ends it.
     SetStallLimits(handle);
-    return static_cast<int>(curl_easy_perform(handle));
+    const CURLcode result = curl_easy_perform(handle);
+    long status = 0;
+    if (httpStatus != nullptr && curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK)
+        *httpStatus = status;
+    return static_cast<int>(result);
 }

@@ -33,4 +33,7 @@ int PostRequest(const char* url, const char* body, const char* certFile, const c
 // also appended to ReplyBuffer while they fit. Returns libcurl's result (0 when
 // the transfer completed, whatever HTTP status), or a non-zero code when the
 // file or the transfer handle cannot be created (then nothing is fetched).
-int DownloadToFile(const char* url, const char* path);
+// When `httpStatus` is given it receives the reply's HTTP status, 0 when no
+// reply arrived: a caller that must not keep an error page as its file can
+// tell one from the file it asked for.
+int DownloadToFile(const char* url, const char* path, long* httpStatus = nullptr);
