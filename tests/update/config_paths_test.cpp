@@ -1,0 +1,83 @@
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "config_paths.h"
+#include "reply_record.h"
+
+namespace {
+
+TEST(ConfigFileName, PlainNamesAreAccepted) {
+    for (const char* name : {"vpn.conf", "a", "korv client.ovpn", "x..y", ".hidden", "name.", "..x"}) {
+        EXPECT_EQ(IsPlainFileName(name), 1) << name;
+    }
+    EXPECT_EQ(IsPlainFileName(std::string(kConfigFileSize - 1, 'f').c_str()), 1);
+}
+
+TEST(ConfigFileName, NamesThatLeaveTheDirectoryAreRefused) {
+    for (const char* name : {"..\\x", "a/b", "a\\b", "C:\\x", "C:x", "\\x", "/x", "x:stream", "..", ".",
+                             "...", ". .", " ", ""}) {
+        EXPECT_EQ(IsPlainFileName(name), 0) << "[" << name << "]";
+    }
+    EXPECT_EQ(IsPlainFileName(nullptr), 0);
+}
+
+TEST(ConfigSubDir, RelativeLevelsBelowTheBaseAreAccepted) {
+    for (const char* subDir : {"rules", "a\\b", "a\\b\\c", "rules\\", "a\\\\b", "a/b", "..rules", "v1.2"}) {
+        EXPECT_EQ(IsContainedSubDir(subDir), 1) << subDir;
+    }
+}
+
+TEST(ConfigSubDir, EscapesAreRefused) {
+    for (const char* subDir : {"..", "..\\x", "a\\..\\..\\x", "a\\..", "a/../b", "C:\\x", "C:x", "c:",
+                               "\\x", "\\\\server\\share", "/x", "\\\\?\\C:\\x", "a\\...\\b", "a\\.. \\b",
+                               ".", "a\\.\\b", "a:b", ""}) {
+        EXPECT_EQ(IsContainedSubDir(subDir), 0) << "[" << subDir << "]";
+    }
+    EXPECT_EQ(IsContainedSubDir(nullptr), 0);
+}
+
+TEST(ConfigPaths, ComposedWithOneSeparatorAfterTheBase) {
+    char dir[kConfigDirPathSize];
+    char file[kConfigFilePathSize];
+    ASSERT_EQ(ComposeConfigDirPath(dir, sizeof dir, "C:\\KVL\\config", "rules"), 1);
+    EXPECT_STREQ(dir, "C:\\KVL\\config\\rules");
+    ASSERT_EQ(ComposeConfigFilePath(file, sizeof file, "C:\\KVL\\config", "rules", "r.txt"), 1);
+    EXPECT_STREQ(file, "C:\\KVL\\config\\rules\\r.txt");
+    ASSERT_EQ(ComposeConfigFilePath(file, sizeof file, "C:\\KVL\\config", "", "vpn.conf"), 1);
+    EXPECT_STREQ(file, "C:\\KVL\\config\\vpn.conf");
+    // The installation directory ends with a backslash: the separator doubles.
+    ASSERT_EQ(ComposeConfigFilePath(file, sizeof file, "C:\\KVL\\", "", "a.txt"), 1);
+    EXPECT_STREQ(file, "C:\\KVL\\\\a.txt");
+}
+
+TEST(ConfigPaths, FilePathThatWouldNotFitIsRefusedNotCut) {
+    char file[kConfigFilePathSize];
+    // base + "\" + sub + "\" + name: exactly the longest path the buffer holds.
+    const std::string sub(kConfigSubDirSize - 1, 's');
+    const std::string name(kConfigFileSize - 1, 'n');
+    const std::string fits(kConfigFilePathSize - 1 - 2 - sub.size() - name.size(), 'b');
+    ASSERT_EQ(ComposeConfigFilePath(file, sizeof file, fits.c_str(), sub.c_str(), name.c_str()), 1);
+    EXPECT_EQ(std::strlen(file), kConfigFilePathSize - 1);
+
+    const std::string oneMore = fits + "b";
+    EXPECT_EQ(ComposeConfigFilePath(file, sizeof file, oneMore.c_str(), sub.c_str(), name.c_str()), 0);
+    EXPECT_STREQ(file, "") << "no cut path is left for a caller to use";
+
+    // The longest base directory the read accepts, without a subdirectory.
+    const std::string longestBase(kConfigBaseDirReadSize - 1, 'b');
+    EXPECT_EQ(ComposeConfigFilePath(file, sizeof file, longestBase.c_str(), "", name.c_str()), 1);
+    EXPECT_EQ(ComposeConfigFilePath(file, sizeof file, longestBase.c_str(), sub.c_str(), name.c_str()), 0);
+}
+
+TEST(ConfigPaths, DirectoryPathThatWouldNotFitIsRefused) {
+    char dir[kConfigDirPathSize];
+    const std::string base(kConfigDirPathSize - 1 - 1 - 10, 'b');
+    ASSERT_EQ(ComposeConfigDirPath(dir, sizeof dir, base.c_str(), "0123456789"), 1);
+    EXPECT_EQ(std::strlen(dir), kConfigDirPathSize - 1);
+    EXPECT_EQ(ComposeConfigDirPath(dir, sizeof dir, base.c_str(), "0123456789a"), 0);
+    EXPECT_STREQ(dir, "");
+}
+
+}  // namespace

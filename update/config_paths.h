@@ -1,0 +1,41 @@
+// Where a configuration file from the update server lands. The settings key
+// names the base directory; the server names the file and its subdirectory.
+// The server's names are untrusted: whatever it sends, nothing outside the
+// base directory may be created, replaced or removed, so a name is checked
+// before it becomes part of a path, and a path that does not fit its buffer is
+// never used cut short.
+#pragma once
+
+#include <cstddef>
+
+// Buffer of the base directory reads ("config_dir" or the installation
+// directory); a longer value counts as missing.
+inline constexpr std::size_t kConfigBaseDirReadSize = 200;
+// Composed paths: the directory that is created for a subdirectory, and the
+// file that is fetched (at most 499 and 254 characters).
+inline constexpr std::size_t kConfigDirPathSize = 500;
+inline constexpr std::size_t kConfigFilePathSize = 255;
+
+// 1 when `name` names a file directly inside a directory: not empty, without
+// "\", "/" or ":" (no subdirectory, drive or stream), and not made of dots and
+// spaces alone ("." and ".." among them, which name directories, and the
+// others, which Windows trims to those or to nothing). 0 otherwise.
+int IsPlainFileName(const char* name);
+
+// 1 when `subDir` (one or several levels separated by "\") stays below the
+// directory it is appended to: not empty, no ":" (a drive or a stream), no
+// leading separator (the root of a drive, or a network share), and no level
+// made of dots and spaces alone (".." above all). Windows also separates
+// levels by "/", so "/" counts as a separator here too. 0 otherwise.
+int IsContainedSubDir(const char* subDir);
+
+// "base\subDir" into `out` (capacity `size`). Returns 1, or 0 with `out`
+// emptied when it would not fit.
+int ComposeConfigDirPath(char* out, std::size_t size, const char* baseDir, const char* subDir);
+
+// "base\subDir\fileName", or "base\fileName" when `subDir` is empty, into
+// `out` (capacity `size`). Returns 1, or 0 with `out` emptied when it would
+// not fit. The base is used unchanged: one that ends with "\" yields a
+// doubled separator, which the file system accepts.
+int ComposeConfigFilePath(char* out, std::size_t size, const char* baseDir, const char* subDir,
+                          const char* fileName);
