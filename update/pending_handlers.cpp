@@ -7,9 +7,6 @@ namespace {
 constexpr int kNotAvailable = 4;
 }
 
-int CheckSoftwareUpdate() { return kNotAvailable; }
-int CheckCommandUpdate() { return kNotAvailable; }
-int CheckConfigUpdate() { return kNotAvailable; }
 int RunUpdate() { return kNotAvailable; }
 int InstallTray() { return kNotAvailable; }
 int UninstallTray() { return kNotAvailable; }

@@ -1,0 +1,108 @@
+#include "config_check.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "config_download.h"
+#include "config_paths.h"
+#include "reply_record.h"
+#include "request_bodies.h"
+#include "request_road.h"
+#include "settings_names.h"
+#include "settings_store.h"
+
+namespace {
+
+bool WriteSetting(const char* name, const char* text) { return WriteRegValue(kSettingsSubkey, name, text) != 0; }
+
+// A failed download: the version of the entry's kind is emptied (whether that
+// write works changes nothing more) so that the next check asks again.
+int FailDownload(const char* versionValue)
+{
+    WriteSetting(versionValue, "");
+    return kStoreConfigStopped;
+}
+
+int StoreConfigEntry(const ConfigEntry& entry)
+{
+    const bool vpnFile = std::strcmp(entry.is_cnf, kVpnConfigKind) == 0;
+    const char* versionValue = vpnFile ? kValueConfigVersion : kValueFileVersion;
+
+    // Checked before any of the entry's values reaches the settings key: the
+    // service program deletes "config_dir\config_file" for a blocked account,
+    // so a file name that leads elsewhere must never be recorded either.
+    if (!IsPlainFileName(entry.file_cnf) || (entry.sub_dir[0] != '\0' && !IsContainedSubDir(entry.sub_dir)))
+        return FailDownload(versionValue);
+
+    char baseDir[kConfigBaseDirReadSize];
+    if (vpnFile) {
+        if (!WriteSetting(kValueConfigVersion, entry.v_cnf) || !WriteSetting(kValueConfigFile, entry.file_cnf) ||
+            !ReadSetting(kValueConfigDir, baseDir, sizeof baseDir))
+            return kStoreConfigStopped;
+    } else {
+        if (!WriteSetting(kValueFileVersion, entry.v_cnf) ||
+            !ReadSetting(kValueInstallDir, baseDir, sizeof baseDir))
+            return kStoreConfigStopped;
+    }
+    if (!WriteSetting(kValueConfigUrl, entry.url_cnf) || !WriteSetting(kValueConfigSubDir, entry.sub_dir))
+        return kStoreConfigStopped;
+
+    // Both paths are composed before anything is created, so an entry whose
+    // file path does not fit leaves no directory behind.
+    char dirPath[kConfigDirPathSize] = "";
+    char filePath[kConfigFilePathSize];
+    const bool hasSubDir = entry.sub_dir[0] != '\0';
+    if ((hasSubDir && !ComposeConfigDirPath(dirPath, sizeof dirPath, baseDir, entry.sub_dir)) ||
+        !ComposeConfigFilePath(filePath, sizeof filePath, baseDir, entry.sub_dir, entry.file_cnf))
+        return FailDownload(versionValue);
+
+    // One level only: a subdirectory whose parent is missing stops the list.
+    if (hasSubDir && !CreateDirectoryA(dirPath, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        return kStoreConfigStopped;
+
+    if (!FetchConfigFile(entry.url_cnf, filePath))
+        return FailDownload(versionValue);
+    return kStoreConfigDone;
+}
+
+} // namespace
+
+int CheckConfigUpdate()
+{
+    char user[kUserLoginReadSize];
+    if (!ReadSetting(kValueUserLogin, user, sizeof user))
+        return kCheckFailed;
+    char configOnly[kConfigOnlyReadSize];
+    if (!ReadSetting(kValueConfigOnly, configOnly, sizeof configOnly))
+        return kCheckFailed;
+    // Sent under the member name "v_cnf" whichever value it comes from.
+    const char* versionValue =
+        std::strcmp(configOnly, kConfigOnlyVpnFile) == 0 ? kValueConfigVersion : kValueFileVersion;
+    char version[kConfigVersionReadSize];
+    if (!ReadSetting(versionValue, version, sizeof version))
+        return kCheckFailed;
+
+    RequestTarget target;
+    if (!ReadRequestTarget(&target))
+        return kCheckFailed;
+    char body[kRequestBodySize];
+    if (!FormatConfigBody(body, sizeof body, user, version, configOnly))
+        return kCheckFailed;
+    return SendCheckRequest(target, body, StoreConfigFiles);
+}
+
+int StoreConfigFiles()
+{
+    const ConfigReply& reply = replyRecord.config;
+    if (reply.result != 0)
+        return kStoreConfigDone;
+    for (const ConfigEntry& entry : reply.entries) {
+        // The list ends at the first entry without a file name.
+        if (entry.file_cnf[0] == '\0')
+            return kStoreConfigDone;
+        if (StoreConfigEntry(entry) != kStoreConfigDone)
+            return kStoreConfigStopped;
+    }
+    return kStoreConfigDone;
+}

@@ -1,0 +1,57 @@
+#include "config_download.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+#include "config_paths.h"
+#include "https_transport.h"
+
+namespace {
+
+// The scratch path must fit wherever the target path fits.
+constexpr std::size_t kPartPathSize = kConfigFilePathSize + sizeof kPartFileSuffix - 1;
+static_assert(kPartPathSize <= MAX_PATH, "a scratch file beside the longest target must stay openable");
+
+// Removes the scratch file when it was not moved into place, whatever path
+// the fetch leaves by.
+class PartFile {
+public:
+    explicit PartFile(const char* path) : path_(path) {}
+    PartFile(const PartFile&) = delete;
+    PartFile& operator=(const PartFile&) = delete;
+    ~PartFile()
+    {
+        if (!moved_)
+            DeleteFileA(path_);
+    }
+    int MoveOver(const char* target)
+    {
+        moved_ = MoveFileExA(path_, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+        return moved_ ? 1 : 0;
+    }
+
+private:
+    const char* path_;
+    bool moved_ = false;
+};
+
+bool IsSuccessStatus(long status) { return status >= kFirstSuccessStatus && status <= kLastSuccessStatus; }
+
+} // namespace
+
+int FetchConfigFile(const char* url, const char* filePath)
+{
+    char partPath[kPartPathSize];
+    const int written = snprintf(partPath, sizeof partPath, "%s%s", filePath, kPartFileSuffix);
+    if (written < 0 || static_cast<std::size_t>(written) >= sizeof partPath)
+        return 0;
+
+    PartFile part(partPath);
+    long httpStatus = 0;
+    if (DownloadToFile(url, partPath, &httpStatus) != 0 || !IsSuccessStatus(httpStatus))
+        return 0;
+    if (!part.MoveOver(filePath))
+        return 0;
+    return GetFileAttributesA(filePath) != INVALID_FILE_ATTRIBUTES ? 1 : 0;
+}

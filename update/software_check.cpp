@@ -1,0 +1,40 @@
+#include "software_check.h"
+
+#include "reply_record.h"
+#include "request_bodies.h"
+#include "request_road.h"
+#include "settings_names.h"
+#include "settings_store.h"
+
+int CheckSoftwareUpdate()
+{
+    char user[kUserLoginReadSize];
+    if (!ReadSetting(kValueUserLogin, user, sizeof user))
+        return kCheckFailed;
+    char installedVersion[kSoftwareVersionReadSize];
+    if (!ReadSetting(kValueSoftwareVersion, installedVersion, sizeof installedVersion))
+        return kCheckFailed;
+
+    RequestTarget target;
+    if (!ReadRequestTarget(&target))
+        return kCheckFailed;
+    char body[kRequestBodySize];
+    if (!FormatSoftwareBody(body, sizeof body, user, installedVersion))
+        return kCheckFailed;
+    return SendCheckRequest(target, body, StoreSoftwareOffer);
+}
+
+int StoreSoftwareOffer()
+{
+    const SoftwareReply& reply = replyRecord.soft;
+    // A refusal leaves an earlier offer in place.
+    if (reply.result != 0)
+        return kStoreOfferDone;
+    if (!WriteRegValue(kSettingsSubkey, kValueNewSoftwareVersion, reply.v_sw))
+        return kStoreOfferVersionFailed;
+    if (!WriteRegValue(kSettingsSubkey, kValueSoftwareUrl, reply.url_sw))
+        return kStoreOfferUrlFailed;
+    if (!WriteRegValue(kSettingsSubkey, kValueSoftwareFile, reply.file_sw))
+        return kStoreOfferFileFailed;
+    return kStoreOfferDone;
+}

@@ -1,0 +1,18 @@
+// The software update check ("-checkupdate"): tells the update server which
+// software version is installed and records the package it offers. Nothing is
+// fetched or installed here; "-update" does that from the recorded offer.
+#pragma once
+
+#include "command_handlers.h"
+
+// Results of StoreSoftwareOffer: which write failed (the later ones are
+// skipped).
+inline constexpr int kStoreOfferDone = 0; // no offer, or all three values written
+inline constexpr int kStoreOfferVersionFailed = 2;
+inline constexpr int kStoreOfferUrlFailed = 3;
+inline constexpr int kStoreOfferFileFailed = 4;
+
+// When the reply's software result is 0, writes its offered version, URL and
+// file name to "new_v_sw", "url_sw" and "file_sw" as they stand, empty texts
+// included; otherwise writes nothing.
+int StoreSoftwareOffer();
