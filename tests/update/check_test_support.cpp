@@ -1,0 +1,185 @@
+#include "check_test_support.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+
+#include "settings_names.h"
+
+namespace {
+
+std::string ReadyValue(const std::string& runDir, const std::string& key)
+{
+    std::string ready = ReadWholeFile(runDir + "ready").value_or("");
+    std::size_t at = ready.find(key + "=");
+    if (at == std::string::npos)
+        return "";
+    std::size_t start = at + key.size() + 1;
+    return ready.substr(start, ready.find('\n', start) - start);
+}
+
+// The text of the JSON string member `name` in a request log line; escapes
+// are left as they stand (the values the tests look at have none).
+std::string MemberText(const std::string& line, const std::string& name)
+{
+    const std::string key = "\"" + name + "\":\"";
+    std::size_t at = line.find(key);
+    if (at == std::string::npos)
+        return "";
+    std::size_t start = at + key.size();
+    std::size_t end = line.find('"', start);
+    return end == std::string::npos ? "" : line.substr(start, end - start);
+}
+
+// The whole object that follows `"name":` in a log line (no nested objects
+// inside it).
+std::string ObjectText(const std::string& line, const std::string& name)
+{
+    const std::string key = "\"" + name + "\":{";
+    std::size_t at = line.find(key);
+    if (at == std::string::npos)
+        return "";
+    std::size_t start = at + key.size() - 1;
+    std::size_t end = line.find('}', start);
+    return end == std::string::npos ? "" : line.substr(start, end - start + 1);
+}
+
+void CollectTree(const std::string& root, const std::string& relative, std::map<std::string, std::string>& tree)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((root + "\\" + relative + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        const std::string name = found.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            tree[relative + name + "\\"] = "";
+            CollectTree(root, relative + name + "\\", tree);
+        } else {
+            tree[relative + name] = ReadWholeFile(root + "\\" + relative + name).value_or("<unreadable>");
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+} // namespace
+
+std::map<std::string, std::string> TreeOf(const std::string& root)
+{
+    std::map<std::string, std::string> tree;
+    CollectTree(root, "", tree);
+    return tree;
+}
+
+void RemoveTree(const std::string& root)
+{
+    std::map<std::string, std::string> tree = TreeOf(root);
+    // Reverse order: a folder's contents come after it in the map.
+    for (auto entry = tree.rbegin(); entry != tree.rend(); ++entry) {
+        const std::string path = root + "\\" + entry->first;
+        if (!entry->first.empty() && entry->first.back() == '\\')
+            RemoveDirectoryA(path.c_str());
+        else
+            DeleteFileA(path.c_str());
+    }
+    RemoveDirectoryA(root.c_str());
+}
+
+std::string CheckTest::RunDir()
+{
+    const char* dir = getenv("KVL_DEVSERVER_DIR");
+    return dir != nullptr ? WindowsPathOfLinuxPath(dir) + "\\" : std::string();
+}
+
+void CheckTest::SetUp()
+{
+    ASSERT_FALSE(RunDir().empty()) << "KVL_DEVSERVER_DIR is not set";
+    port_ = ReadyValue(RunDir(), "port");
+    filesPort_ = ReadyValue(RunDir(), "files_port");
+    ASSERT_FALSE(port_.empty()) << "no devserver ready file in " << RunDir();
+
+    RemoveTree(kTestRoot);
+    ASSERT_TRUE(CreateDirectoryA(kTestRoot, nullptr));
+    ASSERT_TRUE(CreateDirectoryA(kTestInstallDir, nullptr));
+    ASSERT_TRUE(CreateDirectoryA(kTestConfigDir, nullptr));
+    const std::string bin = std::string(kTestInstallDir) + "bin";
+    ASSERT_TRUE(CreateDirectoryA(bin.c_str(), nullptr));
+    const std::string pki = RunDir() + "pki\\";
+    ASSERT_TRUE(CopyFileA((pki + "client_cert.pem").c_str(), (bin + "\\client_cert.pem").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA((pki + "client_key.pem").c_str(), (bin + "\\client_key.pem").c_str(), FALSE));
+
+    ASSERT_TRUE(SetSettingForTest(kValueUserLogin, kTestUser));
+    ASSERT_TRUE(SetSettingForTest(kValueUpdateServer, "https://127.0.0.1:" + port_ + "/"));
+    ASSERT_TRUE(SetSettingForTest(kValueInstallDir, kTestInstallDir));
+    ASSERT_TRUE(SetSettingForTest(kValueConfigDir, kTestConfigDir));
+    // What the checks write starts absent; the snapshot puts back whatever
+    // was there before the case.
+    for (const char* name : {kValueNewSoftwareVersion, kValueSoftwareUrl, kValueSoftwareFile, kValueConfigVersion,
+                             kValueFileVersion, kValueConfigFile, kValueConfigUrl, kValueConfigSubDir,
+                             kValueCommandCode1, kValueCommandCode3, kValueCommandCode4, kValueCommandCode6,
+                             kValueCommandCode7, kValueCommandCode8, kValueCommandVersion1, kValueCommandVersion3,
+                             kValueCommandVersion4, kValueCommandVersion6, kValueCommandVersion7,
+                             kValueCommandVersion8})
+        DeleteSettingForTest(name);
+
+    SetState("{}");
+    logStart_ = ReadWholeFile(RunDir() + "requests.log").value_or("").size();
+}
+
+void CheckTest::SetState(const std::string& json)
+{
+    const std::string staged = RunDir() + "state.json.new";
+    ASSERT_TRUE(WriteWholeFile(staged, json));
+    ASSERT_TRUE(MoveFileExA(staged.c_str(), (RunDir() + "state.json").c_str(), MOVEFILE_REPLACE_EXISTING));
+}
+
+void CheckTest::ServeFile(const std::string& relativePath, const std::string& content)
+{
+    std::string path = RunDir() + "files";
+    std::size_t from = 0;
+    for (;;) {
+        std::size_t slash = relativePath.find('/', from);
+        if (slash == std::string::npos)
+            break;
+        path += "\\" + relativePath.substr(from, slash - from);
+        CreateDirectoryA(path.c_str(), nullptr);
+        from = slash + 1;
+    }
+    ASSERT_TRUE(WriteWholeFile(path + "\\" + relativePath.substr(from), content)) << relativePath;
+}
+
+std::vector<std::string> CheckTest::NewLogLines() const
+{
+    std::string log = ReadWholeFile(RunDir() + "requests.log").value_or("");
+    std::vector<std::string> lines;
+    std::size_t at = logStart_;
+    while (at < log.size()) {
+        std::size_t end = log.find('\n', at);
+        if (end == std::string::npos)
+            end = log.size();
+        if (end > at)
+            lines.push_back(log.substr(at, end - at));
+        at = end + 1;
+    }
+    return lines;
+}
+
+std::vector<std::string> CheckTest::RequestMembers(const std::string& method) const
+{
+    std::vector<std::string> requests;
+    for (const std::string& line : NewLogLines())
+        if (MemberText(line, "server") == "update" && MemberText(line, "method") == method)
+            requests.push_back(ObjectText(line, "members"));
+    return requests;
+}
+
+std::vector<std::string> CheckTest::FileRequests() const
+{
+    std::vector<std::string> paths;
+    for (const std::string& line : NewLogLines())
+        if (MemberText(line, "server") == "files")
+            paths.push_back(MemberText(line, "path"));
+    return paths;
+}

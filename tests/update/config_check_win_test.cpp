@@ -1,0 +1,416 @@
+// "-checkconfig" against the development update server: the version it sends,
+// what it records, where the files land, and that no failure or hostile name
+// costs a working file or touches anything outside the base directories.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "check_test_support.h"
+#include "ferolin_entry.h"
+#include "settings_names.h"
+
+namespace {
+
+using Tree = std::map<std::string, std::string>;
+
+// The scratch tree's view of the two base directories.
+constexpr char kConfigDirInTree[] = "config\\";
+constexpr char kInstallDirInTree[] = "inst\\";
+// A file beside the base directories, where "..\x" would lead.
+constexpr char kSentinel[] = "C:\\kvlchecks\\x";
+constexpr char kRootX[] = "C:\\x";
+
+struct Entry {
+    std::string v_cnf;
+    std::string is_cnf;
+    std::string url_cnf;
+    std::string sub_dir;
+    std::string file_cnf;
+};
+
+// JSON string text of `text` (backslashes and quotes escaped).
+std::string Quoted(const std::string& text)
+{
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '\\' || c == '"')
+            out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+class ConfigCheckTest : public CheckTest {
+protected:
+    void SetUp() override
+    {
+        CheckTest::SetUp();
+        ASSERT_TRUE(SetSettingForTest(kValueConfigOnly, "1"));
+        ASSERT_TRUE(SetSettingForTest(kValueConfigVersion, "6"));
+        ASSERT_TRUE(SetSettingForTest(kValueFileVersion, "3"));
+        DeleteFileA(kRootX);
+    }
+    void TearDown() override { DeleteFileA(kRootX); }
+
+    std::string Url(const std::string& served) const { return FilesUrl() + "/" + served; }
+
+    // `fileFaults`: the members of the state file's "file_faults" object.
+    static void ListFiles(const std::vector<Entry>& entries, const char* result = "0",
+                          const std::string& fileFaults = "")
+    {
+        std::string files;
+        for (const Entry& e : entries) {
+            files += files.empty() ? "" : ",";
+            files += "{\"v_cnf\":" + Quoted(e.v_cnf) + ",\"is_cnf\":" + Quoted(e.is_cnf) +
+                     ",\"url_cnf\":" + Quoted(e.url_cnf) + ",\"sub_dir\":" + Quoted(e.sub_dir) +
+                     ",\"file_cnf\":" + Quoted(e.file_cnf) + "}";
+        }
+        SetState(std::string(R"({"file_faults": {)") + fileFaults + R"(}, "subscribers": {")" + kTestUser +
+                 R"(": {"config": {"result": ")" + result + R"(", "files": [)" + files + "]}}}}");
+    }
+
+    static std::string ConfigMembers(const std::string& version, const std::string& configOnly)
+    {
+        return R"({"m":"chk_cnf_upd","u":"checker","v_cnf":")" + version + R"(","cnf_only":")" + configOnly +
+               "\"}";
+    }
+};
+
+TEST_F(ConfigCheckTest, FetchesTheVpnFileIntoConfigDirAndOtherFilesIntoTheInstallation)
+{
+    ServeFile("vpn.conf", "remote vpn.example 1194\n");
+    ServeFile("rules/rules.txt", "allow all\n");
+    ListFiles({{"7", "1", Url("vpn.conf"), "", "vpn.conf"},
+               {"2", "0", Url("rules/rules.txt"), "rules", "rules.txt"}});
+    Tree expected = TreeOf(kTestRoot);
+
+    ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
+
+    EXPECT_EQ(RequestMembers("chk_cnf_upd"), std::vector<std::string>{ConfigMembers("6", "1")});
+    EXPECT_EQ(FileRequests(), (std::vector<std::string>{"/vpn.conf", "/rules/rules.txt"}));
+    EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "7");
+    EXPECT_EQ(GetSettingForTest(kValueConfigFile), "vpn.conf");
+    EXPECT_EQ(GetSettingForTest(kValueFileVersion), "2");
+    // The last entry processed.
+    EXPECT_EQ(GetSettingForTest(kValueConfigUrl), Url("rules/rules.txt"));
+    EXPECT_EQ(GetSettingForTest(kValueConfigSubDir), "rules");
+    // The installation directory ends with a backslash, so the second path
+    // had a doubled one. Nothing else is left behind (no scratch files).
+    expected[std::string(kConfigDirInTree) + "vpn.conf"] = "remote vpn.example 1194\n";
+    expected[std::string(kInstallDirInTree) + "rules\\"] = "";
+    expected[std::string(kInstallDirInTree) + "rules\\rules.txt"] = "allow all\n";
+    EXPECT_EQ(TreeOf(kTestRoot), expected);
+}
+
+TEST_F(ConfigCheckTest, CnfOnlyChoosesTheVersionSentUnderTheSameMemberName)
+{
+    ASSERT_TRUE(SetSettingForTest(kValueConfigVersion, "C"));
+    ASSERT_TRUE(SetSettingForTest(kValueFileVersion, "F"));
+    ListFiles({}, "1");
+    std::vector<std::string> expected;
+    for (const char* configOnly : {"1", "0", "", "x", "1 ", "01"}) {
+        ASSERT_TRUE(SetSettingForTest(kValueConfigOnly, configOnly));
+        EXPECT_EQ(Ferolin("-checkconfig", 12), kCheckDone) << configOnly;
+        expected.push_back(ConfigMembers(std::string(configOnly) == "1" ? "C" : "F", configOnly));
+    }
+    EXPECT_EQ(RequestMembers("chk_cnf_upd"), expected);
+}
+
+TEST_F(ConfigCheckTest, MissingValuesSendNothing)
+{
+    ListFiles({}, "1");
+    struct Case {
+        const char* configOnly;
+        const char* missing;
+    };
+    for (const Case& c : {Case{"1", kValueUserLogin}, Case{"1", kValueConfigOnly}, Case{"1", kValueConfigVersion},
+                          Case{"0", kValueFileVersion}, Case{"1", kValueInstallDir}}) {
+        RegistrySnapshot restore;
+        ASSERT_TRUE(SetSettingForTest(kValueConfigOnly, c.configOnly));
+        DeleteSettingForTest(c.missing);
+        EXPECT_EQ(Ferolin("-checkconfig", 12), kCheckFailed) << c.missing;
+    }
+    // Five characters do not fit the reader's buffer of five bytes.
+    ASSERT_TRUE(SetSettingForTest(kValueConfigOnly, "11111"));
+    EXPECT_EQ(Ferolin("-checkconfig", 12), kCheckFailed);
+    EXPECT_TRUE(RequestMembers("chk_cnf_upd").empty());
+}
+
+TEST_F(ConfigCheckTest, EntryKindDecidesWhereItGoesWhateverWasAsked)
+{
+    ServeFile("k.conf", "k");
+    ListFiles({{"9", "0", Url("k.conf"), "", "k.conf"}});
+
+    ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone); // cnf_only is "1"
+
+    EXPECT_EQ(GetSettingForTest(kValueFileVersion), "9");
+    EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "6");
+    EXPECT_EQ(GetSettingForTest(kValueConfigFile), std::nullopt);
+    EXPECT_EQ(ReadWholeFile(std::string(kTestInstallDir) + "k.conf"), "k");
+    EXPECT_FALSE(Exists(std::string(kTestConfigDir) + "\\k.conf"));
+}
+
+TEST_F(ConfigCheckTest, OnlyAnIsCnfOfExactlyOneIsTheVpnFile)
+{
+    ServeFile("k.conf", "k");
+    for (const char* kind : {" 1", "01", "0", "", "2"}) {
+        SCOPED_TRACE(std::string("is_cnf [") + kind + "]");
+        DeleteFileA((std::string(kTestInstallDir) + "k.conf").c_str());
+        ListFiles({{"8", kind, Url("k.conf"), "", "k.conf"}});
+        ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
+        EXPECT_EQ(GetSettingForTest(kValueFileVersion), "8");
+        EXPECT_TRUE(Exists(std::string(kTestInstallDir) + "k.conf"));
+    }
+    EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "6");
+    EXPECT_FALSE(Exists(std::string(kTestConfigDir) + "\\k.conf"));
+
+    ListFiles({{"8", "1", Url("k.conf"), "", "k.conf"}});
+    ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
+    EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "8");
+    EXPECT_EQ(GetSettingForTest(kValueConfigFile), "k.conf");
+    EXPECT_EQ(ReadWholeFile(std::string(kTestConfigDir) + "\\k.conf"), "k");
+}
+
+TEST_F(ConfigCheckTest, ExistingSubDirIsUsedAsItIs)
+{
+    const std::string rules = std::string(kTestConfigDir) + "\\rules";
+    ASSERT_TRUE(CreateDirectoryA(rules.c_str(), nullptr));
+    ASSERT_TRUE(WriteWholeFile(rules + "\\keep.txt", "mine"));
+    ServeFile("r.txt", "fresh");
+    ListFiles({{"7", "1", Url("r.txt"), "rules", "r.txt"}});
+
+    ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
+
+    EXPECT_EQ(ReadWholeFile(rules + "\\r.txt"), "fresh");
+    EXPECT_EQ(ReadWholeFile(rules + "\\keep.txt"), "mine");
+    EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "7");
+}
+
+TEST_F(ConfigCheckTest, OnlyOneLevelOfSubDirIsCreated)
+{
+    ServeFile("deep.txt", "deep");
+    ServeFile("next.txt", "next");
+    const std::vector<Entry> entries = {{"5", "0", Url("deep.txt"), "a\\b", "deep.txt"},
+                                        {"6", "0", Url("next.txt"), "", "next.txt"}};
+    ListFiles(entries);
+    const Tree before = TreeOf(kTestRoot);
+
+    ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
+
+    // The list stopped at the first entry, with its values already recorded.
+    EXPECT_EQ(TreeOf(kTestRoot), before);
+    EXPECT_TRUE(FileRequests().empty());
+    EXPECT_EQ(GetSettingForTest(kValueFileVersion), "5");
+    // The reply's escapes arrive undecoded: the JSON text a\\b is recorded
+    // with both backslashes, and the paths made from it carry a doubled one.
+    EXPECT_EQ(GetSettingForTest(kValueConfigSubDir), "a\\\\b");
+
+    // With the first level there, the second is made and both files come.
+    ASSERT_TRUE(CreateDirectoryA((std::string(kTestInstallDir) + "a").c_str(), nullptr));
+    ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
+    EXPECT_EQ(ReadWholeFile(std::string(kTestInstallDir) + "a\\b\\deep.txt"), "deep");
+    EXPECT_EQ(ReadWholeFile(std::string(kTestInstallDir) + "next.txt"), "next");
+    EXPECT_EQ(GetSettingForTest(kValueFileVersion), "6");
+}
+
+TEST_F(ConfigCheckTest, FiftyEntriesAreFetchedAndAFiftyFirstNeverRequested)
+{
+    std::vector<Entry> entries;
+    for (int i = 0; i <= 50; ++i) {
+        char name[16];
+        snprintf(name, sizeof name, "f%02d", i);
+        ServeFile(name, name);
+        entries.push_back({std::string("v") + name, "", Url(name), "", name});
+    }
+    // Lean entries: the reply must stay within the parser's token budget.
+    std::string files;
+    for (const Entry& e : entries)
+        files += (files.empty() ? "" : ",") + std::string("{\"v_cnf\":") + Quoted(e.v_cnf) +
+                 ",\"url_cnf\":" + Quoted(e.url_cnf) + ",\"file_cnf\":" + Quoted(e.file_cnf) + "}";
+    SetState(std::string(R"({"subscribers": {")") + kTestUser + R"(": {"config": {"result": "0", "files": [)" +
+             files + "]}}}}");
+
+    ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
+
+    std::vector<std::string> requested = FileRequests();
+    ASSERT_EQ(requested.size(), 50u);
+    EXPECT_EQ(requested.front(), "/f00");
+    EXPECT_EQ(requested.back(), "/f49");
+    for (int i = 0; i < 50; ++i) {
+        char name[16];
+        snprintf(name, sizeof name, "f%02d", i);
+        EXPECT_EQ(ReadWholeFile(std::string(kTestInstallDir) + name), name);
+    }
+    EXPECT_FALSE(Exists(std::string(kTestInstallDir) + "f50"));
+    EXPECT_EQ(GetSettingForTest(kValueFileVersion), "vf49");
+}
+
+// Every way a transfer can go wrong: the old file survives, the version is
+// emptied, the list stops, and the next check asks for the file again.
+TEST_F(ConfigCheckTest, FailedDownloadKeepsTheOldFileAndEmptiesTheVersion)
+{
+    const std::string target = std::string(kTestConfigDir) + "\\vpn.conf";
+    ServeFile("vpn.conf", "remote new.example 1194\n");
+    ServeFile("other.txt", "other");
+    const std::vector<Entry> entries = {{"7", "1", Url("vpn.conf"), "", "vpn.conf"},
+                                        {"2", "0", Url("other.txt"), "", "other.txt"}};
+    struct Fault {
+        const char* what;
+        const char* served; // file the entry asks for
+        const char* json;   // file server fault, or nullptr
+    };
+    const Fault faults[] = {
+        {"cut short", "vpn.conf", R"({"truncate": true})"},
+        {"connection dropped", "vpn.conf", R"({"drop": true})"},
+        {"error page", "vpn.conf", R"({"http_status": 500, "body": "<html>server error</html>"})"},
+        {"missing file", "no-such.conf", nullptr},
+        {"nobody listening", nullptr, nullptr},
+    };
+    for (const Fault& fault : faults) {
+        SCOPED_TRACE(fault.what);
+        ASSERT_TRUE(WriteWholeFile(target, "remote old.example 1194\n"));
+        ASSERT_TRUE(SetSettingForTest(kValueConfigVersion, "6"));
+        std::vector<Entry> listed = entries;
+        listed[0].url_cnf = fault.served == nullptr ? "http://127.0.0.1:1/vpn.conf" : Url(fault.served);
+        ListFiles(listed, "0", fault.json == nullptr ? "" : "\"" + std::string(fault.served) + "\": " + fault.json);
+        const Tree before = TreeOf(kTestRoot);
+        const std::size_t requestsBefore = FileRequests().size();
+
+        ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
+
+        EXPECT_EQ(TreeOf(kTestRoot), before) << "old file kept, no scratch file left, nothing else fetched";
+        EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "");
+        EXPECT_EQ(GetSettingForTest(kValueFileVersion), "3");
+        for (std::size_t i = requestsBefore; i < FileRequests().size(); ++i)
+            EXPECT_NE(FileRequests()[i], "/other.txt");
+    }
+
+    // The server works again: the emptied version goes out and the file comes.
+    ListFiles(entries);
+    ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
+    EXPECT_EQ(RequestMembers("chk_cnf_upd").back(), ConfigMembers("", "1"));
+    EXPECT_EQ(ReadWholeFile(target), "remote new.example 1194\n");
+    EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "7");
+    EXPECT_EQ(ReadWholeFile(std::string(kTestInstallDir) + "other.txt"), "other");
+}
+
+TEST_F(ConfigCheckTest, FailedDownloadOfAnotherFileEmptiesItsOwnVersion)
+{
+    const std::string target = std::string(kTestInstallDir) + "rules.txt";
+    ASSERT_TRUE(WriteWholeFile(target, "old rules"));
+    ListFiles({{"4", "0", Url("rules.txt"), "", "rules.txt"}}, "0", R"("rules.txt": {"http_status": 404})");
+    ServeFile("rules.txt", "new rules");
+
+    ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
+
+    EXPECT_EQ(ReadWholeFile(target), "old rules");
+    EXPECT_EQ(GetSettingForTest(kValueFileVersion), "");
+    EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "6");
+}
+
+TEST_F(ConfigCheckTest, NamesThatLeaveTheBaseDirectoryTouchNothingOutsideIt)
+{
+    ASSERT_TRUE(WriteWholeFile(kSentinel, "sentinel"));
+    ServeFile("x", "payload");
+    ServeFile("next.txt", "next");
+    const Entry hostile[] = {
+        {"7", "1", Url("x"), "", "..\\x"},   {"7", "1", Url("x"), "", "C:\\x"}, {"7", "1", Url("x"), "", "\\x"},
+        {"7", "1", Url("x"), "", "a/b"},     {"7", "1", Url("x"), "", ".."},    {"7", "1", Url("x"), "..", "x"},
+        {"7", "1", Url("x"), "..\\..", "x"}, {"2", "0", Url("x"), "..\\x", "x"}, {"2", "0", Url("x"), "C:\\", "x"},
+        {"2", "0", Url("x"), "\\x", "x"},    {"2", "0", Url("x"), "a\\..\\..", "x"},
+    };
+    for (const Entry& entry : hostile) {
+        SCOPED_TRACE("file_cnf [" + entry.file_cnf + "] sub_dir [" + entry.sub_dir + "]");
+        ASSERT_TRUE(SetSettingForTest(kValueConfigVersion, "6"));
+        ASSERT_TRUE(SetSettingForTest(kValueFileVersion, "3"));
+        ASSERT_TRUE(SetSettingForTest(kValueConfigFile, "vpn.conf"));
+        ListFiles({entry, {"9", "0", Url("next.txt"), "", "next.txt"}});
+        const Tree before = TreeOf(kTestRoot);
+
+        ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
+
+        EXPECT_EQ(TreeOf(kTestRoot), before);
+        EXPECT_FALSE(Exists(kRootX));
+        EXPECT_EQ(GetSettingForTest(entry.is_cnf == "1" ? kValueConfigVersion : kValueFileVersion), "");
+        // The service deletes "config_dir\config_file" for a blocked account:
+        // a hostile name must never be recorded there.
+        EXPECT_EQ(GetSettingForTest(kValueConfigFile), "vpn.conf");
+    }
+    EXPECT_TRUE(FileRequests().empty());
+    EXPECT_EQ(ReadWholeFile(kSentinel), "sentinel");
+}
+
+TEST_F(ConfigCheckTest, PathThatWouldNotFitIsAFailedDownload)
+{
+    // 13 + 180 characters, within the 199 the base directory read accepts.
+    const std::string longDir = std::string(kTestRoot) + "\\" + std::string(180, 'd');
+    ASSERT_TRUE(CreateDirectoryA(longDir.c_str(), nullptr));
+    ASSERT_TRUE(SetSettingForTest(kValueConfigDir, longDir));
+    const std::string name(40, 'f');
+    const std::string sub(40, 's');
+    ServeFile(name, "long");
+
+    // base + "\" + sub + "\" + name is 275 characters: more than a file path holds.
+    ListFiles({{"7", "1", Url(name), sub, name}});
+    const Tree before = TreeOf(kTestRoot);
+    ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
+    EXPECT_EQ(TreeOf(kTestRoot), before) << "not even the subdirectory is made";
+    EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "");
+    EXPECT_TRUE(FileRequests().empty());
+
+    // Without the subdirectory it is 234 characters and fits.
+    ListFiles({{"7", "1", Url(name), "", name}});
+    ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
+    EXPECT_EQ(ReadWholeFile(longDir + "\\" + name), "long");
+    EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "7");
+}
+
+TEST_F(ConfigCheckTest, RefusalOrEmptyListChangesNothing)
+{
+    ServeFile("vpn.conf", "x");
+    const Tree before = TreeOf(kTestRoot);
+    ListFiles({{"7", "1", Url("vpn.conf"), "", "vpn.conf"}}, "1");
+    EXPECT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
+    ListFiles({{"7", "1", Url("vpn.conf"), "", ""}, {"8", "1", Url("vpn.conf"), "", "vpn.conf"}});
+    EXPECT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
+
+    EXPECT_EQ(RequestMembers("chk_cnf_upd").size(), 2u);
+    EXPECT_TRUE(FileRequests().empty());
+    EXPECT_EQ(TreeOf(kTestRoot), before);
+    EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "6");
+    EXPECT_EQ(GetSettingForTest(kValueConfigFile), std::nullopt);
+    EXPECT_EQ(GetSettingForTest(kValueConfigUrl), std::nullopt);
+}
+
+TEST_F(ConfigCheckTest, MissingConfigDirStopsWithTheVersionRecorded)
+{
+    DeleteSettingForTest(kValueConfigDir);
+    ServeFile("vpn.conf", "x");
+    ListFiles({{"7", "1", Url("vpn.conf"), "", "vpn.conf"}});
+
+    ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
+
+    EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "7");
+    EXPECT_EQ(GetSettingForTest(kValueConfigFile), "vpn.conf");
+    EXPECT_TRUE(FileRequests().empty());
+}
+
+TEST_F(ConfigCheckTest, ThroughTheLibrary)
+{
+    ServeFile("vpn.conf", "via dll");
+    ListFiles({{"7", "1", Url("vpn.conf"), "", "vpn.conf"}});
+    DWORD exitCode = 1;
+    std::optional<std::string> output =
+        RunAndCapture("\"" + ProgramFolder() + "FerolinRun.exe\" -checkconfig", &exitCode);
+
+    ASSERT_TRUE(output.has_value());
+    EXPECT_EQ(exitCode, static_cast<DWORD>(kCheckDone));
+    EXPECT_EQ(ReadWholeFile(std::string(kTestConfigDir) + "\\vpn.conf"), "via dll");
+}
+
+} // namespace
