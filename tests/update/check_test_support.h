@@ -23,8 +23,6 @@ inline constexpr char kTestRoot[] = "C:\\kvlchecks";
 inline constexpr char kTestInstallDir[] = "C:\\kvlchecks\\inst\\";
 // "config_dir": the way the provisioning writes it, without one.
 inline constexpr char kTestConfigDir[] = "C:\\kvlchecks\\config";
-// Nothing listens there on the loopback address.
-inline constexpr char kDeadServerUrl[] = "https://127.0.0.1:1/";
 
 // Every file below `root` (a Windows path without a trailing backslash),
 // keyed by its path relative to `root`, with its content; folders appear with

@@ -117,7 +117,7 @@ TEST_F(CommandCheckTest, RefusalWritesNothing)
     EXPECT_TRUE(FilledSlots().empty());
 }
 
-TEST_F(CommandCheckTest, MissingValuesOrFailedExchangeWriteNothing)
+TEST_F(CommandCheckTest, MissingValuesSendAndWriteNothing)
 {
     HoldCommands(R"([{"v_cmd": "a1", "cod_cmd": "1"}])");
     for (const char* missing : {kValueUserLogin, kValueCommandVersion, kValueInstallDir}) {
@@ -126,22 +126,7 @@ TEST_F(CommandCheckTest, MissingValuesOrFailedExchangeWriteNothing)
         EXPECT_EQ(Ferolin("-checkcommand", 13), kCheckFailed) << missing;
     }
     EXPECT_TRUE(RequestMembers("chk_cmd_upd").empty());
-
-    ASSERT_TRUE(SetSettingForTest(kValueUpdateServer, kDeadServerUrl));
-    EXPECT_EQ(Ferolin("-checkcommand", 13), kCheckFailed);
     EXPECT_TRUE(FilledSlots().empty());
-}
-
-TEST_F(CommandCheckTest, ThroughTheLibrary)
-{
-    HoldCommands(R"([{"v_cmd": "v", "cod_cmd": "8"}])");
-    DWORD exitCode = 1;
-    std::optional<std::string> output =
-        RunAndCapture("\"" + ProgramFolder() + "FerolinRun.exe\" /checkcommand", &exitCode);
-
-    ASSERT_TRUE(output.has_value());
-    EXPECT_EQ(exitCode, static_cast<DWORD>(kCheckDone));
-    EXPECT_EQ(FilledSlots(), (std::map<int, std::string>{{8, "8/v"}}));
 }
 
 } // namespace

@@ -141,20 +141,6 @@ TEST_F(ConfigCheckTest, MissingValuesSendNothing)
     EXPECT_TRUE(RequestMembers("chk_cnf_upd").empty());
 }
 
-TEST_F(ConfigCheckTest, EntryKindDecidesWhereItGoesWhateverWasAsked)
-{
-    ServeFile("k.conf", "k");
-    ListFiles({{"9", "0", Url("k.conf"), "", "k.conf"}});
-
-    ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone); // cnf_only is "1"
-
-    EXPECT_EQ(GetSettingForTest(kValueFileVersion), "9");
-    EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "6");
-    EXPECT_EQ(GetSettingForTest(kValueConfigFile), std::nullopt);
-    EXPECT_EQ(ReadWholeFile(std::string(kTestInstallDir) + "k.conf"), "k");
-    EXPECT_FALSE(Exists(std::string(kTestConfigDir) + "\\k.conf"));
-}
-
 TEST_F(ConfigCheckTest, OnlyAnIsCnfOfExactlyOneIsTheVpnFile)
 {
     ServeFile("k.conf", "k");
@@ -166,7 +152,9 @@ TEST_F(ConfigCheckTest, OnlyAnIsCnfOfExactlyOneIsTheVpnFile)
         EXPECT_EQ(GetSettingForTest(kValueFileVersion), "8");
         EXPECT_TRUE(Exists(std::string(kTestInstallDir) + "k.conf"));
     }
+    // "cnf_only" is "1": what was asked for does not decide where it goes.
     EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "6");
+    EXPECT_EQ(GetSettingForTest(kValueConfigFile), std::nullopt);
     EXPECT_FALSE(Exists(std::string(kTestConfigDir) + "\\k.conf"));
 
     ListFiles({{"8", "1", Url("k.conf"), "", "k.conf"}});
@@ -385,19 +373,6 @@ TEST_F(ConfigCheckTest, RefusalOrEmptyListChangesNothing)
     EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "6");
     EXPECT_EQ(GetSettingForTest(kValueConfigFile), std::nullopt);
     EXPECT_EQ(GetSettingForTest(kValueConfigUrl), std::nullopt);
-}
-
-TEST_F(ConfigCheckTest, MissingConfigDirStopsWithTheVersionRecorded)
-{
-    DeleteSettingForTest(kValueConfigDir);
-    ServeFile("vpn.conf", "x");
-    ListFiles({{"7", "1", Url("vpn.conf"), "", "vpn.conf"}});
-
-    ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
-
-    EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "7");
-    EXPECT_EQ(GetSettingForTest(kValueConfigFile), "vpn.conf");
-    EXPECT_TRUE(FileRequests().empty());
 }
 
 TEST_F(ConfigCheckTest, ThroughTheLibrary)

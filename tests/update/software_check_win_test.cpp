@@ -98,40 +98,8 @@ TEST_F(SoftwareCheckTest, MissingLoginOrInstalledVersionSendsAndWritesNothing)
         DeleteSettingForTest(missing);
         EXPECT_EQ(Ferolin("-checkupdate", 12), kCheckFailed) << missing;
     }
-    // One character too many for its reader counts as missing too.
-    ASSERT_TRUE(SetSettingForTest(kValueSoftwareVersion, std::string(20, '9')));
-    EXPECT_EQ(Ferolin("-checkupdate", 12), kCheckFailed);
-
     EXPECT_TRUE(RequestMembers("chk_sw_upd").empty());
     EXPECT_EQ(StoredOffer(), kSeededOffer);
-}
-
-TEST_F(SoftwareCheckTest, FailedExchangeOrBrokenReplyWritesNothing)
-{
-    SeedOffer();
-    SetState(std::string(R"({"subscribers": {")") + kTestUser +
-             R"(": {"raw": {"chk_sw_upd": "{\"soft\":{\"result\":\"0\",\"v_sw\":\"9\""}}}})");
-    EXPECT_EQ(Ferolin("-checkupdate", 12), kCheckDone) << "a reply that does not parse is still an answer";
-    EXPECT_EQ(StoredOffer(), kSeededOffer);
-
-    OfferSoft(R"({"result": "0", "v_sw": "2", "url_sw": "u", "file_sw": "f"})");
-    ASSERT_TRUE(SetSettingForTest(kValueUpdateServer, kDeadServerUrl));
-    EXPECT_EQ(Ferolin("-checkupdate", 12), kCheckFailed);
-    EXPECT_EQ(StoredOffer(), kSeededOffer);
-}
-
-// The switch reaches the real check through Ferolin.dll, loaded at start-up
-// by a separate program.
-TEST_F(SoftwareCheckTest, ThroughTheLibrary)
-{
-    OfferSoft(R"({"result": "0", "v_sw": "2.2", "url_sw": "http://x/KVL-2.2.msi", "file_sw": "KVL-2.2.msi"})");
-    DWORD exitCode = 1;
-    std::optional<std::string> output =
-        RunAndCapture("\"" + ProgramFolder() + "FerolinRun.exe\" -CheckUpdate", &exitCode);
-
-    ASSERT_TRUE(output.has_value());
-    EXPECT_EQ(exitCode, static_cast<DWORD>(kCheckDone));
-    EXPECT_EQ(StoredOffer(), (Values{"2.2", "http://x/KVL-2.2.msi", "KVL-2.2.msi"}));
 }
 
 } // namespace
