@@ -8,16 +8,6 @@
 
 namespace {
 
-std::string ReadyValue(const std::string& runDir, const std::string& key)
-{
-    std::string ready = ReadWholeFile(runDir + "ready").value_or("");
-    std::size_t at = ready.find(key + "=");
-    if (at == std::string::npos)
-        return "";
-    std::size_t start = at + key.size() + 1;
-    return ready.substr(start, ready.find('\n', start) - start);
-}
-
 // The text of the JSON string member `name` in a request log line; escapes
 // are left as they stand (the values the tests look at have none).
 std::string MemberText(const std::string& line, const std::string& name)
@@ -87,18 +77,12 @@ void RemoveTree(const std::string& root)
     RemoveDirectoryA(root.c_str());
 }
 
-std::string CheckTest::RunDir()
-{
-    const char* dir = getenv("KVL_DEVSERVER_DIR");
-    return dir != nullptr ? WindowsPathOfLinuxPath(dir) + "\\" : std::string();
-}
-
 void CheckTest::SetUp()
 {
-    ASSERT_FALSE(RunDir().empty()) << "KVL_DEVSERVER_DIR is not set";
-    port_ = ReadyValue(RunDir(), "port");
-    filesPort_ = ReadyValue(RunDir(), "files_port");
-    ASSERT_FALSE(port_.empty()) << "no devserver ready file in " << RunDir();
+    ASSERT_FALSE(DevserverRunDir().empty()) << "KVL_DEVSERVER_DIR is not set";
+    port_ = DevserverReadyValue("port");
+    filesPort_ = DevserverReadyValue("files_port");
+    ASSERT_FALSE(port_.empty()) << "no devserver ready file in " << DevserverRunDir();
 
     RemoveTree(kTestRoot);
     ASSERT_TRUE(CreateDirectoryA(kTestRoot, nullptr));
@@ -106,7 +90,7 @@ void CheckTest::SetUp()
     ASSERT_TRUE(CreateDirectoryA(kTestConfigDir, nullptr));
     const std::string bin = std::string(kTestInstallDir) + "bin";
     ASSERT_TRUE(CreateDirectoryA(bin.c_str(), nullptr));
-    const std::string pki = RunDir() + "pki\\";
+    const std::string pki = DevserverRunDir() + "pki\\";
     ASSERT_TRUE(CopyFileA((pki + "client_cert.pem").c_str(), (bin + "\\client_cert.pem").c_str(), FALSE));
     ASSERT_TRUE(CopyFileA((pki + "client_key.pem").c_str(), (bin + "\\client_key.pem").c_str(), FALSE));
 
@@ -125,19 +109,19 @@ void CheckTest::SetUp()
         DeleteSettingForTest(name);
 
     SetState("{}");
-    logStart_ = ReadWholeFile(RunDir() + "requests.log").value_or("").size();
+    logStart_ = ReadWholeFile(DevserverRunDir() + "requests.log").value_or("").size();
 }
 
 void CheckTest::SetState(const std::string& json)
 {
-    const std::string staged = RunDir() + "state.json.new";
+    const std::string staged = DevserverRunDir() + "state.json.new";
     ASSERT_TRUE(WriteWholeFile(staged, json));
-    ASSERT_TRUE(MoveFileExA(staged.c_str(), (RunDir() + "state.json").c_str(), MOVEFILE_REPLACE_EXISTING));
+    ASSERT_TRUE(MoveFileExA(staged.c_str(), (DevserverRunDir() + "state.json").c_str(), MOVEFILE_REPLACE_EXISTING));
 }
 
 void CheckTest::ServeFile(const std::string& relativePath, const std::string& content)
 {
-    std::string path = RunDir() + "files";
+    std::string path = DevserverRunDir() + "files";
     std::size_t from = 0;
     for (;;) {
         std::size_t slash = relativePath.find('/', from);
@@ -152,7 +136,7 @@ void CheckTest::ServeFile(const std::string& relativePath, const std::string& co
 
 std::vector<std::string> CheckTest::NewLogLines() const
 {
-    std::string log = ReadWholeFile(RunDir() + "requests.log").value_or("");
+    std::string log = ReadWholeFile(DevserverRunDir() + "requests.log").value_or("");
     std::vector<std::string> lines;
     std::size_t at = logStart_;
     while (at < log.size()) {

@@ -36,9 +36,6 @@ class CheckTest : public ::testing::Test {
 protected:
     void SetUp() override;
 
-    // Where the fixture script keeps the server's files (Windows path with a
-    // trailing backslash; empty when the variable is not set).
-    static std::string RunDir();
     std::string FilesUrl() const { return "http://127.0.0.1:" + filesPort_; }
 
     // Replaces the server's state file (whole, by a rename).

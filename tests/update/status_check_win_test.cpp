@@ -36,23 +36,6 @@ constexpr char kForeignInstallDir[] = "C:\\kvltest-foreign\\";
 constexpr char kDeadServerUrl[] = "https://127.0.0.1:1/";
 constexpr char kStaleIdentity[] = "stale-id";
 
-// Where the fixture script keeps the server's files (a Linux path).
-std::string RunDir()
-{
-    const char* dir = getenv("KVL_DEVSERVER_DIR");
-    return dir != nullptr ? WindowsPathOfLinuxPath(dir) + "\\" : std::string();
-}
-
-std::string ReadyValue(const std::string& key)
-{
-    std::string ready = ReadWholeFile(RunDir() + "ready").value_or("");
-    std::size_t at = ready.find(key + "=");
-    if (at == std::string::npos)
-        return "";
-    std::size_t start = at + key.size() + 1;
-    return ready.substr(start, ready.find('\n', start) - start);
-}
-
 std::string Md5Of(const std::string& text)
 {
     char digest[kMd5HexSize];
@@ -142,17 +125,17 @@ protected:
     {
         CreateDirectoryA(installDir.c_str(), nullptr);
         CreateDirectoryA((installDir + "bin").c_str(), nullptr);
-        std::string pki = RunDir() + "pki\\";
+        std::string pki = DevserverRunDir() + "pki\\";
         ASSERT_TRUE(CopyFileA((pki + certName).c_str(), (installDir + "bin\\client_cert.pem").c_str(), FALSE));
         ASSERT_TRUE(CopyFileA((pki + keyName).c_str(), (installDir + "bin\\client_key.pem").c_str(), FALSE));
     }
 
     void SetUp() override
     {
-        ASSERT_FALSE(RunDir().empty()) << "KVL_DEVSERVER_DIR is not set";
-        port_ = ReadyValue("port");
-        filesPort_ = ReadyValue("files_port");
-        ASSERT_FALSE(port_.empty()) << "no devserver ready file in " << RunDir();
+        ASSERT_FALSE(DevserverRunDir().empty()) << "KVL_DEVSERVER_DIR is not set";
+        port_ = DevserverReadyValue("port");
+        filesPort_ = DevserverReadyValue("files_port");
+        ASSERT_FALSE(port_.empty()) << "no devserver ready file in " << DevserverRunDir();
         transferLimits = kDefaultTransferLimits;
 
         ASSERT_TRUE(SetSettingForTest(kValueUserLogin, kUser));
@@ -173,9 +156,9 @@ protected:
 
     std::string ServerUrl() const { return "https://127.0.0.1:" + port_ + "/"; }
     std::string FilesUrl() const { return "http://127.0.0.1:" + filesPort_ + "/"; }
-    static std::string LogPath() { return RunDir() + "requests.log"; }
+    static std::string LogPath() { return DevserverRunDir() + "requests.log"; }
 
-    static void SetState(const std::string& json) { ASSERT_TRUE(WriteWholeFile(RunDir() + "state.json", json)); }
+    static void SetState(const std::string& json) { ASSERT_TRUE(WriteWholeFile(DevserverRunDir() + "state.json", json)); }
 
     // Requests that reached the server since SetUp.
     std::vector<LoggedRequest> NewRequests() const
@@ -423,7 +406,7 @@ protected:
 TEST_F(DownloadTest, FetchesTheFileAndAppendsItToTheReplyBuffer)
 {
     const std::string content = "client\ndev tun\nremote 127.0.0.1\n";
-    ASSERT_TRUE(WriteWholeFile(RunDir() + "files\\korv.ovpn", content));
+    ASSERT_TRUE(WriteWholeFile(DevserverRunDir() + "files\\korv.ovpn", content));
     const std::string target = std::string(kInstallDir) + "korv.ovpn";
     ResetReplyBuffer();
     char earlier[] = "before:";
@@ -446,7 +429,7 @@ TEST_F(DownloadTest, HttpErrorStatusCompletesWithThePageAsContent)
 
 TEST_F(DownloadTest, FolderThatDoesNotExistFailsWithoutATransfer)
 {
-    ASSERT_TRUE(WriteWholeFile(RunDir() + "files\\korv.ovpn", "x"));
+    ASSERT_TRUE(WriteWholeFile(DevserverRunDir() + "files\\korv.ovpn", "x"));
     EXPECT_NE(DownloadToFile((FilesUrl() + "korv.ovpn").c_str(), "C:\\kvltest\\no-such-folder\\korv.ovpn"), 0);
     EXPECT_TRUE(NewRequests().empty());
 }

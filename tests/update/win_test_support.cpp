@@ -3,30 +3,16 @@
 #include <iphlpapi.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
+#include "reg_text.h"
 #include "settings_names.h"
 
 namespace {
 
 constexpr REGSAM kView = KEY_WOW64_32KEY;
 
-class Key {
-public:
-    Key() = default;
-    Key(const Key&) = delete;
-    Key& operator=(const Key&) = delete;
-    ~Key()
-    {
-        if (key_ != nullptr)
-            RegCloseKey(key_);
-    }
-    HKEY* out() { return &key_; }
-    HKEY get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
 
 class Handle {
 public:
@@ -47,7 +33,7 @@ private:
     HANDLE handle_;
 };
 
-bool OpenSettings(REGSAM access, Key& key)
+bool OpenSettings(REGSAM access, RegKey& key)
 {
     return RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsSubkey, 0, access | kView, key.out()) == ERROR_SUCCESS;
 }
@@ -77,7 +63,7 @@ bool SetText(HKEY key, const char* name, const std::string& text)
 
 std::optional<std::string> GetSettingForTest(const char* name)
 {
-    Key key;
+    RegKey key;
     if (!OpenSettings(KEY_READ, key))
         return std::nullopt;
     return QueryText(key.get(), name);
@@ -85,7 +71,7 @@ std::optional<std::string> GetSettingForTest(const char* name)
 
 bool SetSettingForTest(const char* name, const std::string& text)
 {
-    Key key;
+    RegKey key;
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsSubkey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_READ | KEY_WRITE | kView, nullptr, key.out(), nullptr) != ERROR_SUCCESS)
         return false;
@@ -94,14 +80,14 @@ bool SetSettingForTest(const char* name, const std::string& text)
 
 void DeleteSettingForTest(const char* name)
 {
-    Key key;
+    RegKey key;
     if (OpenSettings(KEY_READ | KEY_WRITE, key))
         RegDeleteValueA(key.get(), name);
 }
 
 std::optional<std::string> GetIdentityForTest()
 {
-    Key key;
+    RegKey key;
     if (RegOpenKeyExA(HKEY_CLASSES_ROOT, kIdentitySubkey, 0, KEY_READ | kView, key.out()) != ERROR_SUCCESS)
         return std::nullopt;
     return QueryText(key.get(), kValueIdentityKey);
@@ -109,7 +95,7 @@ std::optional<std::string> GetIdentityForTest()
 
 bool SetIdentityForTest(const std::string& text)
 {
-    Key key;
+    RegKey key;
     if (RegCreateKeyExA(HKEY_CLASSES_ROOT, kIdentitySubkey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_READ | KEY_WRITE | kView, nullptr, key.out(), nullptr) != ERROR_SUCCESS)
         return false;
@@ -118,9 +104,9 @@ bool SetIdentityForTest(const std::string& text)
 
 RegistrySnapshot::RegistrySnapshot()
 {
-    Key probe;
+    RegKey probe;
     keyExisted_ = OpenSettings(KEY_READ, probe);
-    Key key;
+    RegKey key;
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsSubkey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_READ | KEY_WRITE | kView, nullptr, key.out(), nullptr) == ERROR_SUCCESS) {
         for (DWORD index = 0;; ++index) {
@@ -145,7 +131,7 @@ RegistrySnapshot::RegistrySnapshot()
 RegistrySnapshot::~RegistrySnapshot()
 {
     {
-        Key key;
+        RegKey key;
         if (OpenSettings(KEY_READ | KEY_WRITE, key)) {
             // Remove everything, then put the saved values back.
             for (;;) {
@@ -167,7 +153,7 @@ RegistrySnapshot::~RegistrySnapshot()
     if (identity_) {
         SetIdentityForTest(*identity_);
     } else {
-        Key key;
+        RegKey key;
         if (RegOpenKeyExA(HKEY_CLASSES_ROOT, kIdentitySubkey, 0, KEY_READ | KEY_WRITE | kView, key.out()) ==
             ERROR_SUCCESS)
             RegDeleteValueA(key.get(), kValueIdentityKey);
@@ -292,4 +278,20 @@ std::string ExpectedMachineIdentity()
     if (volume.size() < 5 || adapter.size() <= 5)
         return volume;
     return volume.substr(0, 5) + adapter.substr(adapter.size() - 5);
+}
+
+std::string DevserverRunDir()
+{
+    const char* dir = getenv("KVL_DEVSERVER_DIR");
+    return dir != nullptr ? WindowsPathOfLinuxPath(dir) + "\\" : std::string();
+}
+
+std::string DevserverReadyValue(const std::string& key)
+{
+    std::string ready = ReadWholeFile(DevserverRunDir() + "ready").value_or("");
+    std::size_t at = ready.find(key + "=");
+    if (at == std::string::npos)
+        return "";
+    std::size_t start = at + key.size() + 1;
+    return ready.substr(start, ready.find('\n', start) - start);
 }

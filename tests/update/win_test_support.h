@@ -38,6 +38,14 @@ private:
     std::optional<std::string> identity_;
 };
 
+// The devserver fixture's run folder (from KVL_DEVSERVER_DIR) as a Windows
+// path with a trailing backslash; empty when the variable is not set.
+std::string DevserverRunDir();
+
+// A "key=value" line of the devserver's ready file ("port", "files_port");
+// empty when the file or the key is missing.
+std::string DevserverReadyValue(const std::string& key);
+
 // Folder of the running test program, with a trailing backslash.
 std::string ProgramFolder();
 
