@@ -21,6 +21,10 @@ die() {
   exit 1
 }
 
+# Compiler cache shared by every clone on this machine: paths inside the
+# clone are hashed relative to it.
+export CCACHE_BASEDIR=$root CCACHE_NOHASHDIR=1
+
 step "bootstrap"
 bash scripts/bootstrap.sh || die "bootstrap failed"
 
