@@ -223,8 +223,10 @@ int Purge()
     bool deleted = DeleteService(service) || GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
-    // Deletion completes once the last handle is gone.
-    for (int i = 0; i < 100 && std::strcmp(QueryState(), "MISSING") != 0; ++i)
+    // Deletion completes once the last handle is gone and the service's
+    // process has ended, which can take a while on a loaded machine; the next
+    // case's install fails while the old entry is still marked for deletion.
+    for (int i = 0; i < 300 && std::strcmp(QueryState(), "MISSING") != 0; ++i)
         Sleep(50);
     return deleted ? 0 : 1;
 }
