@@ -31,7 +31,7 @@ packages=(
   libmbedtls-dev libcurl4-openssl-dev libssl-dev openssl
   libcpp-httplib-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
-  curl python3 locales ccache
+  ccache
 )
 
 step() { printf '==> %s\n' "$*"; }
