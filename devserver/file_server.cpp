@@ -4,8 +4,8 @@
 
 #include <httplib.h>
 
-#include "connection_drop.h"
 #include "file_plan.h"
+#include "request_handling.h"
 #include "server_control.h"
 #include "servers.h"
 
@@ -16,14 +16,7 @@ constexpr std::size_t kChunkBytes = 64 * 1024;
 constexpr int kNotFound = 404;
 
 void SendFilePlan(const FilePlan& plan, const httplib::Request& req, httplib::Response& res) {
-  if (plan.delayMs > 0 && !Pause(plan.delayMs)) {
-    DropConnection(req);
-    return;
-  }
-  if (plan.drop) {
-    if (!DropConnection(req)) Diag("could not find the connection of " + req.remote_addr + " to drop it");
-    return;
-  }
+  if (DelayOrDrop(plan.delayMs, plan.drop, req)) return;
   res.status = plan.status;
   if (plan.action != "file" && plan.action != "truncate") {
     res.set_content(plan.body, plan.contentType);
@@ -66,11 +59,7 @@ void InstallFileHandlers(httplib::Server& server, ServerContext& context) {
   server.Get(".*", [&context](const httplib::Request& req, httplib::Response& res) {
     const std::shared_ptr<const State> state = context.state->Current();
     const FilePlan plan = PlanFileAnswer(*state, context.filesRoot, req.path);
-    LogEntry entry;
-    entry.time = UtcTimestamp();
-    entry.server = "files";
-    entry.peer = req.remote_addr + ":" + std::to_string(req.remote_port);
-    entry.path = req.path;
+    LogEntry entry = StartLogEntry("files", req);
     entry.method = req.method;
     entry.action = plan.action;
     entry.status = plan.drop ? 0 : plan.status;

@@ -5,8 +5,8 @@
 #include <httplib.h>
 
 #include "answers.h"
-#include "connection_drop.h"
 #include "request_body.h"
+#include "request_handling.h"
 #include "server_control.h"
 #include "servers.h"
 #include "tls_setup.h"
@@ -14,17 +14,8 @@
 namespace devserver {
 namespace {
 
-std::string Peer(const httplib::Request& req) { return req.remote_addr + ":" + std::to_string(req.remote_port); }
-
 void SendPlan(const Plan& plan, const httplib::Request& req, httplib::Response& res) {
-  if (plan.delayMs > 0 && !Pause(plan.delayMs)) {
-    DropConnection(req);
-    return;
-  }
-  if (plan.drop) {
-    if (!DropConnection(req)) Diag("could not find the connection of " + Peer(req) + " to drop it");
-    return;
-  }
+  if (DelayOrDrop(plan.delayMs, plan.drop, req)) return;
   res.status = plan.status;
   if (plan.stallMs <= 0 || plan.body.empty()) {
     res.set_content(plan.body, plan.contentType);
@@ -48,12 +39,8 @@ void InstallUpdateHandlers(httplib::Server& server, ServerContext& context) {
   // The body is read raw: the client's form body is not URL-encoded, so the
   // library's form parsing would corrupt it.
   server.Post(".*", [&context](const httplib::Request& req, httplib::Response& res) {
-    LogEntry entry;
-    entry.time = UtcTimestamp();
-    entry.server = "update";
-    entry.peer = Peer(req);
+    LogEntry entry = StartLogEntry("update", req);
     entry.subject = PeerSubject(req.ssl);
-    entry.path = req.path;
     entry.raw = req.body;
 
     const CheckRequest request = DecodeCheckRequest(req.body);
