@@ -7,6 +7,7 @@
 #include "service_log.h"
 #include "service_report.h"
 #include "service_runtime.h"
+#include "switch_word.h"
 
 namespace {
 
@@ -56,10 +57,11 @@ void RunInConsole()
 
 ServiceSwitch ParseSwitch(const char* argument)
 {
-    if (argument == nullptr || (argument[0] != '-' && argument[0] != '/'))
+    const char* word = SwitchWord(argument);
+    if (word == nullptr)
         return ServiceSwitch::None;
     for (const SwitchName& entry : kSwitches) {
-        if (_stricmp(argument + 1, entry.name) == 0)
+        if (IsSwitchNamed(word, entry.name))
             return entry.action;
     }
     return ServiceSwitch::Unknown;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "bounded_format.h"
 #include "service_log.h"
 #include "service_report.h"
 #include "win_handles.h"
@@ -96,14 +97,7 @@ void FillFailureActions(FailureActionsRecord& record)
 
 bool FormatServiceCommandLine(const char* programPath, char* buffer, std::size_t size)
 {
-    if (size == 0)
-        return false;
-    int written = std::snprintf(buffer, size, "\"%s\" %s", programPath, kServiceRunSwitch);
-    if (written < 0 || static_cast<std::size_t>(written) >= size) {
-        buffer[0] = '\0';
-        return false;
-    }
-    return true;
+    return FormatWhole(buffer, size, "\"%s\" %s", programPath, kServiceRunSwitch) != 0;
 }
 
 int InstallKVLService()

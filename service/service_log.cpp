@@ -9,6 +9,7 @@
 
 #include "service_registry.h"
 #include "settings_names.h"
+#include "win_handles.h"
 
 char logPath[kLogPathSize] = "c:\\kvlservice.log";
 
@@ -22,28 +23,6 @@ int FormatWithRuntime(char* buffer, std::size_t size, const char* format, va_lis
 LogFormatter logFormatter = FormatWithRuntime;
 
 namespace {
-
-// Owns the open log file for one line.
-class LogFile {
-public:
-    explicit LogFile(const char* path)
-        : handle_(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr))
-    {
-    }
-    LogFile(const LogFile&) = delete;
-    LogFile& operator=(const LogFile&) = delete;
-    ~LogFile()
-    {
-        if (handle_ != INVALID_HANDLE_VALUE)
-            CloseHandle(handle_);
-    }
-    bool open() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
 
 void WriteText(HANDLE file, const char* text, std::size_t length)
 {
@@ -73,8 +52,9 @@ int LogMessage(const char* format, ...)
 {
     std::time_t now = std::time(nullptr);
 
-    LogFile file(logPath);
-    if (!file.open())
+    FileHandle file(CreateFileA(logPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         return 0;
 
     DWORD size = GetFileSize(file.get(), nullptr);

@@ -5,29 +5,12 @@
 #include <cstring>
 
 #include "service_identity.h"
+#include "bounded_format.h"
 #include "win_handles.h"
 
 namespace {
 
 char lastErrorText[kLastErrorTextSize];
-
-// Frees a buffer that FormatMessage allocated.
-class SystemText {
-public:
-    SystemText() = default;
-    SystemText(const SystemText&) = delete;
-    SystemText& operator=(const SystemText&) = delete;
-    ~SystemText()
-    {
-        if (text_ != nullptr)
-            LocalFree(text_);
-    }
-    char** out() { return &text_; }
-    const char* get() const { return text_; }
-
-private:
-    char* text_ = nullptr;
-};
 
 } // namespace
 
@@ -44,15 +27,13 @@ void FormatErrorText(const char* systemText, DWORD code, char* buffer, std::size
     // System texts end with a line break; a text too short to have one keeps
     // nothing rather than reading before its start.
     int kept = static_cast<int>(length >= 2 ? length - 2 : 0);
-    int written = std::snprintf(buffer, size, "%.*s (0x%lx)", kept, systemText, static_cast<unsigned long>(code));
-    if (written < 0 || static_cast<std::size_t>(written) >= size)
-        buffer[0] = '\0';
+    FormatWhole(buffer, size, "%.*s (0x%lx)", kept, systemText, static_cast<unsigned long>(code));
 }
 
 const char* LastErrorText()
 {
     DWORD code = GetLastError();
-    SystemText text;
+    LocalMemory<char> text;
     DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                   nullptr, code, 0, reinterpret_cast<char*>(text.out()), 0, nullptr);
     FormatErrorText(length != 0 ? text.get() : nullptr, code, lastErrorText, sizeof lastErrorText);

@@ -1,27 +1,11 @@
 // Registry helpers shared by the library's and the service program's access
-// routines: an owning key handle, one bounded and type-checked read of a
+// routines: one bounded and type-checked read of a
 // REG_SZ value, and the write of a text with its terminator.
 #pragma once
 
 #include <windows.h>
 
-// Owns one open registry key; closes it on every path out of its scope.
-class RegKey {
-public:
-    RegKey() = default;
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
-    ~RegKey()
-    {
-        if (key_ != nullptr)
-            RegCloseKey(key_);
-    }
-    HKEY* out() { return &key_; }
-    HKEY get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
+#include "win_handles.h"
 
 // Queries `name` under the open key into `buffer` (capacity `size`). Returns
 // the byte count stored with its terminator, or 0 when the value is missing,

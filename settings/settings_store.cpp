@@ -41,3 +41,17 @@ int WriteIdentityValue(const char* name, const char* text)
     }
     return SetRegText(key.get(), name, text) == ERROR_SUCCESS ? 1 : 0;
 }
+
+int ReadSetting(const char* name, char* buffer, std::size_t size)
+{
+    if (ReadRegValue(kSettingsSubkey, name, buffer, static_cast<DWORD>(size)) == 0) {
+        // The store leaves the buffer unspecified on failure; never let a
+        // caller see a half-read value.
+        if (size > 0)
+            buffer[0] = '\0';
+        return 0;
+    }
+    return 1;
+}
+
+int WriteSetting(const char* name, const char* text) { return WriteRegValue(kSettingsSubkey, name, text); }

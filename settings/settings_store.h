@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <cstddef>
+
 // Reads the REG_SZ value `name` of HKLM\subkey (32-bit view) into `buffer`.
 // Returns the bytes stored including the terminating NUL (1 for an empty
 // text), or 0 when the key or value is missing, the type is not REG_SZ or the
@@ -24,3 +26,15 @@ int DeleteRegValue(const char* subkey, const char* name);
 // Sets `name` of HKCR\Pelmora.VPNKorv to `text`, creating the key on first use.
 // Returns 1, or 0 when the key cannot be opened or created or the write fails.
 int WriteIdentityValue(const char* name, const char* text);
+
+// The library's access to its own settings key (the catalogue's
+// kSettingsSubkey); every check and command reads and writes through these.
+
+// Reads the settings value `name` into `buffer`. Returns 1, or 0 when the
+// value is missing, not a string or does not fit in `size` bytes (the buffer
+// then holds an empty text).
+int ReadSetting(const char* name, char* buffer, std::size_t size);
+
+// Writes `text` as the settings value `name`. Returns 1, or 0 when the key is
+// missing (it is never created here) or the write fails.
+int WriteSetting(const char* name, const char* text);

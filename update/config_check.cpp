@@ -14,8 +14,6 @@
 
 namespace {
 
-bool WriteSetting(const char* name, const char* text) { return WriteRegValue(kSettingsSubkey, name, text) != 0; }
-
 // A failed download: the version of the entry's kind is emptied (whether that
 // write works changes nothing more) so that the next check asks again.
 int FailDownload(const char* versionValue)

@@ -2,8 +2,7 @@
 
 #include <windows.h>
 
-#include <cstdio>
-
+#include "bounded_format.h"
 #include "config_paths.h"
 #include "https_transport.h"
 
@@ -43,8 +42,7 @@ bool IsSuccessStatus(long status) { return status >= kFirstSuccessStatus && stat
 int FetchConfigFile(const char* url, const char* filePath)
 {
     char partPath[kPartPathSize];
-    const int written = snprintf(partPath, sizeof partPath, "%s%s", filePath, kPartFileSuffix);
-    if (written < 0 || static_cast<std::size_t>(written) >= sizeof partPath)
+    if (!FormatWhole(partPath, sizeof partPath, "%s%s", filePath, kPartFileSuffix))
         return 0;
 
     PartFile part(partPath);

@@ -1,7 +1,8 @@
 #include "config_paths.h"
 
-#include <cstdio>
 #include <cstring>
+
+#include "bounded_format.h"
 
 namespace {
 
@@ -18,15 +19,6 @@ bool IsDotsAndSpaces(const char* begin, const char* end)
         if (*c != '.' && *c != ' ')
             return false;
     return true;
-}
-
-int KeepWhole(int written, char* out, std::size_t size)
-{
-    if (written < 0 || static_cast<std::size_t>(written) >= size) {
-        out[0] = '\0';
-        return 0;
-    }
-    return 1;
 }
 
 } // namespace
@@ -60,17 +52,13 @@ int IsContainedSubDir(const char* subDir)
 
 int ComposeConfigDirPath(char* out, std::size_t size, const char* baseDir, const char* subDir)
 {
-    if (out == nullptr || size == 0)
-        return 0;
-    return KeepWhole(std::snprintf(out, size, "%s\\%s", baseDir, subDir), out, size);
+    return FormatWhole(out, size, "%s\\%s", baseDir, subDir);
 }
 
 int ComposeConfigFilePath(char* out, std::size_t size, const char* baseDir, const char* subDir,
                           const char* fileName)
 {
-    if (out == nullptr || size == 0)
-        return 0;
     if (subDir[0] == '\0')
-        return KeepWhole(std::snprintf(out, size, "%s\\%s", baseDir, fileName), out, size);
-    return KeepWhole(std::snprintf(out, size, "%s\\%s\\%s", baseDir, subDir, fileName), out, size);
+        return FormatWhole(out, size, "%s\\%s", baseDir, fileName);
+    return FormatWhole(out, size, "%s\\%s\\%s", baseDir, subDir, fileName);
 }

@@ -6,6 +6,7 @@
 #include <curl/curl.h>
 
 #include "command_handlers.h"
+#include "switch_word.h"
 
 DWORD windowsVersion = 0;
 DWORD windowsMajorVersion = 0;
@@ -58,14 +59,15 @@ void RecordWindowsVersion()
 extern "C" int __stdcall Ferolin(const char* command, int /*commandLength*/)
 {
     RecordWindowsVersion();
-    if (command == nullptr || (command[0] != '-' && command[0] != '/'))
+    const char* word = SwitchWord(command);
+    if (word == nullptr)
         return 0;
 
     curl_global_init(CURL_GLOBAL_ALL);
     int result = 0;
     bool matched = false;
     for (const CommandSwitch& entry : kCommandTable) {
-        if (_stricmp(command + 1, entry.name) == 0) {
+        if (IsSwitchNamed(word, entry.name)) {
             result = entry.handler();
             matched = true;
             break;

@@ -6,6 +6,7 @@
 #include <curl/curl.h>
 
 #include "reply_buffer.h"
+#include "unique_resource.h"
 
 TransferLimits transferLimits = kDefaultTransferLimits;
 
@@ -15,36 +16,15 @@ namespace {
 // own code for a local write failure.
 constexpr int kCannotOpenFile = CURLE_WRITE_ERROR;
 
-class CurlEasy {
-public:
-    CurlEasy() : handle_(curl_easy_init()) {}
-    CurlEasy(const CurlEasy&) = delete;
-    CurlEasy& operator=(const CurlEasy&) = delete;
-    ~CurlEasy()
-    {
-        if (handle_ != nullptr)
-            curl_easy_cleanup(handle_);
-    }
-    CURL* get() const { return handle_; }
-
-private:
-    CURL* handle_;
+struct CurlEasyTraits {
+    using Handle = CURL*;
+    static Handle None() { return nullptr; }
+    static void Close(Handle handle) { curl_easy_cleanup(handle); }
 };
-
-class OutputFile {
+// A transfer handle; created empty-checked, cleaned up on every path.
+class CurlEasy : public UniqueResource<CurlEasyTraits> {
 public:
-    explicit OutputFile(const char* path) : file_(fopen(path, "wb")) {}
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
-    ~OutputFile()
-    {
-        if (file_ != nullptr)
-            fclose(file_);
-    }
-    FILE* get() const { return file_; }
-
-private:
-    FILE* file_;
+    CurlEasy() : UniqueResource(curl_easy_init()) {}
 };
 
 // Shared by both transfers: a connection that cannot be made, or a transfer
@@ -103,7 +83,7 @@ int DownloadToFile(const char* url, const char* path, long* httpStatus)
         *httpStatus = 0;
     // Declared before the handle so that the handle is cleaned up first and
     // the file closed last.
-    OutputFile file(path);
+    FileStream file(fopen(path, "wb"));
     if (file.get() == nullptr)
         return kCannotOpenFile;
     CurlEasy curl;

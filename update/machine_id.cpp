@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "bounded_format.h"
+
 std::size_t ChooseAdapter(const AdapterRecord* adapters, std::size_t count) {
     std::size_t chosen = 0;
     unsigned long lowestIndex = kAdapterIndexLimit;
@@ -40,10 +42,7 @@ void FormatVolumeText(unsigned long serial, char* buffer, std::size_t size) {
     if (buffer == nullptr || size == 0) {
         return;
     }
-    const int written = std::snprintf(buffer, size, "%lu", serial);
-    if (written < 0 || static_cast<std::size_t>(written) >= size) {
-        buffer[0] = '\0';
-    }
+    FormatWhole(buffer, size, "%lu", serial);
 }
 
 void BuildMachineId(char* volumeText, const char* adapterText) {

@@ -8,6 +8,7 @@
 #include <iphlpapi.h>
 
 #include "machine_id.h"
+#include "unique_resource.h"
 
 namespace {
 
@@ -18,10 +19,7 @@ constexpr ULONG kProbeListLength = 4;
 constexpr char kSystemVolumeRoot[] = "C:\\";
 constexpr DWORD kVolumeNameSize = MAX_PATH + 1;
 
-struct FreeDeleter {
-    void operator()(void* block) const { free(block); }
-};
-using AdapterList = std::unique_ptr<IP_ADAPTER_INFO, FreeDeleter>;
+using AdapterList = MallocBlock<IP_ADAPTER_INFO>;
 
 AdapterList AllocateAdapterList(ULONG length)
 {

@@ -14,15 +14,11 @@
 #include <windows.h>
 
 #include "request_bodies.h"
+#include "settings_store.h"
 
 // Results of the four check commands.
 inline constexpr int kCheckDone = 0;   // the server's reply arrived
 inline constexpr int kCheckFailed = 4; // a setting was missing or the exchange failed
-
-// Reads the settings value `name` into `buffer`. Returns 1, or 0 when the
-// value is missing, not a string or does not fit in `size` bytes (the buffer
-// then holds an empty text).
-int ReadSetting(const char* name, char* buffer, std::size_t size);
 
 struct RequestTarget {
     char url[kUpdateServerReadSize];

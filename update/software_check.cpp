@@ -30,11 +30,11 @@ int StoreSoftwareOffer()
     // A refusal leaves an earlier offer in place.
     if (reply.result != 0)
         return kStoreOfferDone;
-    if (!WriteRegValue(kSettingsSubkey, kValueNewSoftwareVersion, reply.v_sw))
+    if (!WriteSetting(kValueNewSoftwareVersion, reply.v_sw))
         return kStoreOfferVersionFailed;
-    if (!WriteRegValue(kSettingsSubkey, kValueSoftwareUrl, reply.url_sw))
+    if (!WriteSetting(kValueSoftwareUrl, reply.url_sw))
         return kStoreOfferUrlFailed;
-    if (!WriteRegValue(kSettingsSubkey, kValueSoftwareFile, reply.file_sw))
+    if (!WriteSetting(kValueSoftwareFile, reply.file_sw))
         return kStoreOfferFileFailed;
     return kStoreOfferDone;
 }

@@ -66,7 +66,7 @@ int StoreStatus()
         // An empty field leaves the stored value as it was.
         if (field.text[0] == '\0')
             continue;
-        if (!WriteRegValue(kSettingsSubkey, field.valueName, field.text))
+        if (!WriteSetting(field.valueName, field.text))
             return field.failure;
     }
     return kStoreStatusDone;

@@ -23,6 +23,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "win_handles.h"
+
 namespace {
 
 const char kName[] = "KVLService";
@@ -52,18 +54,14 @@ const char* NameOf(DWORD state)
 // Current state, or "MISSING" when the service cannot be opened.
 const char* QueryState()
 {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    if (manager == nullptr)
+    ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager)
         return "NO_MANAGER";
-    SC_HANDLE service = OpenServiceA(manager, kName, SERVICE_QUERY_STATUS);
-    const char* name = "MISSING";
+    ScHandle service(OpenServiceA(manager.get(), kName, SERVICE_QUERY_STATUS));
+    if (!service)
+        return "MISSING";
     SERVICE_STATUS status{};
-    if (service != nullptr) {
-        name = QueryServiceStatus(service, &status) ? NameOf(status.dwCurrentState) : "QUERY_FAILED";
-        CloseServiceHandle(service);
-    }
-    CloseServiceHandle(manager);
-    return name;
+    return QueryServiceStatus(service.get(), &status) ? NameOf(status.dwCurrentState) : "QUERY_FAILED";
 }
 
 bool WaitFor(const char* wanted, DWORD timeout, DWORD* taken)
@@ -91,16 +89,12 @@ int Wait(const char* wanted, DWORD timeout)
 
 int Interrogate()
 {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service = manager ? OpenServiceA(manager, kName, SERVICE_INTERROGATE) : nullptr;
+    ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ScHandle service(manager ? OpenServiceA(manager.get(), kName, SERVICE_INTERROGATE) : nullptr);
     SERVICE_STATUS status{};
-    bool sent = service != nullptr && ControlService(service, SERVICE_CONTROL_INTERROGATE, &status);
+    bool sent = service && ControlService(service.get(), SERVICE_CONTROL_INTERROGATE, &status);
     if (!sent)
         std::fprintf(stderr, "svctool: interrogate failed (%lu)\n", GetLastError());
-    if (service)
-        CloseServiceHandle(service);
-    if (manager)
-        CloseServiceHandle(manager);
     return sent ? 0 : 1;
 }
 
@@ -116,15 +110,13 @@ int Value(const char* name)
     wchar_t wideName[256];
     if (MultiByteToWideChar(CP_ACP, 0, name, -1, wideName, 256) == 0)
         return 2;
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    RegKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, key.out()) != ERROR_SUCCESS)
         return 1;
     BYTE data[4096];
     DWORD size = sizeof data;
     DWORD type = 0;
-    LONG rc = RegQueryValueExW(key, wideName, nullptr, &type, data, &size);
-    RegCloseKey(key);
-    if (rc != ERROR_SUCCESS)
+    if (RegQueryValueExW(key.get(), wideName, nullptr, &type, data, &size) != ERROR_SUCCESS)
         return 1;
     std::printf("%lu ", type);
     PrintHex(data, size);
@@ -133,14 +125,13 @@ int Value(const char* name)
 
 int Text(const char* name)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    RegKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, key.out()) != ERROR_SUCCESS)
         return 1;
     char data[4096];
     DWORD size = sizeof data - 1;
     DWORD type = 0;
-    LONG rc = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
-    RegCloseKey(key);
+    LONG rc = RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
     if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
         return 1;
     data[size] = '\0';
@@ -150,12 +141,12 @@ int Text(const char* name)
 
 int Description()
 {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service = manager ? OpenServiceA(manager, kName, SERVICE_QUERY_CONFIG) : nullptr;
+    ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ScHandle service(manager ? OpenServiceA(manager.get(), kName, SERVICE_QUERY_CONFIG) : nullptr);
     BYTE buffer[1024];
     DWORD needed = 0;
-    bool read = service != nullptr &&
-                QueryServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, buffer, sizeof buffer, &needed);
+    bool read = service &&
+                QueryServiceConfig2A(service.get(), SERVICE_CONFIG_DESCRIPTION, buffer, sizeof buffer, &needed);
     if (read) {
         const char* text = reinterpret_cast<SERVICE_DESCRIPTIONA*>(buffer)->lpDescription;
         if (text != nullptr)
@@ -163,29 +154,20 @@ int Description()
         else
             std::printf("\n");
     }
-    if (service)
-        CloseServiceHandle(service);
-    if (manager)
-        CloseServiceHandle(manager);
     return read ? 0 : 1;
 }
 
 int StartPresignalled(DWORD timeout)
 {
-    HANDLE event = CreateEventA(nullptr, TRUE, TRUE, kExitEvent);
-    if (event == nullptr)
+    KernelHandle event(CreateEventA(nullptr, TRUE, TRUE, kExitEvent));
+    if (!event)
         return 2;
-    SetEvent(event);
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service = manager ? OpenServiceA(manager, kName, SERVICE_START) : nullptr;
-    bool started = service != nullptr && StartServiceA(service, 0, nullptr);
+    SetEvent(event.get());
+    ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ScHandle service(manager ? OpenServiceA(manager.get(), kName, SERVICE_START) : nullptr);
+    bool started = service && StartServiceA(service.get(), 0, nullptr);
     DWORD taken = 0;
     bool stopped = started && WaitFor("STOPPED", timeout, &taken);
-    if (service)
-        CloseServiceHandle(service);
-    if (manager)
-        CloseServiceHandle(manager);
-    CloseHandle(event);
     if (!started)
         std::fprintf(stderr, "svctool: start failed (%lu)\n", GetLastError());
     return stopped ? 0 : 1;
@@ -193,36 +175,33 @@ int StartPresignalled(DWORD timeout)
 
 int Purge()
 {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    if (manager == nullptr)
+    ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager)
         return 1;
-    SC_HANDLE service = OpenServiceA(manager, kName, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
-    if (service == nullptr) {
-        CloseServiceHandle(manager);
+    ScHandle service(OpenServiceA(manager.get(), kName, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
+    if (!service)
         return 0;
-    }
     SERVICE_STATUS status{};
-    ControlService(service, SERVICE_CONTROL_STOP, &status);
+    ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
     DWORD taken = 0;
     if (!WaitFor("STOPPED", 15000, &taken)) {
         // A build under test that never stops must not outlive its case.
         SERVICE_STATUS_PROCESS process{};
         DWORD needed = 0;
-        if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&process), sizeof process,
+        if (QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&process), sizeof process,
                                  &needed) &&
             process.dwProcessId != 0) {
-            HANDLE stuck = OpenProcess(PROCESS_TERMINATE, FALSE, process.dwProcessId);
-            if (stuck != nullptr) {
+            KernelHandle stuck(OpenProcess(PROCESS_TERMINATE, FALSE, process.dwProcessId));
+            if (stuck) {
                 std::fprintf(stderr, "svctool: ending stuck service process %lu\n", process.dwProcessId);
-                TerminateProcess(stuck, 1);
-                CloseHandle(stuck);
+                TerminateProcess(stuck.get(), 1);
             }
         }
         WaitFor("STOPPED", 5000, &taken);
     }
-    bool deleted = DeleteService(service) || GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
+    bool deleted = DeleteService(service.get()) || GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
+    service.reset();
+    manager.reset();
     // Deletion completes once the last handle is gone and the service's
     // process has ended, which can take a while on a loaded machine; the next
     // case's install fails while the old entry is still marked for deletion.
@@ -233,14 +212,13 @@ int Purge()
 
 int Setting(const char* name)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettings, 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
+    RegKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettings, 0, KEY_READ | KEY_WOW64_32KEY, key.out()) != ERROR_SUCCESS)
         return 3;
     char data[1024];
     DWORD size = sizeof data - 1;
     DWORD type = 0;
-    LONG rc = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
-    RegCloseKey(key);
+    LONG rc = RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
     if (rc != ERROR_SUCCESS || type != REG_SZ)
         return 1;
     data[size] = '\0';
@@ -250,36 +228,34 @@ int Setting(const char* name)
 
 int SetSetting(const char* name, const char* text)
 {
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettings, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
+    RegKey key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettings, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr,
+                        key.out(), nullptr) != ERROR_SUCCESS)
         return 1;
-    LONG rc = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+    LONG rc = RegSetValueExA(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
                              static_cast<DWORD>(std::strlen(text) + 1));
-    RegCloseKey(key);
     return rc == ERROR_SUCCESS ? 0 : 1;
 }
 
 int UnsetSetting(const char* name)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettings, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
+    RegKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettings, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, key.out()) != ERROR_SUCCESS)
         return 0;
-    LONG rc = RegDeleteValueA(key, name);
-    RegCloseKey(key);
+    LONG rc = RegDeleteValueA(key.get(), name);
     return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND ? 0 : 1;
 }
 
 int DropSettingsKey()
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettings, 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
+    RegKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettings, 0, KEY_READ | KEY_WOW64_32KEY, key.out()) != ERROR_SUCCESS)
         return 0;
     DWORD subkeys = 0;
     DWORD values = 0;
-    LONG rc = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+    LONG rc = RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
                                nullptr, nullptr);
-    RegCloseKey(key);
+    key.reset();
     if (rc != ERROR_SUCCESS || subkeys != 0 || values != 0)
         return 0;
     return RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kSettings, KEY_WOW64_32KEY, 0) == ERROR_SUCCESS ? 0 : 1;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "settings_names.h"
+#include "win_handles.h"
 
 // Deletes the settings key with everything in it (32-bit view).
 inline void DeleteSettingsKey()
@@ -18,23 +19,19 @@ inline void DeleteSettingsKey()
 // Creates the settings key (32-bit view) and returns true on success.
 inline bool CreateSettingsKey()
 {
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsSubkey, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
-                        nullptr, &key, nullptr) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
+    RegKey key;
+    return RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsSubkey, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
+                           nullptr, key.out(), nullptr) == ERROR_SUCCESS;
 }
 
 // Stores raw bytes of any type under the settings key, bypassing the store.
 inline bool SetRawValue(const char* name, DWORD type, const void* data, DWORD bytes)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsSubkey, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
+    RegKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsSubkey, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, key.out()) !=
+        ERROR_SUCCESS)
         return false;
-    LONG rc = RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), bytes);
-    RegCloseKey(key);
-    return rc == ERROR_SUCCESS;
+    return RegSetValueExA(key.get(), name, 0, type, static_cast<const BYTE*>(data), bytes) == ERROR_SUCCESS;
 }
 
 inline bool SetTextValue(const char* name, const std::string& text)
@@ -46,14 +43,12 @@ inline bool SetTextValue(const char* name, const std::string& text)
 // false when it is missing.
 inline bool GetRawValue(HKEY root, const char* subkey, REGSAM view, const char* name, DWORD* type, std::string* bytes)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, subkey, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+    RegKey key;
+    if (RegOpenKeyExA(root, subkey, 0, KEY_READ | view, key.out()) != ERROR_SUCCESS)
         return false;
     char data[1024];
     DWORD size = sizeof data;
-    LONG rc = RegQueryValueExA(key, name, nullptr, type, reinterpret_cast<BYTE*>(data), &size);
-    RegCloseKey(key);
-    if (rc != ERROR_SUCCESS)
+    if (RegQueryValueExA(key.get(), name, nullptr, type, reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS)
         return false;
     bytes->assign(data, size);
     return true;
@@ -61,9 +56,7 @@ inline bool GetRawValue(HKEY root, const char* subkey, REGSAM view, const char* 
 
 inline bool SettingsKeyExists()
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsSubkey, 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
+    RegKey key;
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsSubkey, 0, KEY_READ | KEY_WOW64_32KEY, key.out()) ==
+           ERROR_SUCCESS;
 }

@@ -130,16 +130,16 @@ TEST(IdentityKey, CreatedOnFirstWriteAndOverwrittenOnSecond)
 
 TEST(RunKey, DeletingTheTrayEntryReportsWhetherItWasThere)
 {
-    HKEY key = nullptr;
+    RegKey key;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunSubkey, 0, nullptr, 0,
-                                             KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &key, nullptr));
-    RegDeleteValueA(key, kValueRunTray);
+                                             KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, key.out(), nullptr));
+    RegDeleteValueA(key.get(), kValueRunTray);
     EXPECT_EQ(0, DeleteRegValue(kRunSubkey, kValueRunTray));
 
     const char command[] = "C:\\VPNKorv\\Nimbet.exe";
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, kValueRunTray, 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
-                                            sizeof command));
-    RegCloseKey(key);
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key.get(), kValueRunTray, 0, REG_SZ,
+                                            reinterpret_cast<const BYTE*>(command), sizeof command));
+    key.reset();
     EXPECT_EQ(1, DeleteRegValue(kRunSubkey, kValueRunTray));
     EXPECT_EQ(0, DeleteRegValue(kRunSubkey, kValueRunTray));
 }

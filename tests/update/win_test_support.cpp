@@ -7,31 +7,13 @@
 #include <memory>
 
 #include "reg_text.h"
+#include "win_handles.h"
 #include "settings_names.h"
 
 namespace {
 
 constexpr REGSAM kView = KEY_WOW64_32KEY;
 
-
-class Handle {
-public:
-    explicit Handle(HANDLE handle = nullptr) : handle_(handle) {}
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    ~Handle() { reset(); }
-    void reset(HANDLE handle = nullptr)
-    {
-        if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE)
-            CloseHandle(handle_);
-        handle_ = handle;
-    }
-    HANDLE* out() { return &handle_; }
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
 
 bool OpenSettings(REGSAM access, RegKey& key)
 {
@@ -204,13 +186,13 @@ bool WriteWholeFile(const std::string& path, const std::string& text)
 std::optional<std::string> RunAndCapture(const std::string& commandLine, DWORD* exitCode, DWORD timeoutMs)
 {
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    Handle readEnd;
-    Handle writeEnd;
+    KernelHandle readEnd;
+    KernelHandle writeEnd;
     if (!CreatePipe(readEnd.out(), writeEnd.out(), &inheritable, 0))
         return std::nullopt;
     SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
-    Handle nul(CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                           OPEN_EXISTING, 0, nullptr));
+    FileHandle nul(CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                               OPEN_EXISTING, 0, nullptr));
 
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
@@ -223,8 +205,8 @@ std::optional<std::string> RunAndCapture(const std::string& commandLine, DWORD* 
     if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
                         &startup, &process))
         return std::nullopt;
-    Handle processHandle(process.hProcess);
-    Handle threadHandle(process.hThread);
+    KernelHandle processHandle(process.hProcess);
+    KernelHandle threadHandle(process.hThread);
     // Only the child may hold the write end now, so the read ends with it.
     writeEnd.reset();
 
