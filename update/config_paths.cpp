@@ -23,15 +23,6 @@ bool IsDotsAndSpaces(const char* begin, const char* end)
 
 } // namespace
 
-int IsPlainFileName(const char* name)
-{
-    if (name == nullptr || name[0] == '\0')
-        return 0;
-    if (std::strpbrk(name, "\\/:") != nullptr)
-        return 0;
-    return IsDotsAndSpaces(name, name + std::strlen(name)) ? 0 : 1;
-}
-
 int IsContainedSubDir(const char* subDir)
 {
     if (subDir == nullptr || subDir[0] == '\0' || IsSeparator(subDir[0]))

@@ -8,6 +8,8 @@
 
 #include <cstddef>
 
+#include "file_names.h"
+
 // Buffer of the base directory reads ("config_dir" or the installation
 // directory); a longer value counts as missing.
 inline constexpr std::size_t kConfigBaseDirReadSize = 200;
@@ -15,12 +17,6 @@ inline constexpr std::size_t kConfigBaseDirReadSize = 200;
 // file that is fetched (at most 499 and 254 characters).
 inline constexpr std::size_t kConfigDirPathSize = 500;
 inline constexpr std::size_t kConfigFilePathSize = 255;
-
-// 1 when `name` names a file directly inside a directory: not empty, without
-// "\", "/" or ":" (no subdirectory, drive or stream), and not made of dots and
-// spaces alone ("." and ".." among them, which name directories, and the
-// others, which Windows trims to those or to nothing). 0 otherwise.
-int IsPlainFileName(const char* name);
 
 // 1 when `subDir` (one or several levels separated by "\") stays below the
 // directory it is appended to: not empty, no ":" (a drive or a stream), no

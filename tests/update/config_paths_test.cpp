@@ -9,7 +9,7 @@
 namespace {
 
 TEST(ConfigFileName, PlainNamesAreAccepted) {
-    for (const char* name : {"vpn.conf", "a", "korv client.ovpn", "x..y", ".hidden", "name.", "..x"}) {
+    for (const char* name : {"vpn.conf", "a", "korv client.ovpn", "x..y", ".hidden", "..x"}) {
         EXPECT_EQ(IsPlainFileName(name), 1) << name;
     }
     EXPECT_EQ(IsPlainFileName(std::string(kConfigFileSize - 1, 'f').c_str()), 1);
@@ -17,7 +17,7 @@ TEST(ConfigFileName, PlainNamesAreAccepted) {
 
 TEST(ConfigFileName, NamesThatLeaveTheDirectoryAreRefused) {
     for (const char* name : {"..\\x", "a/b", "a\\b", "C:\\x", "C:x", "\\x", "/x", "x:stream", "..", ".",
-                             "...", ". .", " ", ""}) {
+                             "...", ". .", " ", "", "name."}) {
         EXPECT_EQ(IsPlainFileName(name), 0) << "[" << name << "]";
     }
     EXPECT_EQ(IsPlainFileName(nullptr), 0);
