@@ -1,6 +1,6 @@
 #include "monitor_thread.h"
 
-#include "service_identity.h"
+#include "service_limits.h"
 #include "service_log.h"
 #include "service_runtime.h"
 

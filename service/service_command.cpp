@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "service_control.h"
-#include "service_identity.h"
+#include "service_limits.h"
 #include "service_log.h"
 #include "service_report.h"
 #include "service_runtime.h"

@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "service_identity.h"
+#include "service_limits.h"
 
 // Recovery settings as the service manager takes them. The record points into
 // itself, so it is filled in place and never copied.

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "service_identity.h"
+#include "service_limits.h"
 #include "bounded_format.h"
 #include "win_handles.h"
 

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "service_identity.h"
+#include "service_limits.h"
 
 // Set by -debug before the body runs: nothing is reported to the service
 // manager while it is set.

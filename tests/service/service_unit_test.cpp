@@ -18,7 +18,7 @@
 #include "monitor_thread.h"
 #include "service_command.h"
 #include "service_control.h"
-#include "service_identity.h"
+#include "service_limits.h"
 #include "service_log.h"
 #include "service_report.h"
 #include "service_runtime.h"

@@ -1,21 +1,12 @@
-// Fixed names and limits of the service program, in one place.
+// The service program's limits, each named after what it bounds: buffer
+// sizes first, then the waits. A reviewer checks them all here.
 #pragma once
 
 #include <windows.h>
 
 #include <cstddef>
 
-inline constexpr char kServiceName[] = "KVLService";
-inline constexpr char kServiceDisplayName[] = "KVL Service";
-// Windows-1252 text: the c-cedilla is the single byte E7.
-inline constexpr char kServiceDescription[] = "Servi\xE7o de controle da KVL";
-inline constexpr char kEventSourceName[] = "KVLMonitor";
-// Switch that the installed command line passes to the program.
-inline constexpr char kServiceRunSwitch[] = "-service";
-// Dependency list: one entry and the empty entry that ends the list (the
-// literal's own NUL is the second terminator).
-inline constexpr char kServiceDependencies[] = "Dhcp\0";
-inline constexpr char kExitEventName[] = "kvlservice_exit_1";
+#include "service_names.h"
 
 // Longest full path of the program that is accepted, in characters.
 inline constexpr DWORD kModulePathLimit = 510;
