@@ -22,6 +22,12 @@ src_dir="$deps_dir/src"
 stamps="$deps_dir/stamps"
 jobs=$(nproc 2>/dev/null || echo 2)
 
+# One bootstrap at a time per cache: clones on the same machine share it, and
+# two builds into one prefix would corrupt it.
+mkdir -p "$deps_dir"
+exec 9>"$deps_dir/.lock"
+flock 9
+
 packages=(
   build-essential cmake ninja-build pkg-config dpkg-dev
   g++-mingw-w64-i686-posix mingw-w64-i686-dev mingw-w64-tools binutils-mingw-w64-i686
