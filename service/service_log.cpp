@@ -7,8 +7,6 @@
 #include <cstring>
 #include <ctime>
 
-#include "service_registry.h"
-#include "settings_names.h"
 #include "win_handles.h"
 
 char logPath[kLogPathSize] = "c:\\kvlservice.log";
@@ -37,10 +35,9 @@ void ResetLogPath()
     std::snprintf(logPath, sizeof logPath, "%s", kStartupLogPath);
 }
 
-void RebuildLogPath()
+void RebuildLogPath(const char* directory)
 {
-    char directory[kLogPathSize];
-    if (GetRegValue(kValueLogDir, directory, sizeof directory) == 0)
+    if (directory == nullptr)
         return;
     std::size_t length = std::strlen(directory);
     const char* separator = (length > 0 && directory[length - 1] == '\\') ? "" : "\\";

@@ -25,10 +25,10 @@ extern char logPath[kLogPathSize];
 // Points the log at "c:\kvlservice.log"; done first thing at program start.
 void ResetLogPath();
 
-// Rebuilds the log path once from "log_dir": the directory, a backslash when
-// it has none at its end, then "kvlservice.log", cut to 259 characters. When
-// "log_dir" cannot be read the path is left as it is.
-void RebuildLogPath();
+// Rebuilds the log path from the log directory: the directory, a backslash
+// when it has none at its end, then "kvlservice.log", cut to 259 characters.
+// A null directory (none configured) leaves the path as it is.
+void RebuildLogPath(const char* directory);
 
 // Writes one line: the "%x-%X " stamp, the formatted message and "\r\n".
 // A message that does not fit the line buffer is cut to fit. A format that

@@ -6,6 +6,8 @@
 
 #include "monitor_thread.h"
 #include "service_log.h"
+#include "service_registry.h"
+#include "settings_names.h"
 #include "win_handles.h"
 
 bool debugMode = false;
@@ -68,6 +70,12 @@ bool ReadProgramDirectory()
 
 } // namespace
 
+void ApplyLogDirectory()
+{
+    char directory[kLogPathSize];
+    RebuildLogPath(GetRegValue(kValueLogDir, directory, sizeof directory) != 0 ? directory : nullptr);
+}
+
 BOOL ReportStatusToSCMgr(DWORD state, DWORD exitCode, DWORD waitHint)
 {
     if (debugMode)
@@ -126,7 +134,7 @@ void ServiceStart()
         return;
     }
 
-    RebuildLogPath();
+    ApplyLogDirectory();
 
     if (!debugMode && !ReportStatusToSCMgr(SERVICE_START_PENDING, NO_ERROR, kStartWaitHint)) {
         LogMessage("ReportStatusToSCMgr #1 failed");

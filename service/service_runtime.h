@@ -39,6 +39,10 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv);
 // other control reports the current state again.
 void WINAPI ServiceCtrlHandler(DWORD control);
 
+// Points the log at "log_dir" when that setting can be read (260 bytes);
+// otherwise the log keeps its start-up path.
+void ApplyLogDirectory();
+
 // Runs the service body until the exit event is set.
 void ServiceStart();
 

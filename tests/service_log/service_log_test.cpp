@@ -12,6 +12,7 @@
 
 #include "../settings/registry_fixture.h"
 #include "service_log.h"
+#include "service_runtime.h"
 #include "service_registry.h"
 #include "settings_names.h"
 
@@ -123,6 +124,18 @@ TEST_F(ServiceLog, FormatThatCannotBeAppliedIsWrittenUnformatted)
     EXPECT_EQ("%s (0x%x)\r\n", log.substr(18));
 }
 
+TEST(LogPath, DirectoryGivesThePathWithoutAnySetting)
+{
+    ResetLogPath();
+    RebuildLogPath(nullptr);
+    EXPECT_STREQ("c:\\kvlservice.log", logPath);
+    RebuildLogPath("E:\\audit\\");
+    EXPECT_STREQ("E:\\audit\\kvlservice.log", logPath);
+    RebuildLogPath("");
+    EXPECT_STREQ("\\kvlservice.log", logPath);
+    ResetLogPath();
+}
+
 class ServiceSettings : public ServiceLog {
 protected:
     void SetUp() override
@@ -208,16 +221,16 @@ TEST_F(ServiceSettings, LogPathFollowsLogDirWithOrWithoutItsBackslash)
     ResetLogPath();
     EXPECT_STREQ("c:\\kvlservice.log", logPath);
 
-    RebuildLogPath();  // no "log_dir": the start-up path stays
+    ApplyLogDirectory();  // no "log_dir": the start-up path stays
     EXPECT_STREQ("c:\\kvlservice.log", logPath);
 
     ASSERT_TRUE(SetTextValue(kValueLogDir, "D:\\logs"));
-    RebuildLogPath();
+    ApplyLogDirectory();
     EXPECT_STREQ("D:\\logs\\kvlservice.log", logPath);
 
     ASSERT_TRUE(SetTextValue(kValueLogDir, "D:\\logs\\"));
     ResetLogPath();
-    RebuildLogPath();
+    ApplyLogDirectory();
     EXPECT_STREQ("D:\\logs\\kvlservice.log", logPath);
     DeleteFileA("c:\\kvlservice.log");
 }
@@ -226,14 +239,14 @@ TEST_F(ServiceSettings, LongLogDirIsCutTo259Characters)
 {
     const std::string directory = "C:\\" + std::string(250, 'd');
     ASSERT_TRUE(SetTextValue(kValueLogDir, directory));
-    RebuildLogPath();
+    ApplyLogDirectory();
     const std::string expected = (directory + "\\kvlservice.log").substr(0, 259);
     EXPECT_EQ(expected, std::string(logPath));
 
     // 260 bytes with the terminator is more than the reader takes: unchanged.
     ResetLogPath();
     ASSERT_TRUE(SetTextValue(kValueLogDir, std::string(260, 'd')));
-    RebuildLogPath();
+    ApplyLogDirectory();
     EXPECT_STREQ("c:\\kvlservice.log", logPath);
     DeleteFileA("c:\\kvlservice.log");
 }
