@@ -192,3 +192,42 @@ for arch in i686 x86_64; do
 done
 
 step "dependencies ready in $deps_dir"
+
+# --- 32-bit programs (the shipped product) -----------------------------------
+# The product tier runs the shipped 32-bit binaries under Wine's 32-bit
+# loader. Some kernels of this machine kind execute 32-bit programs, others
+# refuse them; there, qemu-i386 registered with binfmt_misc runs the loader.
+# Never fatal: without it the product tier says it is skipped and why.
+wine32=/usr/lib/wine/wine
+binfmt=/proc/sys/fs/binfmt_misc
+binfmt_entry=kvl-i386
+i386_magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+i386_mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+runs_32bit() { timeout 300 "$wine32" --version >/dev/null 2>&1; }
+
+if runs_32bit; then
+  step "32-bit programs run on this machine"
+elif [ "$(id -u)" -ne 0 ]; then
+  echo "bootstrap: 32-bit programs do not run here; as root this script would set up qemu-i386 (the product tier is skipped until then)" >&2
+else
+  step "32-bit programs do not run natively: setting up qemu-i386 through binfmt_misc"
+  if ! dpkg-query -W -f='${Status}\n' qemu-user-static 2>/dev/null | grep -q '^install ok installed$'; then
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends qemu-user-static ||
+      echo "bootstrap: qemu-user-static could not be installed" >&2
+  fi
+  if [ ! -e "$binfmt/register" ]; then
+    timeout 30 mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null ||
+      echo "bootstrap: this kernel offers no binfmt_misc; the product tier will be skipped" >&2
+  fi
+  if [ -e "$binfmt/register" ] && [ -x /usr/bin/qemu-i386-static ] && [ ! -e "$binfmt/$binfmt_entry" ]; then
+    # F: the kernel opens the interpreter now, so it works in every prefix
+    # and mount namespace later.
+    printf '%s' ":$binfmt_entry:M::$i386_magic:$i386_mask:/usr/bin/qemu-i386-static:F" >"$binfmt/register" ||
+      echo "bootstrap: registering qemu-i386 failed" >&2
+  fi
+  if runs_32bit; then
+    step "32-bit programs run through qemu-i386 (slowly: about a minute a process start)"
+  else
+    echo "bootstrap: 32-bit programs still do not run; the product tier will be skipped" >&2
+  fi
+fi

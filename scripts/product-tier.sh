@@ -1,0 +1,145 @@
+#!/usr/bin/env bash
+# The product tier: the shipped 32-bit binaries, exactly as the windows preset
+# builds them, run under Wine's 32-bit loader in a prefix of their own,
+# against the development update server. Every other Windows test runs the
+# 64-bit build of the same sources; only this tier can see what is peculiar
+# to the shipped build (stdcall between the service and the library, the
+# export names, 32-bit layouts, the registry as a real 32-bit process sees
+# it, a missing runtime DLL).
+#
+#   product-tier.sh PRODUCT_DIR WIN64_DIR DEVSERVER
+#
+# PRODUCT_DIR is the windows preset's tree (build/windows), WIN64_DIR the
+# win64 tree that holds the 64-bit test tools (svctool), DEVSERVER a built
+# kvl-devserver. Prints each step as it goes, then "product: N passed, N
+# failed", or "product: skipped: REASON" (exit 3) where this machine cannot
+# run 32-bit programs at all. Exit 0 when every check passed.
+set -uo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+product_dir=$(cd "${1:?product build tree}" && pwd)
+win64_dir=$(cd "${2:?win64 build tree}" && pwd)
+devserver=${3:?kvl-devserver}
+
+wine=/usr/lib/wine/wine64
+prefix=$product_dir/wineprefix
+run_dir=$product_dir/product-run
+# Each step is bounded: a program that hangs must fail the tier, not CI.
+program_seconds=180
+boot_seconds=900
+service_wait_ms=180000
+
+passed=0
+failed=0
+step() { printf '\n--> product: %s\n' "$*"; }
+check() {
+  local what=$1
+  shift
+  if "$@"; then
+    printf '    ok    %s\n' "$what"
+    passed=$((passed + 1))
+  else
+    printf '    FAIL  %s\n' "$what"
+    failed=$((failed + 1))
+  fi
+}
+finish() {
+  printf '\nproduct: %d passed, %d failed\n' "$passed" "$failed"
+  [ "$failed" -eq 0 ]
+  exit $?
+}
+
+# Runs a program of the prefix (32-bit or 64-bit) with a time limit; its
+# output goes to stdout.
+wine_run() {
+  timeout --kill-after=10 "$program_seconds" "$here/wine-run.sh" --prefix="$prefix" "$@" </dev/null 2>/dev/null
+}
+svctool() { wine_run "$win64_dir/tests/service/svctool.exe" "$@"; }
+quiet() { "$@" >/dev/null; }
+setting_is() { [ "$(svctool setting "$1" | tr -d '\r')" = "$2" ]; }
+service_state_is() { [ "$(svctool state | tr -d '\r')" = "$1" ]; }
+image_path_is_installed() { svctool text ImagePath | tr -d '\r' | grep -qi '^"C:.KVL.KVLService.exe" -service$'; }
+
+for tool in "$product_dir/service/KVLService.exe" "$product_dir/update/Ferolin.dll" \
+  "$product_dir/update/FerolinRun.exe" "$win64_dir/tests/service/svctool.exe" "$devserver"; do
+  if [ ! -f "$tool" ]; then
+    echo "product: missing $tool (build the windows and win64 presets and the host devserver first)" >&2
+    failed=1
+    finish
+  fi
+done
+
+if ! "$here/wine-run.sh" --can-run-32bit; then
+  echo "product: skipped: this machine runs no 32-bit programs (see scripts/bootstrap.sh)"
+  exit 3
+fi
+
+# A prefix created while 32-bit programs could not run has no 32-bit side and
+# never gets one: start again.
+if [ -d "$prefix/drive_c/windows" ] && [ "$(ls "$prefix/drive_c/windows/syswow64" 2>/dev/null | wc -l)" -lt 100 ]; then
+  rm -rf "$prefix"
+fi
+
+step "booting the prefix (32-bit side included; minutes where 32-bit programs are emulated)"
+if ! timeout "$boot_seconds" "$here/wine-run.sh" --prefix="$prefix" --up; then
+  echo "product: the prefix did not boot within ${boot_seconds}s" >&2
+  failed=1
+  finish
+fi
+trap '"$here/devserver-fixture.sh" stop "$run_dir" >/dev/null 2>&1; "$here/wine-run.sh" --prefix="$prefix" --down' EXIT
+
+step "installation directory C:\\KVL with the shipped binaries and the client certificate"
+install_dir=$prefix/drive_c/KVL
+rm -rf "$install_dir"
+mkdir -p "$install_dir/bin" "$install_dir/config"
+cp "$product_dir/service/KVLService.exe" "$product_dir/update/Ferolin.dll" "$product_dir/update/FerolinRun.exe" \
+  "$install_dir/"
+
+"$here/devserver-fixture.sh" start "$run_dir" "$devserver" >/dev/null || {
+  echo "product: the devserver did not start" >&2
+  failed=1
+  finish
+}
+cp "$run_dir/pki/client_cert.pem" "$run_dir/pki/client_key.pem" "$install_dir/bin/"
+port=$(sed -n 's/^port=//p' "$run_dir/ready")
+echo 'remote vpn.example 1194' >"$run_dir/files/vpn.conf"
+cat >"$run_dir/state.json" <<'EOF'
+{
+  "subscribers": {
+    "abc": {
+      "status": {"result": "0", "v_stt": "3", "stt": "ativo", "msg": "Conta ativa"},
+      "config": {"result": "0", "files": [
+        {"v_cnf": "7", "is_cnf": "1", "url_cnf": "{{files}}/vpn.conf", "sub_dir": "", "file_cnf": "vpn.conf"}
+      ]}
+    }
+  }
+}
+EOF
+
+# The settings as an installer would leave them; every value stays on the
+# 32-bit view, where the shipped program reads it.
+svctool drop-settings-key >/dev/null
+for pair in "=C:\\KVL\\" "user_login=abc" "password_login=secret" "update_server=https://127.0.0.1:$port/" \
+  "config_dir=C:\\KVL\\config" "log_dir=C:\\KVL" "v_cnf=" "v_file=" "v_sw=1.0" "update_tm=24"; do
+  svctool set-setting "${pair%%=*}" "${pair#*=}" >/dev/null
+done
+
+step "FerolinRun.exe -checkstatus (the shipped library's export and status check)"
+output=$(cd "$install_dir" && wine_run "$install_dir/FerolinRun.exe" -checkstatus | tr -d '\r')
+check "FerolinRun prints result: 0" [ "$output" = "result: 0" ]
+check "the status word is stored" setting_is stt ativo
+check "the server saw the status request" grep -q chk_stt "$run_dir/requests.log"
+
+step "KVLService.exe -install, -start, -stop, -remove"
+svctool purge >/dev/null
+wine_run "$install_dir/KVLService.exe" -install >/dev/null
+check "the service is registered with the installed program" image_path_is_installed
+wine_run "$install_dir/KVLService.exe" -start >/dev/null
+check "the service reaches RUNNING" quiet svctool wait RUNNING "$service_wait_ms"
+
+wine_run "$install_dir/KVLService.exe" -stop >/dev/null
+check "the service stops" quiet svctool wait STOPPED "$service_wait_ms"
+wine_run "$install_dir/KVLService.exe" -remove >/dev/null
+check "the service is removed" service_state_is MISSING
+
+finish
