@@ -309,6 +309,7 @@ def render(demo, values, message):
     from rich.console import Group
     from rich.panel import Panel
     from rich.table import Table
+    from rich.text import Text
 
     status = Table.grid(padding=(0, 2))
     status.add_column(style="bold")
@@ -328,12 +329,13 @@ def render(demo, values, message):
         ("the server says", "%s%s" % (demo.status_word, ", unreachable" if demo.unreachable else "")),
     ]
     for name, value in rows:
-        status.add_row(name, value)
+        status.add_row(name, Text(value))
     keys = "   ".join("[bold]%s[/] %s" % key for key in KEYS)
     return Group(
         Panel(status, title="KVL agent under Wine"),
-        Panel("\n".join(demo.tail(SERVICE_LOG, 10)) or "(no log yet)", title="service log"),
-        Panel("\n".join(demo.request_lines(6)) or "(no request yet)", title="devserver requests"),
+        # Log text is shown as it is: "status[ativo]" is not markup.
+        Panel(Text("\n".join(demo.tail(SERVICE_LOG, 10)) or "(no log yet)"), title="service log"),
+        Panel(Text("\n".join(demo.request_lines(6)) or "(no request yet)"), title="devserver requests"),
         Panel(keys + ("\n" + message if message else ""), title="keys"),
     )
 
