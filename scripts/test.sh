@@ -111,6 +111,15 @@ else
   failed=$((failed + 1))
 fi
 
+# The main job itself: the demo's story played without a person.
+step "tests: the demo's scenario (the agent at work against the devserver)"
+if timeout 900 /usr/bin/python3 scripts/demo.py --scenario 2>&1 | tee build/demo-scenario.log &&
+  grep -qx 'scenario: passed' build/demo-scenario.log; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+fi
+
 echo
 printf '%d passed, %d failed\n' "$passed" "$failed"
 [ "$failed" -eq 0 ]
