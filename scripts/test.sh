@@ -4,13 +4,13 @@
 # fuzz run and the Windows tier (under Wine), and closes with one line
 # "N passed, N failed" over all of them. Exits non-zero on any failure.
 #
-#   KVL_FUZZ_SECONDS  length of the fuzz run (default 30)
+#   KVL_FUZZ_SECONDS  length of each fuzz target's run (default 15)
 #   KVL_DEPS_DIR      where the cross-built dependencies live (see bootstrap.sh)
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-fuzz_seconds=${KVL_FUZZ_SECONDS:-30}
+fuzz_seconds=${KVL_FUZZ_SECONDS:-15}
 passed=0
 failed=0
 
@@ -65,23 +65,25 @@ step "tests: host (ASan, UBSan)"
 ctest --test-dir build/host -j2 --output-on-failure 2>&1 | tee build/host/ctest.log
 count_ctest build/host/ctest.log
 
-step "tests: fuzz ParseReply for ${fuzz_seconds} s"
-fuzzer=$(find build/fuzz -type f -name 'fuzz_parse_reply' -perm -u+x | head -n 1)
-if [ -z "$fuzzer" ]; then
+step "tests: fuzz targets, ${fuzz_seconds} s each"
+targets=$(find build/fuzz -type f -name 'fuzz_*' -perm -u+x | sort)
+if [ -z "$targets" ]; then
   echo "no fuzz target built"
   failed=$((failed + 1))
-else
-  corpus=build/fuzz/corpus-run
+fi
+for fuzzer in $targets; do
+  name=${fuzzer##*/fuzz_}
+  corpus=build/fuzz/corpus-run/$name
   mkdir -p "$corpus"
-  cp -n tests/fuzz/corpus/* "$corpus"/ 2>/dev/null || true
-  if "$fuzzer" -max_total_time="$fuzz_seconds" -print_final_stats=1 "$corpus" >build/fuzz/fuzz.log 2>&1; then
-    tail -n 3 build/fuzz/fuzz.log
+  cp -n tests/fuzz/corpus/"$name"/* "$corpus"/ 2>/dev/null || true
+  if "$fuzzer" -max_total_time="$fuzz_seconds" -print_final_stats=1 "$corpus" >"build/fuzz/$name.log" 2>&1; then
+    printf '%s: %s\n' "$name" "$(grep -m1 -o 'stat::number_of_executed_units: *[0-9]*' "build/fuzz/$name.log")"
     passed=$((passed + 1))
   else
-    tail -n 40 build/fuzz/fuzz.log
+    tail -n 40 "build/fuzz/$name.log"
     failed=$((failed + 1))
   fi
-fi
+done
 
 # The prefix boots here, with a generous bound, rather than inside the first
 # test program's discovery (60 s): where 32-bit programs run, wineboot sets up
