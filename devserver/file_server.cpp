@@ -1,4 +1,5 @@
-// The plain HTTP file server for configuration files and packages.
+// The file server for configuration files and packages, over plain HTTP and
+// over HTTPS.
 #include <fstream>
 #include <memory>
 

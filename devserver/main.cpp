@@ -28,12 +28,12 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-bool WriteReadyFile(const std::string& path, int port, int filesPort, std::string& error) {
+bool WriteReadyFile(const std::string& path, int port, int filesPort, int filesTlsPort, std::string& error) {
   // Written under another name and renamed, so a reader never sees half of it.
   const std::string temporary = path + ".tmp";
   {
     std::ofstream out(temporary, std::ios::trunc);
-    out << "port=" << port << "\nfiles_port=" << filesPort << "\n";
+    out << "port=" << port << "\nfiles_port=" << filesPort << "\nfiles_tls_port=" << filesTlsPort << "\n";
     out.flush();
     if (!out) {
       error = "cannot write " + temporary;
@@ -78,6 +78,13 @@ int Run(const Options& options) {
     return kExitFailure;
   }
   httplib::Server fileServer;
+  // The same files over HTTPS, with the update server's certificate.
+  httplib::SSLServer filesTlsServer(
+      [&](SSL_CTX& ctx) { return ConfigureFilesTls(ctx, options.cert, options.key, error); });
+  if (!filesTlsServer.is_valid()) {
+    Diag("TLS set-up of the file server failed: " + error);
+    return kExitFailure;
+  }
 
   const int port = Bind(updateServer, options.port);
   if (port < 0) {
@@ -89,6 +96,11 @@ int Run(const Options& options) {
     Diag("cannot listen on " + std::string(kListenAddress) + ":" + std::to_string(options.filesPort));
     return kExitFailure;
   }
+  const int filesTlsPort = Bind(filesTlsServer, options.filesTlsPort);
+  if (filesTlsPort < 0) {
+    Diag("cannot listen on " + std::string(kListenAddress) + ":" + std::to_string(options.filesTlsPort));
+    return kExitFailure;
+  }
 
   ServerContext context;
   context.state = &state;
@@ -97,6 +109,7 @@ int Run(const Options& options) {
   context.filesUrl = "http://" + std::string(kListenAddress) + ":" + std::to_string(filesPort);
   InstallUpdateHandlers(updateServer, context);
   InstallFileHandlers(fileServer, context);
+  InstallFileHandlers(filesTlsServer, context);
 
   // A listener that stops on its own (it should not) wakes the main thread.
   auto listen = [](httplib::Server& server, const char* what) {
@@ -107,15 +120,17 @@ int Run(const Options& options) {
   };
   std::thread updateThread(listen, std::ref(updateServer), "update server");
   std::thread filesThread(listen, std::ref(fileServer), "file server");
+  std::thread filesTlsThread(listen, std::ref(filesTlsServer), "https file server");
 
   bool ready = true;
-  if (!options.readyFile.empty() && !WriteReadyFile(options.readyFile, port, filesPort, error)) {
+  if (!options.readyFile.empty() && !WriteReadyFile(options.readyFile, port, filesPort, filesTlsPort, error)) {
     Diag(error);
     ready = false;
   }
   if (ready) {
     Diag("update server https://" + std::string(kListenAddress) + ":" + std::to_string(port) +
-         "/, file server " + context.filesUrl + "/");
+         "/, file server " + context.filesUrl + "/ and https://" + std::string(kListenAddress) + ":" +
+         std::to_string(filesTlsPort) + "/");
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
@@ -128,8 +143,10 @@ int Run(const Options& options) {
   RequestStop();
   updateServer.stop();
   fileServer.stop();
+  filesTlsServer.stop();
   updateThread.join();
   filesThread.join();
+  filesTlsThread.join();
   if (!options.readyFile.empty()) std::remove(options.readyFile.c_str());
   return ready ? kExitOk : kExitFailure;
 }

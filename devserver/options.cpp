@@ -45,7 +45,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& out, std::strin
     else if (name == "--request-log") target = &o.requestLog;
     else if (name == "--files") target = &o.files;
     else if (name == "--ready-file") target = &o.readyFile;
-    else if (name != "--port" && name != "--files-port") {
+    else if (name != "--port" && name != "--files-port" && name != "--files-tls-port") {
       error = "unknown option \"" + args[i] + "\" (see --help)";
       return false;
     }
@@ -62,8 +62,9 @@ bool ParseOptions(const std::vector<std::string>& args, Options& out, std::strin
         return false;
       }
       *target = value;
-    } else if (!ParsePort(name, value, name == "--port" ? o.port : o.filesPort, error)) {
-      return false;
+    } else {
+      int& port = name == "--port" ? o.port : name == "--files-port" ? o.filesPort : o.filesTlsPort;
+      if (!ParsePort(name, value, port, error)) return false;
     }
   }
   if (o.help) {
@@ -80,8 +81,9 @@ bool ParseOptions(const std::vector<std::string>& args, Options& out, std::strin
     error = "the TLS files are missing: give --pki DIR, or --ca, --cert and --key";
     return false;
   }
-  if (o.port != 0 && o.port == o.filesPort) {
-    error = "--port and --files-port must differ";
+  if ((o.port != 0 && (o.port == o.filesPort || o.port == o.filesTlsPort)) ||
+      (o.filesPort != 0 && o.filesPort == o.filesTlsPort)) {
+    error = "--port, --files-port and --files-tls-port must differ";
     return false;
   }
   out = o;
@@ -93,24 +95,27 @@ std::string UsageText() {
 
 Usage: kvl-devserver [options]
 
-HTTPS update server on 127.0.0.1 (client certificate required) and a plain
-HTTP file server on 127.0.0.1 for configuration files and packages.
+HTTPS update server on 127.0.0.1 (client certificate required), and a file
+server on 127.0.0.1 for configuration files and packages, over plain HTTP and
+over HTTPS (the server certificate, no client certificate asked for).
 
 TLS:
   --pki DIR            folder made by scripts/make-test-pki.sh: ca.pem,
                        server_cert.pem and server_key.pem in it
   --ca FILE            CA certificate(s) (PEM) that client certificates must
                        be signed by
-  --cert FILE          server certificate (PEM, may hold the chain)
+  --cert FILE          server certificate (PEM, may hold the chain), of both
+                       HTTPS listeners
   --key FILE           server private key (PEM, unencrypted)
                        (--ca, --cert and --key override the --pki names)
 
 Listeners (127.0.0.1 only; 0 picks a free port):
   --port N             HTTPS update server port (default 5016)
   --files-port N       HTTP file server port (default 5017)
-  --ready-file FILE    once both listen, write "port=N" and "files_port=M"
-                       lines to FILE (written whole, by renaming); removed
-                       again at exit
+  --files-tls-port N   HTTPS file server port (default 5018)
+  --ready-file FILE    once all three listen, write "port=N", "files_port=M"
+                       and "files_tls_port=K" lines to FILE (written whole,
+                       by renaming); removed again at exit
 
 Behaviour:
   --state FILE         JSON state file with the answers per subscriber and

@@ -8,6 +8,7 @@ namespace devserver {
 
 constexpr int kDefaultPort = 5016;
 constexpr int kDefaultFilesPort = 5017;
+constexpr int kDefaultFilesTlsPort = 5018;
 constexpr int kHighestPort = 65535;
 
 // File names inside a --pki folder, as scripts/make-test-pki.sh writes them.
@@ -18,6 +19,7 @@ constexpr const char* kPkiKeyFile = "server_key.pem";
 struct Options {
   int port = kDefaultPort;
   int filesPort = kDefaultFilesPort;
+  int filesTlsPort = kDefaultFilesTlsPort;
   std::string ca;
   std::string cert;
   std::string key;

@@ -1,4 +1,4 @@
-// Steps both listeners take for every request: the start of its log entry,
+// Steps every listener takes for every request: the start of its log entry,
 // and the delay or dropped connection that a fault asks for before answering.
 #pragma once
 

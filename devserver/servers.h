@@ -1,4 +1,5 @@
-// The two listeners' request handlers.
+// The listeners' request handlers: the update server's, and the file server's
+// (installed on the plain HTTP and on the HTTPS listener alike).
 #pragma once
 
 #include <filesystem>

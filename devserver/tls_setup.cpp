@@ -62,10 +62,10 @@ void TellAlerts(const SSL* /*ssl*/, int where, int value) {
   }
 }
 
-}  // namespace
-
-bool ConfigureServerTls(SSL_CTX& ctx, const std::string& caFile, const std::string& certFile,
-                        const std::string& keyFile, std::string& error) {
+// What both listeners share: TLS 1.2 or later, and the server's certificate
+// and key.
+bool UseServerCertificate(SSL_CTX& ctx, const std::string& certFile, const std::string& keyFile,
+                          std::string& error) {
   ERR_clear_error();
   // The client asks for TLS 1.2 or later.
   if (SSL_CTX_set_min_proto_version(&ctx, TLS1_2_VERSION) != 1) {
@@ -85,6 +85,21 @@ bool ConfigureServerTls(SSL_CTX& ctx, const std::string& caFile, const std::stri
     error = "server key " + keyFile + " does not belong to " + certFile + ": " + OpenSslErrors();
     return false;
   }
+  return true;
+}
+
+}  // namespace
+
+bool ConfigureFilesTls(SSL_CTX& ctx, const std::string& certFile, const std::string& keyFile, std::string& error) {
+  if (!UseServerCertificate(ctx, certFile, keyFile, error)) return false;
+  SSL_CTX_set_verify(&ctx, SSL_VERIFY_NONE, nullptr);
+  SSL_CTX_set_info_callback(&ctx, &TellAlerts);
+  return true;
+}
+
+bool ConfigureServerTls(SSL_CTX& ctx, const std::string& caFile, const std::string& certFile,
+                        const std::string& keyFile, std::string& error) {
+  if (!UseServerCertificate(ctx, certFile, keyFile, error)) return false;
   if (SSL_CTX_load_verify_locations(&ctx, caFile.c_str(), nullptr) != 1) {
     error = "CA file " + caFile + ": " + OpenSslErrors();
     return false;

@@ -8,7 +8,8 @@
 # start makes the test PKI in DIR/pki, an empty state file DIR/state.json
 # (the tests rewrite it), a files folder DIR/files, and starts DEVSERVER on
 # free ports of 127.0.0.1 with its request log in DIR/requests.log. It returns
-# once the server listens; DIR/ready then holds "port=N" and "files_port=M".
+# once the server listens; DIR/ready then holds "port=N", "files_port=M" and
+# "files_tls_port=K" (the same files over HTTPS, with DIR/pki/server_cert.pem).
 # stop ends the server that start recorded in DIR/devserver.pid, and only
 # that one.
 set -euo pipefail
@@ -54,7 +55,7 @@ start_server() {
   rm -f "$dir/ready"
 
   # Its output goes to a file: ctest waits for every holder of its pipe.
-  "$devserver" --pki "$dir/pki" --port 0 --files-port 0 \
+  "$devserver" --pki "$dir/pki" --port 0 --files-port 0 --files-tls-port 0 \
     --state "$dir/state.json" --files "$dir/files" \
     --request-log "$dir/requests.log" --ready-file "$dir/ready" \
     </dev/null >"$dir/devserver.out" 2>&1 &

@@ -22,7 +22,7 @@ void FormatErrorText(const char* systemText, DWORD code, char* buffer, std::size
     if (systemText == nullptr)
         return;
     std::size_t length = std::strlen(systemText);
-    if (length + kLastErrorCodeRoom > kLastErrorTextSize)
+    if (length + kLastErrorCodeRoom > size)
         return;
     // System texts end with a line break; a text too short to have one keeps
     // nothing rather than reading before its start.

@@ -15,7 +15,8 @@ const char* LastErrorText();
 // Fills `buffer` with "%s (0x%x)" from a system message text (whose last two
 // characters, its line break, are dropped) and the error code. The result is
 // the empty string when there is no text or the text's length plus the room
-// for the code exceeds the buffer's 256 characters.
+// for the code (kLastErrorCodeRoom) exceeds `size`, the capacity of `buffer`
+// (kLastErrorTextSize for LastErrorText's buffer).
 void FormatErrorText(const char* systemText, DWORD code, char* buffer, std::size_t size);
 
 // Writes one warning event under the source "KVLMonitor" with the insertion

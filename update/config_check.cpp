@@ -59,7 +59,8 @@ int StoreConfigEntry(const ConfigEntry& entry)
     if (hasSubDir && !CreateDirectoryA(dirPath, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
         return kStoreConfigStopped;
 
-    if (!FetchConfigFile(entry.url_cnf, filePath))
+    // An empty VPN configuration would replace a working one: a failed download.
+    if (!FetchConfigFile(entry.url_cnf, filePath, vpnFile ? FetchedBody::kNotEmpty : FetchedBody::kAny))
         return FailDownload(versionValue);
     return kStoreConfigDone;
 }

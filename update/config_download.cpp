@@ -37,9 +37,17 @@ private:
 
 bool IsSuccessStatus(long status) { return status >= kFirstSuccessStatus && status <= kLastSuccessStatus; }
 
+bool IsEmptyFile(const char* path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data))
+        return false;
+    return data.nFileSizeHigh == 0 && data.nFileSizeLow == 0;
+}
+
 } // namespace
 
-int FetchConfigFile(const char* url, const char* filePath)
+int FetchConfigFile(const char* url, const char* filePath, FetchedBody body)
 {
     char partPath[kPartPathSize];
     if (!FormatWhole(partPath, sizeof partPath, "%s%s", filePath, kPartFileSuffix))
@@ -48,6 +56,8 @@ int FetchConfigFile(const char* url, const char* filePath)
     PartFile part(partPath);
     long httpStatus = 0;
     if (DownloadToFile(url, partPath, &httpStatus) != 0 || !IsSuccessStatus(httpStatus))
+        return 0;
+    if (body == FetchedBody::kNotEmpty && IsEmptyFile(partPath))
         return 0;
     if (!part.MoveOver(filePath))
         return 0;

@@ -14,9 +14,14 @@ inline constexpr char kPartFileSuffix[] = ".part";
 inline constexpr long kFirstSuccessStatus = 200;
 inline constexpr long kLastSuccessStatus = 299;
 
+// What a fetched file may hold: any body, or (the VPN configuration file,
+// which an empty file would leave the VPN without) at least one byte.
+enum class FetchedBody { kAny, kNotEmpty };
+
 // Fetches `url` and puts it at `filePath`, replacing any file there. Returns
 // 1 when the file was fetched whole and is in place; 0 when the transfer
-// failed or was cut short, the server answered with anything but success, or
-// the file could not be put in place. On 0 the scratch file is gone and an
-// earlier file at `filePath` is untouched.
-int FetchConfigFile(const char* url, const char* filePath);
+// failed or was cut short, the server answered with anything but success
+// (a redirection included: none is followed), the body was empty where
+// `body` is kNotEmpty, or the file could not be put in place. On 0 the
+// scratch file is gone and an earlier file at `filePath` is untouched.
+int FetchConfigFile(const char* url, const char* filePath, FetchedBody body);

@@ -8,17 +8,20 @@ namespace {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-// A level that Windows resolves to the directory itself, to its parent or to
-// nothing at all once it trims trailing dots and spaces: ".", "..", "...",
-// ". ", and so on. An empty level (a doubled separator) is not one of them.
-bool IsDotsAndSpaces(const char* begin, const char* end)
+// One level of a subdirectory, [begin, end), under the plain-name rule. An
+// empty level (a doubled or trailing separator) names no directory and is
+// let through: the file system reads "a\\b" as "a\b" and "a\" as "a".
+bool IsPlainLevel(const char* begin, const char* end)
 {
-    if (begin == end)
+    const std::size_t length = static_cast<std::size_t>(end - begin);
+    if (length == 0)
+        return true;
+    if (length > kPlainNameLimit)
         return false;
-    for (const char* c = begin; c != end; ++c)
-        if (*c != '.' && *c != ' ')
-            return false;
-    return true;
+    char level[kPlainNameLimit + 1];
+    std::memcpy(level, begin, length);
+    level[length] = '\0';
+    return IsPlainFileName(level) != 0;
 }
 
 } // namespace
@@ -27,12 +30,10 @@ int IsContainedSubDir(const char* subDir)
 {
     if (subDir == nullptr || subDir[0] == '\0' || IsSeparator(subDir[0]))
         return 0;
-    if (std::strchr(subDir, ':') != nullptr)
-        return 0;
     const char* level = subDir;
     for (const char* c = subDir;; ++c) {
         if (*c == '\0' || IsSeparator(*c)) {
-            if (IsDotsAndSpaces(level, c))
+            if (!IsPlainLevel(level, c))
                 return 0;
             if (*c == '\0')
                 return 1;

@@ -19,10 +19,12 @@ inline constexpr std::size_t kConfigDirPathSize = 500;
 inline constexpr std::size_t kConfigFilePathSize = 255;
 
 // 1 when `subDir` (one or several levels separated by "\") stays below the
-// directory it is appended to: not empty, no ":" (a drive or a stream), no
-// leading separator (the root of a drive, or a network share), and no level
-// made of dots and spaces alone (".." above all). Windows also separates
-// levels by "/", so "/" counts as a separator here too. 0 otherwise.
+// directory it is appended to: not empty, no leading separator (the root of a
+// drive, or a network share), and every level a plain file name by
+// IsPlainFileName (so no ".." or other level of dots and blanks, no drive or
+// stream, no device name). Windows also separates levels by "/", so "/" counts
+// as a separator here too; an empty level (a doubled or trailing separator)
+// names nothing and is accepted. 0 otherwise.
 int IsContainedSubDir(const char* subDir);
 
 // "base\subDir" into `out` (capacity `size`). Returns 1, or 0 with `out`

@@ -95,6 +95,16 @@ int DownloadToFile(const char* url, const char* path, long* httpStatus)
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, ReplySink);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, static_cast<void*>(file.get()));
+    // An https server is verified, its certificate and its name, against the
+    // trusted roots of the Windows certificate store. No CA file or folder is
+    // used: the cross-built libcurl's defaults name the build machine's
+    // "/etc/ssl/certs", which on Windows is a folder any user may create on
+    // the current drive.
+    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(handle, CURLOPT_CAINFO, static_cast<const char*>(nullptr));
+    curl_easy_setopt(handle, CURLOPT_CAPATH, static_cast<const char*>(nullptr));
+    curl_easy_setopt(handle, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_NATIVE_CA));
     // A download may be large and slow, so there is no overall limit; only a
     // dead connection or a stalled transfer ends it.
     SetStallLimits(handle);

@@ -29,7 +29,10 @@ inline constexpr int kNoTransferHandle = 2;
 int PostRequest(const char* url, const char* body, const char* certFile, const char* keyPassPhrase,
                 const char* keyFile);
 
-// Fetches `url` into the file `path` (created or truncated). The bytes are
+// Fetches `url` into the file `path` (created or truncated). Redirections are
+// not followed. An https server must present a certificate for its name that
+// chains to a trusted root of the Windows certificate store (libcurl's
+// CURLSSLOPT_NATIVE_CA; no CA file or folder is read). The bytes are
 // also appended to ReplyBuffer while they fit. Returns libcurl's result (0 when
 // the transfer completed, whatever HTTP status), or a non-zero code when the
 // file or the transfer handle cannot be created (then nothing is fetched).

@@ -1,5 +1,6 @@
 #include "software_check.h"
 
+#include "file_names.h"
 #include "reply_record.h"
 #include "request_bodies.h"
 #include "request_road.h"
@@ -30,6 +31,11 @@ int StoreSoftwareOffer()
     // A refusal leaves an earlier offer in place.
     if (reply.result != 0)
         return kStoreOfferDone;
+    // The service's clean-up deletes "<installation directory><file_sw>" as
+    // LocalSystem: a name that is not a plain file name is refused whole, and
+    // the earlier offer stays, as it does for a refusal.
+    if (!IsPlainFileName(reply.file_sw))
+        return kStoreOfferNameRefused;
     if (!WriteSetting(kValueNewSoftwareVersion, reply.v_sw))
         return kStoreOfferVersionFailed;
     if (!WriteSetting(kValueSoftwareUrl, reply.url_sw))

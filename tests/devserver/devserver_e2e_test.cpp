@@ -107,6 +107,7 @@ class DevServer : public ::testing::Test {
             "--pki", KVL_TEST_PKI_DIR,
             "--port", "0",
             "--files-port", "0",
+            "--files-tls-port", "0",
             "--state", (dir_ / "state.json").string(),
             "--files", (dir_ / "files").string(),
             "--request-log", (dir_ / "requests.log").string(),
@@ -151,9 +152,11 @@ class DevServer : public ::testing::Test {
     for (std::string line; std::getline(lines, line);) {
       if (line.rfind("port=", 0) == 0) port_ = std::stoi(line.substr(5));
       if (line.rfind("files_port=", 0) == 0) filesPort_ = std::stoi(line.substr(11));
+      if (line.rfind("files_tls_port=", 0) == 0) filesTlsPort_ = std::stoi(line.substr(15));
     }
     ASSERT_GT(port_, 0);
     ASSERT_GT(filesPort_, 0);
+    ASSERT_GT(filesTlsPort_, 0);
   }
 
   int Stop(int signal) {
@@ -196,16 +199,19 @@ class DevServer : public ::testing::Test {
     return reply;
   }
 
-  Reply Get(const std::string& path) {
+  // Over plain HTTP, or over HTTPS verified against the CA file `ca`.
+  Reply Get(const std::string& path, const std::string& ca = "") {
     Reply reply;
     CURL* curl = curl_easy_init();
     if (curl == nullptr) {
       reply.code = CURLE_FAILED_INIT;
       return reply;
     }
-    const std::string url = "http://127.0.0.1:" + std::to_string(filesPort_) + path;
+    const std::string url = ca.empty() ? "http://127.0.0.1:" + std::to_string(filesPort_) + path
+                                       : "https://127.0.0.1:" + std::to_string(filesTlsPort_) + path;
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);
+    if (!ca.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, ca.c_str());
     Finish(curl, reply);
     return reply;
   }
@@ -228,6 +234,7 @@ class DevServer : public ::testing::Test {
   pid_t pid_ = -1;
   int port_ = 0;
   int filesPort_ = 0;
+  int filesTlsPort_ = 0;
 };
 
 constexpr const char* kStatusBody =
@@ -269,6 +276,22 @@ TEST_F(DevServer, TraditionalEncryptedKeyIsAcceptedToo) {
   ASSERT_EQ(package.code, CURLE_OK);
   EXPECT_EQ(package.status, 200);
   EXPECT_EQ(package.body, std::string(10000, 'M'));
+}
+
+TEST_F(DevServer, FilesAreServedOverHttpsWithTheServerCertificate) {
+  Start();
+  Reply file = Get("/vpn.conf", Pki("ca.pem"));
+  ASSERT_EQ(file.code, CURLE_OK) << curl_easy_strerror(file.code);
+  EXPECT_EQ(file.status, 200);
+  EXPECT_EQ(file.body, "remote vpn.example 1194\n");
+  // A client that trusts another CA does not get past the handshake.
+  Reply untrusted = Get("/vpn.conf", Pki("other_ca.pem"));
+  EXPECT_EQ(untrusted.code, CURLE_PEER_FAILED_VERIFICATION) << curl_easy_strerror(untrusted.code);
+  EXPECT_TRUE(untrusted.body.empty());
+  std::vector<Json> log = Log();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0]["server"], "files");
+  EXPECT_EQ(log[0]["action"], "file");
 }
 
 TEST_F(DevServer, ConnectionsWithoutATrustedClientCertificateAreRefused) {

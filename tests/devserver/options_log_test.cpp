@@ -21,12 +21,13 @@ TEST(Options, PkiFolderFillsTheTlsFilesAndDefaultsHold) {
   EXPECT_EQ(o.key, "/p/server_key.pem");
   EXPECT_EQ(o.port, 5016);
   EXPECT_EQ(o.filesPort, 5017);
+  EXPECT_EQ(o.filesTlsPort, 5018);
 }
 
 TEST(Options, ExplicitFilesWinOverThePkiFolderInAnyOrder) {
   Options o;
   std::string error;
-  ASSERT_TRUE(ParseOptions({"--cert=/c.pem", "--pki=/p/", "--port=0", "--files-port", "7000", "--state", "s.json",
+  ASSERT_TRUE(ParseOptions({"--cert=/c.pem", "--pki=/p/", "--port=0", "--files-port", "7000", "--files-tls-port=7001", "--state", "s.json",
                             "--files", "f", "--request-log", "r.log", "--ready-file", "ready"},
                            o, error))
       << error;
@@ -34,6 +35,7 @@ TEST(Options, ExplicitFilesWinOverThePkiFolderInAnyOrder) {
   EXPECT_EQ(o.ca, "/p/ca.pem");
   EXPECT_EQ(o.port, 0);
   EXPECT_EQ(o.filesPort, 7000);
+  EXPECT_EQ(o.filesTlsPort, 7001);
   EXPECT_EQ(o.state, "s.json");
   EXPECT_EQ(o.files, "f");
   EXPECT_EQ(o.requestLog, "r.log");
@@ -53,6 +55,9 @@ TEST(Options, RefusesBadCommandLines) {
       {"--pki", "p", "--bogus", "1"},
       {"--pki", "p", "-port", "1"},
       {"--pki", "p", "--port", "6000", "--files-port", "6000"},
+      {"--pki", "p", "--port", "6000", "--files-tls-port", "6000"},
+      {"--pki", "p", "--files-port", "6001", "--files-tls-port", "6001"},
+      {"--pki", "p", "--files-tls-port", "x"},
   };
   for (const auto& args : bad) {
     Options o;
@@ -68,7 +73,7 @@ TEST(Options, HelpNeedsNothingElseAndNamesEveryOption) {
   ASSERT_TRUE(ParseOptions({"--help"}, o, error)) << error;
   EXPECT_TRUE(o.help);
   const std::string usage = UsageText();
-  for (const char* name : {"--pki", "--ca", "--cert", "--key", "--port", "--files-port", "--ready-file", "--state",
+  for (const char* name : {"--pki", "--ca", "--cert", "--key", "--port", "--files-port", "--files-tls-port", "--ready-file", "--state",
                            "--files", "--request-log", "--help"}) {
     EXPECT_NE(usage.find(name), std::string::npos) << name;
   }

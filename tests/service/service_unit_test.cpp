@@ -107,6 +107,19 @@ TEST(ServiceErrorText, LongestTextThatLeavesRoomForTheCode)
     EXPECT_STREQ(text, "");
 }
 
+TEST(ServiceErrorText, BoundedByTheBufferItIsGiven)
+{
+    // 8 + 14 characters: the text fits a buffer of 22 and not one of 21,
+    // whatever the global buffer's size.
+    char text[22];
+    FormatErrorText("Denied\r\n", 5, text, sizeof text);
+    EXPECT_STREQ(text, "Denied (0x5)");
+    std::memset(text, 'x', sizeof text);
+    FormatErrorText("Denied\r\n", 5, text, sizeof text - 1);
+    EXPECT_STREQ(text, "");
+    EXPECT_EQ(text[sizeof text - 1], 'x') << "nothing written past the size given";
+}
+
 TEST(ServiceErrorText, MissingOrTinyTextNeverUnderflows)
 {
     char text[kLastErrorTextSize] = "stale";

@@ -1,6 +1,7 @@
 #include "check_test_support.h"
 
 #include <windows.h>
+#include <wincrypt.h>
 
 #include <cstdlib>
 
@@ -54,7 +55,57 @@ void CollectTree(const std::string& root, const std::string& relative, std::map<
     FindClose(search);
 }
 
+// The registry store of the local machine's system store "Root", opened for
+// writing. Opened as such rather than as the whole system store: Wine deletes
+// a certificate found through the system store's collection from the
+// collection only, and the registry keeps it.
+HCERTSTORE OpenMachineRoot()
+{
+    return CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_A, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, "Root");
+}
+
+constexpr DWORD kCertEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+
 } // namespace
+
+TrustedRootForTest::TrustedRootForTest(const std::string& pemFile)
+{
+    const std::string pem = ReadWholeFile(pemFile).value_or("");
+    DWORD size = 0;
+    if (pem.empty() || !CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
+                                             nullptr, &size, nullptr, nullptr))
+        return;
+    der_.resize(size);
+    if (!CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, der_.data(),
+                              &size, nullptr, nullptr))
+        return;
+    der_.resize(size);
+    HCERTSTORE store = OpenMachineRoot();
+    if (store == nullptr)
+        return;
+    added_ = CertAddEncodedCertificateToStore(store, kCertEncoding, der_.data(), static_cast<DWORD>(der_.size()),
+                                              CERT_STORE_ADD_REPLACE_EXISTING, nullptr) != FALSE;
+    CertCloseStore(store, 0);
+}
+
+TrustedRootForTest::~TrustedRootForTest()
+{
+    if (!added_)
+        return;
+    HCERTSTORE store = OpenMachineRoot();
+    if (store == nullptr)
+        return;
+    PCCERT_CONTEXT wanted = CertCreateCertificateContext(kCertEncoding, der_.data(), static_cast<DWORD>(der_.size()));
+    if (wanted != nullptr) {
+        // Found by its exact encoding; deleting frees the found context.
+        PCCERT_CONTEXT found =
+            CertFindCertificateInStore(store, kCertEncoding, 0, CERT_FIND_EXISTING, wanted, nullptr);
+        if (found != nullptr)
+            CertDeleteCertificateFromStore(found);
+        CertFreeCertificateContext(wanted);
+    }
+    CertCloseStore(store, 0);
+}
 
 std::map<std::string, std::string> TreeOf(const std::string& root)
 {
@@ -82,6 +133,7 @@ void CheckTest::SetUp()
     ASSERT_FALSE(DevserverRunDir().empty()) << "KVL_DEVSERVER_DIR is not set";
     port_ = DevserverReadyValue("port");
     filesPort_ = DevserverReadyValue("files_port");
+    filesTlsPort_ = DevserverReadyValue("files_tls_port");
     ASSERT_FALSE(port_.empty()) << "no devserver ready file in " << DevserverRunDir();
 
     RemoveTree(kTestRoot);

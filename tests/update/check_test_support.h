@@ -10,10 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "request_road.h"
 #include "win_test_support.h"
 
-inline constexpr int kCheckDone = 0;
-inline constexpr int kCheckFailed = 4;
+// The check results, with the values specified.
+static_assert(kCheckDone == 0 && kCheckFailed == 4, "results of the check commands");
 
 // The login every case uses, and the scratch tree (every case starts with it
 // empty except for the installation's certificate files).
@@ -32,11 +33,31 @@ std::map<std::string, std::string> TreeOf(const std::string& root);
 // Removes `root` and everything below it.
 void RemoveTree(const std::string& root);
 
+// While it lives, the PEM certificate `pemFile` is a trusted root of the
+// Windows certificate store: it is added to the local machine's system store
+// "Root" of the test's Wine prefix (nothing of the host changes) and removed
+// again on destruction. A run cut short leaves it behind until the next one
+// adds and removes it again.
+class TrustedRootForTest {
+public:
+    explicit TrustedRootForTest(const std::string& pemFile);
+    TrustedRootForTest(const TrustedRootForTest&) = delete;
+    TrustedRootForTest& operator=(const TrustedRootForTest&) = delete;
+    ~TrustedRootForTest();
+    bool added() const { return added_; }
+
+private:
+    std::vector<unsigned char> der_;
+    bool added_ = false;
+};
+
 class CheckTest : public ::testing::Test {
 protected:
     void SetUp() override;
 
     std::string FilesUrl() const { return "http://127.0.0.1:" + filesPort_; }
+    // The same files over HTTPS, with the test PKI's server certificate.
+    std::string FilesTlsUrl() const { return "https://127.0.0.1:" + filesTlsPort_; }
 
     // Replaces the server's state file (whole, by a rename).
     static void SetState(const std::string& json);
@@ -56,5 +77,6 @@ protected:
 private:
     std::string port_;
     std::string filesPort_;
+    std::string filesTlsPort_;
     std::size_t logStart_ = 0;
 };

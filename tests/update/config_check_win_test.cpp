@@ -3,6 +3,7 @@
 // costs a working file or touches anything outside the base directories.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
 #include <optional>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "check_test_support.h"
 #include "ferolin_entry.h"
+#include "https_transport.h"
 #include "settings_names.h"
 
 namespace {
@@ -55,7 +57,11 @@ protected:
         ASSERT_TRUE(SetSettingForTest(kValueFileVersion, "3"));
         DeleteFileA(kRootX);
     }
-    void TearDown() override { DeleteFileA(kRootX); }
+    void TearDown() override
+    {
+        DeleteFileA(kRootX);
+        transferLimits = kDefaultTransferLimits;
+    }
 
     std::string Url(const std::string& served) const { return FilesUrl() + "/" + served; }
 
@@ -247,6 +253,9 @@ TEST_F(ConfigCheckTest, FailedDownloadKeepsTheOldFileAndEmptiesTheVersion)
     ServeFile("other.txt", "other");
     const std::vector<Entry> entries = {{"7", "1", Url("vpn.conf"), "", "vpn.conf"},
                                         {"2", "0", Url("other.txt"), "", "other.txt"}};
+    ServeFile("empty.conf", "");
+    // A stall ends the transfer after two seconds without a byte.
+    transferLimits = TransferLimits{5, 1, 2, 20};
     struct Fault {
         const char* what;
         const char* served; // file the entry asks for
@@ -256,6 +265,9 @@ TEST_F(ConfigCheckTest, FailedDownloadKeepsTheOldFileAndEmptiesTheVersion)
         {"cut short", "vpn.conf", R"({"truncate": true})"},
         {"connection dropped", "vpn.conf", R"({"drop": true})"},
         {"error page", "vpn.conf", R"({"http_status": 500, "body": "<html>server error</html>"})"},
+        {"redirection", "vpn.conf", R"({"http_status": 302, "body": "<html>moved</html>"})"},
+        {"stalled", "vpn.conf", R"({"stall_ms": 20000})"},
+        {"empty body", "empty.conf", nullptr},
         {"missing file", "no-such.conf", nullptr},
         {"nobody listening", nullptr, nullptr},
     };
@@ -268,9 +280,11 @@ TEST_F(ConfigCheckTest, FailedDownloadKeepsTheOldFileAndEmptiesTheVersion)
         ListFiles(listed, "0", fault.json == nullptr ? "" : "\"" + std::string(fault.served) + "\": " + fault.json);
         const Tree before = TreeOf(kTestRoot);
         const std::size_t requestsBefore = FileRequests().size();
+        const auto started = std::chrono::steady_clock::now();
 
         ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
 
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(12)) << "within the stall limit";
         EXPECT_EQ(TreeOf(kTestRoot), before) << "old file kept, no scratch file left, nothing else fetched";
         EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "");
         EXPECT_EQ(GetSettingForTest(kValueFileVersion), "3");
@@ -285,6 +299,86 @@ TEST_F(ConfigCheckTest, FailedDownloadKeepsTheOldFileAndEmptiesTheVersion)
     EXPECT_EQ(ReadWholeFile(target), "remote new.example 1194\n");
     EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "7");
     EXPECT_EQ(ReadWholeFile(std::string(kTestInstallDir) + "other.txt"), "other");
+}
+
+// Another file may be empty: it is stored as it came.
+TEST_F(ConfigCheckTest, EmptyBodyOfAnotherFileIsStored)
+{
+    const std::string target = std::string(kTestInstallDir) + "rules.txt";
+    ASSERT_TRUE(WriteWholeFile(target, "old rules"));
+    ServeFile("rules.txt", "");
+    ListFiles({{"4", "0", Url("rules.txt"), "", "rules.txt"}});
+
+    ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
+
+    EXPECT_EQ(ReadWholeFile(target), "");
+    EXPECT_EQ(GetSettingForTest(kValueFileVersion), "4");
+}
+
+// The file arrived whole, but what stands at its place cannot be replaced
+// (the old file held open by a program that does not share it, or a folder
+// of that name): it stays as it was, the scratch file goes, and the version
+// is emptied. (A read-only file would do on Windows; Wine, run as root here,
+// replaces it.)
+TEST_F(ConfigCheckTest, TargetThatCannotBeReplacedStaysAndTheVersionIsEmptied)
+{
+    const std::string target = std::string(kTestConfigDir) + "\\vpn.conf";
+    ServeFile("vpn.conf", "remote new.example 1194\n");
+    ListFiles({{"7", "1", Url("vpn.conf"), "", "vpn.conf"}});
+    for (const char* hold : {"locked", "folder"}) {
+        SCOPED_TRACE(hold);
+        ASSERT_TRUE(SetSettingForTest(kValueConfigVersion, "6"));
+        HANDLE lock = INVALID_HANDLE_VALUE;
+        if (std::string(hold) == "locked") {
+            ASSERT_TRUE(WriteWholeFile(target, "remote old.example 1194\n"));
+            lock = CreateFileA(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+        } else {
+            ASSERT_TRUE(DeleteFileA(target.c_str()));
+            ASSERT_TRUE(CreateDirectoryA(target.c_str(), nullptr));
+        }
+        const Tree before = TreeOf(kTestRoot);
+        const std::size_t requestsBefore = FileRequests().size();
+
+        ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
+
+        if (lock != INVALID_HANDLE_VALUE)
+            CloseHandle(lock);
+        EXPECT_EQ(FileRequests().size(), requestsBefore + 1) << "the file was fetched";
+        EXPECT_EQ(TreeOf(kTestRoot), before) << "nothing replaced, no scratch file left";
+        EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "");
+    }
+}
+
+// https: the server is verified against the trusted roots of the Windows
+// certificate store. The test CA is one while the helper lives.
+TEST_F(ConfigCheckTest, HttpsDownloadIsVerifiedAgainstTheWindowsCertificateStore)
+{
+    const std::string target = std::string(kTestConfigDir) + "\\vpn.conf";
+    const std::string url = FilesTlsUrl() + "/vpn.conf";
+    ServeFile("vpn.conf", "remote tls.example 1194\n");
+    {
+        TrustedRootForTest trusted(DevserverRunDir() + "pki\\ca.pem");
+        ASSERT_TRUE(trusted.added());
+        ListFiles({{"7", "1", url, "", "vpn.conf"}});
+
+        ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
+
+        EXPECT_EQ(ReadWholeFile(target), "remote tls.example 1194\n");
+        EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "7");
+        EXPECT_EQ(FileRequests(), std::vector<std::string>{"/vpn.conf"});
+    }
+
+    // The same server, its CA no longer trusted: refused in the handshake.
+    ServeFile("vpn.conf", "remote untrusted.example 1194\n");
+    ListFiles({{"8", "1", url, "", "vpn.conf"}});
+    const Tree before = TreeOf(kTestRoot);
+
+    ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
+
+    EXPECT_EQ(TreeOf(kTestRoot), before) << "old file kept, no scratch file left";
+    EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "");
+    EXPECT_EQ(FileRequests().size(), 1u) << "nothing asked of the untrusted server";
 }
 
 TEST_F(ConfigCheckTest, FailedDownloadOfAnotherFileEmptiesItsOwnVersion)

@@ -2,6 +2,7 @@
 // and the offer it records.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 namespace {
 
 using Values = std::vector<std::optional<std::string>>;
+using Tree = std::map<std::string, std::string>;
 
 class SoftwareCheckTest : public CheckTest {
 protected:
@@ -68,7 +70,9 @@ TEST_F(SoftwareCheckTest, RefusalLeavesTheEarlierOfferInPlace)
     EXPECT_EQ(StoredOffer(), kSeededOffer);
 }
 
-TEST_F(SoftwareCheckTest, ReplyWithoutASoftwareSectionRecordsAnEmptyOffer)
+// A reply without a software section offers no file name: like any name
+// that is not a plain file name, nothing of it is recorded.
+TEST_F(SoftwareCheckTest, ReplyWithoutASoftwareSectionLeavesTheEarlierOffer)
 {
     SeedOffer();
     SetState(std::string(R"({"subscribers": {")") + kTestUser +
@@ -76,7 +80,34 @@ TEST_F(SoftwareCheckTest, ReplyWithoutASoftwareSectionRecordsAnEmptyOffer)
 
     EXPECT_EQ(Ferolin("-checkupdate", 12), kCheckDone);
 
-    EXPECT_EQ(StoredOffer(), (Values{"", "", ""}));
+    EXPECT_EQ(StoredOffer(), kSeededOffer);
+}
+
+// The service deletes "<installation directory><file_sw>" once a package is
+// installed: a name from the server that leads anywhere else, or names a
+// device, is refused whole and the earlier offer stays.
+TEST_F(SoftwareCheckTest, OfferWhoseFileIsNoPlainFileNameIsRefusedWhole)
+{
+    // Where "..\\x.msi" would lead from the installation directory.
+    const std::string sentinel = std::string(kTestRoot) + "\\x.msi";
+    ASSERT_TRUE(WriteWholeFile(sentinel, "sentinel"));
+    const Tree before = TreeOf(kTestRoot);
+    // As JSON texts: the reply's escapes reach the client undecoded.
+    for (const char* hostile : {"..\\\\x.msi", "..\\\\..\\\\Windows\\\\win.ini", "C:\\\\x.msi", "C:x.msi",
+                                "\\\\x.msi", "a/b.msi", "x.msi:stream", "CON", "nul.msi", "Com1.msi", "x.msi.",
+                                "x.msi ", "x?.msi", ""}) {
+        SCOPED_TRACE(std::string("file_sw [") + hostile + "]");
+        SeedOffer();
+        OfferSoft(R"({"result": "0", "v_sw": "6.6", "url_sw": "http://x/evil.msi", "file_sw": ")" +
+                  std::string(hostile) + R"("})");
+
+        EXPECT_EQ(Ferolin("-checkupdate", 12), kCheckDone);
+
+        EXPECT_EQ(StoredOffer(), kSeededOffer);
+    }
+    EXPECT_EQ(RequestMembers("chk_sw_upd").size(), 14u);
+    EXPECT_TRUE(FileRequests().empty());
+    EXPECT_EQ(TreeOf(kTestRoot), before);
 }
 
 TEST_F(SoftwareCheckTest, LongPackageNamesAreStoredWhole)

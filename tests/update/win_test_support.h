@@ -42,8 +42,8 @@ private:
 // path with a trailing backslash; empty when the variable is not set.
 std::string DevserverRunDir();
 
-// A "key=value" line of the devserver's ready file ("port", "files_port");
-// empty when the file or the key is missing.
+// A "key=value" line of the devserver's ready file ("port", "files_port",
+// "files_tls_port"); empty when the file or the key is missing.
 std::string DevserverReadyValue(const std::string& key);
 
 // Folder of the running test program, with a trailing backslash.
