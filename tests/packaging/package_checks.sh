@@ -58,7 +58,9 @@ pkg_service_registered() {
 }
 
 # The package's tables: the service row, the settings key's default value,
-# the four files and the package's version.
+# the four files, the package's version, and the password kept out of the
+# installer's log (Wine's installer logs hidden properties all the same, so
+# only the tables can show it).
 pkg_tables_ok() {
   local msi=$1 version=$2
   msiinfo export "$msi" ServiceInstall | tr -d '\r' |
@@ -67,7 +69,8 @@ pkg_tables_ok() {
     msiinfo export "$msi" Registry | tr -d '\r' | grep -qP '\t2\tSOFTWARE\\Pelmora\\VPNKorv\t\t\[INSTALLDIR\]\t' &&
     [ "$(msiinfo export "$msi" File | tr -d '\r' | grep -cP '^(KVLService\.exe|Ferolin\.dll|FerolinRun\.exe|KVLProvision\.exe)\t')" = 4 ] &&
     msiinfo export "$msi" Property | tr -d '\r' | grep -qP "^ProductVersion\t$version\$" &&
-    msiinfo export "$msi" Property | tr -d '\r' | grep -qP '^MsiHiddenProperties\tPASSWORD_LOGIN$'
+    msiinfo export "$msi" Property | tr -d '\r' | grep -qP '^MsiHiddenProperties\tPASSWORD_LOGIN$' &&
+    msiinfo export "$msi" CustomAction | tr -d '\r' | grep -qP '^ProvisionSettings\t11282\tKVLProvision\.exe\t'
 }
 
 # The version resource of an installed binary names the package's version
