@@ -60,8 +60,9 @@ setting_is() { [ "$(svctool setting "$1" | tr -d '\r')" = "$2" ]; }
 service_state_is() { [ "$(svctool state | tr -d '\r')" = "$1" ]; }
 image_path_is_installed() { svctool text ImagePath | tr -d '\r' | grep -qi '^"C:.KVL.KVLService.exe" -service$'; }
 
+package=$product_dir/packaging/KVLAgent.msi
 for tool in "$product_dir/service/KVLService.exe" "$product_dir/update/Ferolin.dll" \
-  "$product_dir/update/FerolinRun.exe" "$win64_dir/tests/service/svctool.exe" "$devserver"; do
+  "$product_dir/update/FerolinRun.exe" "$win64_dir/tests/service/svctool.exe" "$devserver" "$package"; do
   if [ ! -f "$tool" ]; then
     echo "product: missing $tool (build the windows and win64 presets and the host devserver first)" >&2
     failed=1
@@ -141,5 +142,34 @@ wine_run "$install_dir/KVLService.exe" -stop >/dev/null
 check "the service stops" quiet svctool wait STOPPED "$service_wait_ms"
 wine_run "$install_dir/KVLService.exe" -remove >/dev/null
 check "the service is removed" service_state_is MISSING
+
+step "the shipped package: its tables, a silent install with provisioning, the stripped binaries at work, removal"
+PKG_PREFIX=$prefix
+pkg_wine() { wine_run "$@"; }
+pkg_svctool() { svctool "$@"; }
+# shellcheck source=../tests/packaging/package_checks.sh
+source "$here/../tests/packaging/package_checks.sh"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$product_dir/CMakeCache.txt")
+check "the package's tables (service, settings key, files, version $version)" pkg_tables_ok "$package" "$version"
+pkg_clean "$package"
+pki=$(pkg_windows_path "$run_dir/pki")
+pkg_msiexec /i "$(pkg_windows_path "$package")" USER_LOGIN=abc PASSWORD_LOGIN=secret "UPDATE_SERVER=https://127.0.0.1:$port/" \
+  "CLIENT_CERT=$pki\\client_cert.pem" "CLIENT_KEY=$pki\\client_key.pem"
+check "msiexec /qn /i installs and provisions" [ $? -eq 0 ]
+check "the four binaries and bin\\ are installed" pkg_files_installed
+check "the service program carries version $version" pkg_binary_version_is "$(pkg_install_dir)/KVLService.exe" "$version"
+check "the default value is the installation directory" pkg_setting_is "" "$pkg_install_win_dir"
+check "the service is registered as -install does" pkg_service_registered
+check "the installed service reaches RUNNING" quiet svctool wait RUNNING "$service_wait_ms"
+svctool unset-setting stt >/dev/null
+output=$(cd "$(pkg_install_dir)" && wine_run "$(pkg_install_dir)/FerolinRun.exe" -checkstatus | tr -d '\r')
+check "the installed FerolinRun -checkstatus with the provisioned pair prints result: 0" [ "$output" = "result: 0" ]
+check "the status word is stored" setting_is stt ativo
+pkg_msiexec /x "$(pkg_windows_path "$package")"
+check "msiexec /qn /x removes the package" [ $? -eq 0 ]
+check "no service is left" service_state_is MISSING
+check "no file of the package is left" pkg_files_removed
+check "the provisioned values stay" pkg_setting_is user_login abc
+pkg_clean "$package"
 
 finish

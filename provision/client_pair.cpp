@@ -1,0 +1,66 @@
+#include "client_pair.h"
+
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include "bounded_format.h"
+#include "request_bodies.h"
+#include "unique_resource.h"
+
+namespace {
+
+struct BioTraits {
+    using Handle = BIO*;
+    static Handle None() { return nullptr; }
+    static void Close(Handle bio) { BIO_free(bio); }
+};
+struct X509Traits {
+    using Handle = X509*;
+    static Handle None() { return nullptr; }
+    static void Close(Handle cert) { X509_free(cert); }
+};
+struct KeyTraits {
+    using Handle = EVP_PKEY*;
+    static Handle None() { return nullptr; }
+    static void Close(Handle key) { EVP_PKEY_free(key); }
+};
+
+// The pass phrase callback of PEM reading: always the library's fixed phrase,
+// never a prompt on the console.
+int LibraryPassPhrase(char* buffer, int size, int, void*)
+{
+    if (CopyWhole(buffer, static_cast<std::size_t>(size), kKeyPassPhrase) == 0)
+        return 0;
+    return static_cast<int>(sizeof kKeyPassPhrase - 1);
+}
+
+} // namespace
+
+int CheckClientPair(const char* certFile, const char* keyFile, char* message, std::size_t size)
+{
+    UniqueResource<BioTraits> certBio(BIO_new_file(certFile, "rb"));
+    UniqueResource<X509Traits> cert(certBio ? PEM_read_bio_X509(certBio.get(), nullptr, nullptr, nullptr) : nullptr);
+    if (!cert) {
+        ERR_clear_error();
+        FormatWhole(message, size, "client certificate %s: no PEM certificate could be read", certFile);
+        return 0;
+    }
+    UniqueResource<BioTraits> keyBio(BIO_new_file(keyFile, "rb"));
+    UniqueResource<KeyTraits> key(keyBio ? PEM_read_bio_PrivateKey(keyBio.get(), nullptr, LibraryPassPhrase, nullptr)
+                                         : nullptr);
+    if (!key) {
+        ERR_clear_error();
+        FormatWhole(message, size, "client key %s: does not open with the library's pass phrase", keyFile);
+        return 0;
+    }
+    if (X509_check_private_key(cert.get(), key.get()) != 1) {
+        ERR_clear_error();
+        FormatWhole(message, size, "client key %s: does not belong to the certificate %s", keyFile, certFile);
+        return 0;
+    }
+    message[0] = '\0';
+    return 1;
+}

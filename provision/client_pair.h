@@ -1,0 +1,9 @@
+// The client certificate and key as the library's transport will load them.
+#pragma once
+
+#include <cstddef>
+
+// 1 when `certFile` holds a PEM certificate and `keyFile` a PEM private key
+// that opens with the library's pass phrase and belongs to that certificate;
+// otherwise 0 and `message` (capacity `size`) says which of the three failed.
+int CheckClientPair(const char* certFile, const char* keyFile, char* message, std::size_t size);

@@ -1,0 +1,106 @@
+#include "provision_rules.h"
+
+#include <cctype>
+#include <cstring>
+
+#include "bounded_format.h"
+#include "settings_names.h"
+
+namespace {
+
+// The service log's path is the directory, a backslash when it lacks one and
+// this name, in a 260-byte buffer; a longer directory cuts the file name.
+constexpr char kServiceLogName[] = "kvlservice.log";
+constexpr std::size_t kServiceLogPathSize = 260;
+constexpr std::size_t kLogDirBuffer = kServiceLogPathSize - 1 - (sizeof kServiceLogName - 1);
+
+constexpr char kHttpsScheme[] = "https://";
+constexpr std::size_t kInstallDirBuffer = 200; // the monitoring loop and -update
+
+bool StartsWithNoCase(const char* text, const char* prefix)
+{
+    for (; *prefix != '\0'; ++text, ++prefix) {
+        if (std::tolower(static_cast<unsigned char>(*text)) != std::tolower(static_cast<unsigned char>(*prefix)))
+            return false;
+    }
+    return true;
+}
+
+bool IsDecimal(const char* text)
+{
+    if (*text == '\0')
+        return false;
+    for (; *text != '\0'; ++text) {
+        if (*text < '0' || *text > '9')
+            return false;
+    }
+    return true;
+}
+
+// A host after the scheme: at least one character before any "/", ":" or "?".
+bool HasHost(const char* afterScheme)
+{
+    return *afterScheme != '\0' && *afterScheme != '/' && *afterScheme != ':' && *afterScheme != '?';
+}
+
+} // namespace
+
+const ProvisionRule kProvisionRules[] = {
+    {kValueUserLogin, "USER_LOGIN", 15, "the software installation (-update)", ValueShape::Text},
+    {kValuePasswordLogin, "PASSWORD_LOGIN", 50, "the status check", ValueShape::Text},
+    {kValueUpdateServer, "UPDATE_SERVER", 255, "every check", ValueShape::HttpsUrl},
+    {kValueConfigDir, "CONFIG_DIR", 200, "the configuration update", ValueShape::Text},
+    {kValueLogDir, "LOG_DIR", kLogDirBuffer, "the service log's path", ValueShape::Text},
+    {kValueSoftwareVersion, "V_SW", 20, "the software check", ValueShape::Text},
+    {kValueCommandVersion, "V_CMD", 20, "the command check", ValueShape::Text},
+    {kValueFirstTime, "FIRST_TIME", 8, "the monitoring loop", ValueShape::Text},
+    {kValueStatusTime, "TM_STATUS", 15, "the seven-day test", ValueShape::Decimal},
+};
+const std::size_t kProvisionRuleCount = sizeof kProvisionRules / sizeof kProvisionRules[0];
+
+const ProvisionRule* FindProvisionRule(const char* name)
+{
+    for (const ProvisionRule& rule : kProvisionRules) {
+        if (std::strcmp(rule.name, name) == 0)
+            return &rule;
+    }
+    return nullptr;
+}
+
+std::size_t LongestAccepted(const ProvisionRule& rule) { return rule.readerBuffer - 1; }
+
+int CheckProvisionValue(const ProvisionRule& rule, const char* value, char* message, std::size_t size)
+{
+    std::size_t limit = LongestAccepted(rule);
+    if (std::strlen(value) > limit) {
+        FormatWhole(message, size, "%s: longer than %zu characters, the limit of %s", rule.name, limit, rule.reader);
+        return 0;
+    }
+    if (rule.shape == ValueShape::HttpsUrl &&
+        (!StartsWithNoCase(value, kHttpsScheme) || !HasHost(value + sizeof kHttpsScheme - 1))) {
+        FormatWhole(message, size, "%s: not an https URL with a host (https://HOST:PORT/)", rule.name);
+        return 0;
+    }
+    if (rule.shape == ValueShape::Decimal && !IsDecimal(value)) {
+        FormatWhole(message, size, "%s: not a decimal count of seconds", rule.name);
+        return 0;
+    }
+    message[0] = '\0';
+    return 1;
+}
+
+int CheckInstallDirectory(const char* directory, char* message, std::size_t size)
+{
+    std::size_t length = std::strlen(directory);
+    if (length == 0 || directory[length - 1] != '\\') {
+        FormatWhole(message, size, "installation directory \"%s\": does not end with a backslash", directory);
+        return 0;
+    }
+    if (length > kInstallDirBuffer - 1) {
+        FormatWhole(message, size, "installation directory: longer than %zu characters, the limit of %s",
+                    kInstallDirBuffer - 1, "the monitoring loop and -update");
+        return 0;
+    }
+    message[0] = '\0';
+    return 1;
+}

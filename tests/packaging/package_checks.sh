@@ -1,0 +1,81 @@
+# Sourced by the package tests (win64 tier) and the product tier: what an
+# installed, upgraded or removed KVL package must leave in a Wine prefix.
+#
+# The caller defines pkg_wine (runs a Windows program of the prefix, output on
+# stdout) and pkg_svctool (runs svctool.exe), and sets PKG_PREFIX.
+
+pkg_install_dir() { printf '%s' "$PKG_PREFIX/drive_c/Program Files (x86)/KVL"; }
+pkg_install_win_dir='C:\Program Files (x86)\KVL\'
+pkg_shipped_files=(KVLService.exe Ferolin.dll FerolinRun.exe KVLProvision.exe)
+
+# msiexec quietly; the exit code is msiexec's.
+pkg_msiexec() { pkg_wine msiexec /qn "$@" >/dev/null; }
+pkg_windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+
+# Removes whatever an earlier run left: the service, the products of the
+# given packages, the settings key and the installation folder.
+pkg_clean() {
+  local msi
+  pkg_svctool purge >/dev/null 2>&1
+  for msi in "$@"; do
+    pkg_msiexec /x "$(pkg_windows_path "$msi")" 2>/dev/null
+  done
+  pkg_wine reg delete 'HKLM\SOFTWARE\Pelmora\VPNKorv' /f /reg:32 >/dev/null 2>&1
+  rm -rf "$(pkg_install_dir)"
+  return 0
+}
+
+pkg_setting_is() { [ "$(pkg_svctool setting "$1" | tr -d '\r')" = "$2" ]; }
+pkg_setting_absent() { ! pkg_svctool setting "$1" >/dev/null 2>&1; }
+pkg_service_is() { [ "$(pkg_svctool state | tr -d '\r')" = "$1" ]; }
+pkg_service_reaches() { pkg_svctool wait "$1" "${2:-60000}" >/dev/null; }
+
+pkg_files_installed() {
+  local file
+  for file in "${pkg_shipped_files[@]}"; do
+    [ -f "$(pkg_install_dir)/$file" ] || return 1
+  done
+  [ -d "$(pkg_install_dir)/bin" ]
+}
+# Nothing of the package's own is left (the folder itself may stay only when
+# it holds what was provisioned: the client pair, a log).
+pkg_files_removed() {
+  local file
+  for file in "${pkg_shipped_files[@]}"; do
+    [ ! -e "$(pkg_install_dir)/$file" ] || return 1
+  done
+}
+
+# The service as "KVLService.exe -install" registers it. Wine's installer
+# writes the image path without quotes (Windows Installer quotes it), so the
+# path is matched either way.
+pkg_service_registered() {
+  pkg_svctool text ImagePath | tr -d '\r' | grep -qiE '^"?C:\\Program Files \(x86\)\\KVL\\KVLService\.exe"? -service$' &&
+    [ "$(pkg_svctool value DependOnService | tr -d '\r')" = "7 440068006300700000000000" ] &&
+    [ "$(pkg_svctool value Start | tr -d '\r')" = "4 02000000" ] &&
+    [ "$(pkg_svctool text DisplayName | tr -d '\r')" = "KVL Service" ] &&
+    [ "$(pkg_svctool description | tr -d '\r')" = "5365727669e76f20646520636f6e74726f6c65206461204b564c" ]
+}
+
+# The package's tables: the service row, the settings key's default value,
+# the four files, the package's version, and the password kept out of the
+# installer's log (Wine's installer logs hidden properties all the same, so
+# only the tables can show it).
+pkg_tables_ok() {
+  local msi=$1 version=$2
+  msiinfo export "$msi" ServiceInstall | tr -d '\r' |
+    grep -qP '^KVLService\tKVLService\tKVL Service\t16\t2\t1\t\tDhcp\[~\]\[~\]\t\t\t-service\t' &&
+    msiinfo export "$msi" ServiceControl | tr -d '\r' | grep -qP '^KVLService\tKVLService\t163\t\t1\t' &&
+    msiinfo export "$msi" Registry | tr -d '\r' | grep -qP '\t2\tSOFTWARE\\Pelmora\\VPNKorv\t\t\[INSTALLDIR\]\t' &&
+    [ "$(msiinfo export "$msi" File | tr -d '\r' | grep -cP '^(KVLService\.exe|Ferolin\.dll|FerolinRun\.exe|KVLProvision\.exe)\t')" = 4 ] &&
+    msiinfo export "$msi" Property | tr -d '\r' | grep -qP "^ProductVersion\t$version\$" &&
+    msiinfo export "$msi" Property | tr -d '\r' | grep -qP '^MsiHiddenProperties\tPASSWORD_LOGIN$' &&
+    msiinfo export "$msi" CustomAction | tr -d '\r' | grep -qP '^ProvisionSettings\t11282\tKVLProvision\.exe\t'
+}
+
+# The version resource of an installed binary names the package's version
+# (its texts are UTF-16).
+pkg_binary_version_is() {
+  # iconv reports the binary's other bytes as invalid: only grep decides.
+  { iconv -c -f UTF-16LE -t UTF-8 <"$1" 2>/dev/null || true; } | tr -d '\0' | grep -a "ProductVersion.\{0,2\}$2" >/dev/null
+}

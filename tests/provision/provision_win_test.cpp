@@ -1,0 +1,160 @@
+// The provisioning command against the real registry and files under Wine:
+// what it refuses leaves the installation exactly as it was.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "provision_command.h"
+#include "settings_names.h"
+#include "win_test_support.h"
+
+namespace {
+
+const char kInstallDir[] = "C:\\kvl-provision-test\\";
+const char kBinDir[] = "C:\\kvl-provision-test\\bin\\";
+
+std::string Pki(const char* file)
+{
+    const char* dir = std::getenv("KVL_PROVISION_PKI");
+    return WindowsPathOfLinuxPath(std::string(dir != nullptr ? dir : "/nonexistent") + "/" + file);
+}
+
+std::string InBin(const char* file) { return std::string(kBinDir) + file; }
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+struct Outcome {
+    int result;
+    std::string output;
+};
+
+Outcome Provision(std::vector<std::string> words)
+{
+    std::FILE* out = std::tmpfile();
+    int result = RunProvision(words, out);
+    std::string output;
+    std::rewind(out);
+    for (int c; (c = std::fgetc(out)) != EOF;)
+        output += static_cast<char>(c);
+    std::fclose(out);
+    return {result, output};
+}
+
+class Provisioning : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        CreateDirectoryA(kInstallDir, nullptr);
+        CreateDirectoryA(kBinDir, nullptr);
+        for (const char* file : {"client_cert.pem", "client_key.pem", "client_cert.pem.new", "client_key.pem.new",
+                                 "client_cert.pem.old", "client_key.pem.old"}) {
+            DeleteFileA(InBin(file).c_str());
+            RemoveDirectoryA(InBin(file).c_str());
+        }
+        ASSERT_TRUE(SetSettingForTest(kValueInstallDir, kInstallDir));
+        ASSERT_TRUE(SetSettingForTest(kValueUserLogin, "before"));
+        DeleteSettingForTest(kValueSoftwareVersion);
+        ASSERT_TRUE(WriteWholeFile(InBin("client_cert.pem"), "former certificate"));
+    }
+
+    // Nothing of a refused run may remain: values, staged or former files.
+    void ExpectUntouched()
+    {
+        EXPECT_EQ(GetSettingForTest(kValueUserLogin).value_or("<absent>"), "before");
+        EXPECT_FALSE(GetSettingForTest(kValueSoftwareVersion).has_value());
+        EXPECT_EQ(ReadWholeFile(InBin("client_cert.pem")).value_or("<absent>"), "former certificate");
+        for (const char* file : {"client_key.pem", "client_cert.pem.new", "client_key.pem.new", "client_cert.pem.old"})
+            EXPECT_FALSE(Exists(InBin(file))) << file;
+    }
+
+    RegistrySnapshot snapshot_;
+};
+
+TEST_F(Provisioning, RefusedValuesAreNamedWithTheirLimitAndNothingIsWritten)
+{
+    Outcome run =
+        Provision({"v_sw=2.0", "user_login=" + std::string(15, 'u'), "update_server=http://updates.example:5016/",
+                   "cert=" + Pki("client_cert.pem"), "key=" + Pki("client_key.pem")});
+    EXPECT_EQ(run.result, kProvisionValueRefused);
+    EXPECT_NE(run.output.find("user_login: longer than 14 characters"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("update_server: not an https URL"), std::string::npos) << run.output;
+    ExpectUntouched();
+
+    EXPECT_EQ(Provision({"user_login=abc", "certificate=x"}).result, kProvisionUsage);
+    EXPECT_EQ(Provision({"user_login=abc", "cert=" + Pki("client_cert.pem")}).result, kProvisionUsage);
+    EXPECT_EQ(Provision({"user_login=abc", "user_login=abd"}).result, kProvisionUsage);
+    ExpectUntouched();
+}
+
+TEST_F(Provisioning, ThePairMustOpenWithTheLibrarysPassPhraseAndMatch)
+{
+    Outcome wrongPhrase =
+        Provision({"v_sw=2.0", "cert=" + Pki("client_cert.pem"), "key=" + Pki("wrong_phrase_key.pem")});
+    EXPECT_EQ(wrongPhrase.result, kProvisionPairRefused);
+    EXPECT_NE(wrongPhrase.output.find("pass phrase"), std::string::npos) << wrongPhrase.output;
+    ExpectUntouched();
+
+    Outcome otherKey = Provision({"v_sw=2.0", "cert=" + Pki("client_cert.pem"), "key=" + Pki("other_client_key.pem")});
+    EXPECT_EQ(otherKey.result, kProvisionPairRefused);
+    EXPECT_NE(otherKey.output.find("does not belong"), std::string::npos) << otherKey.output;
+    ExpectUntouched();
+
+    Outcome notACert = Provision({"v_sw=2.0", "cert=" + Pki("client_key.pem"), "key=" + Pki("client_key.pem")});
+    EXPECT_EQ(notACert.result, kProvisionPairRefused);
+    ExpectUntouched();
+}
+
+TEST_F(Provisioning, AcceptedValuesAndPairLandTogether)
+{
+    Outcome run = Provision({"-installer", "user_login=abc", "v_sw=2.0", "v_cmd=", "log_dir=C:\\Program Files\\KVL\\",
+                             "cert=" + Pki("client_cert.pem"), "key=" + Pki("client_key.pem")});
+    EXPECT_EQ(run.result, kProvisioned) << run.output;
+    EXPECT_EQ(GetSettingForTest(kValueUserLogin).value_or(""), "abc");
+    EXPECT_EQ(GetSettingForTest(kValueSoftwareVersion).value_or(""), "2.0");
+    EXPECT_EQ(GetSettingForTest(kValueLogDir).value_or(""), "C:\\Program Files\\KVL\\");
+    EXPECT_FALSE(GetSettingForTest(kValueCommandVersion).has_value()) << "the installer's empty values are skipped";
+    EXPECT_EQ(ReadWholeFile(InBin("client_cert.pem")), ReadWholeFile(Pki("client_cert.pem")));
+    EXPECT_EQ(ReadWholeFile(InBin("client_key.pem")), ReadWholeFile(Pki("client_key.pem")));
+    EXPECT_FALSE(Exists(InBin("client_cert.pem.old")));
+    EXPECT_FALSE(Exists(InBin("client_key.pem.new")));
+}
+
+TEST_F(Provisioning, AFailedPlacementPutsValuesAndFilesBack)
+{
+    // The former key cannot be set aside (a folder that is not empty holds
+    // its place), so the certificate is already in place when the key fails.
+    ASSERT_TRUE(WriteWholeFile(InBin("client_key.pem"), "former key"));
+    ASSERT_TRUE(CreateDirectoryA(InBin("client_key.pem.old").c_str(), nullptr));
+    ASSERT_TRUE(WriteWholeFile(InBin("client_key.pem.old\\keep"), "x"));
+    Outcome run =
+        Provision({"user_login=abc", "v_sw=2.0", "cert=" + Pki("client_cert.pem"), "key=" + Pki("client_key.pem")});
+    DeleteFileA(InBin("client_key.pem.old\\keep").c_str());
+    RemoveDirectoryA(InBin("client_key.pem.old").c_str());
+    EXPECT_EQ(run.result, kProvisionWriteFailed) << run.output;
+    EXPECT_EQ(ReadWholeFile(InBin("client_key.pem")).value_or("<absent>"), "former key");
+    DeleteFileA(InBin("client_key.pem").c_str());
+    ExpectUntouched();
+}
+
+TEST_F(Provisioning, AnInstallationIsNeededAndForgetOnlyWhenAsked)
+{
+    ASSERT_TRUE(SetSettingForTest(kValueInstallDir, "C:\\kvl-provision-test"));
+    Outcome noBackslash = Provision({"v_sw=2.0"});
+    EXPECT_EQ(noBackslash.result, kProvisionNoInstallation);
+    EXPECT_NE(noBackslash.output.find("backslash"), std::string::npos) << noBackslash.output;
+    ExpectUntouched();
+
+    ASSERT_TRUE(SetSettingForTest(kValueInstallDir, kInstallDir));
+    EXPECT_EQ(Provision({"-forget"}).result, kProvisioned);
+    EXPECT_FALSE(GetSettingForTest(kValueUserLogin).has_value());
+    EXPECT_FALSE(GetSettingForTest(kValueInstallDir).has_value());
+    EXPECT_FALSE(Exists(InBin("client_cert.pem")));
+    EXPECT_EQ(Provision({"v_sw=2.0"}).result, kProvisionNoInstallation);
+}
+
+} // namespace
