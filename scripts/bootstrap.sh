@@ -22,6 +22,12 @@ src_dir="$deps_dir/src"
 stamps="$deps_dir/stamps"
 jobs=$(nproc 2>/dev/null || echo 2)
 
+# One bootstrap at a time per cache: clones on the same machine share it, and
+# two builds into one prefix would corrupt it.
+mkdir -p "$deps_dir"
+exec 9>"$deps_dir/.lock"
+flock 9
+
 packages=(
   build-essential cmake ninja-build pkg-config dpkg-dev
   g++-mingw-w64-i686-posix mingw-w64-i686-dev mingw-w64-tools binutils-mingw-w64-i686
@@ -31,6 +37,7 @@ packages=(
   libmbedtls-dev libcurl4-openssl-dev libssl-dev openssl
   libcpp-httplib-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
+  locales
   ccache
 )
 
@@ -84,6 +91,15 @@ fi
 if [ "${#missing[@]}" -gt 0 ]; then
   step "installing ${missing[*]}"
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# --- the locale of the Portuguese UI language case ---------------------------
+# Wine takes a program's UI language from the locale it starts in; the tray
+# tests start one in pt_BR.UTF-8 (UI language 1046).
+if ! locale -a 2>/dev/null | grep -qix 'pt_BR.utf8'; then
+  need_root "the locale pt_BR.UTF-8 is missing" "localedef -i pt_BR -f UTF-8 pt_BR.UTF-8"
+  step "making the locale pt_BR.UTF-8"
+  localedef -i pt_BR -f UTF-8 pt_BR.UTF-8
 fi
 
 # --- cross builds from Debian source packages --------------------------------
