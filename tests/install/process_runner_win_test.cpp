@@ -73,10 +73,10 @@ TEST(ExecCommand, ChildThatOutlivesTheWaitKeepsRunning)
     DeleteFileA(marker.c_str());
     const DWORD start = GetTickCount();
     std::string output;
-    EXPECT_EQ(Exec(Probe("sleep 24 \"" + marker + "\""), true, &output), 1);
+    EXPECT_EQ(Exec(Probe("sleep 22 \"" + marker + "\""), true, &output), 1);
     const DWORD elapsed = GetTickCount() - start;
     EXPECT_GE(elapsed, 19500u);
-    EXPECT_LT(elapsed, 23500u);
+    EXPECT_LT(elapsed, 21500u);
     EXPECT_EQ(output, "");
     EXPECT_EQ(GetFileAttributesA(marker.c_str()), INVALID_FILE_ATTRIBUTES) << "the child was waited for to its end";
 }
