@@ -54,6 +54,8 @@ int WriteTaskFile(const char* path, const TrayTaskPieces& pieces)
     return std::fflush(file.get()) == 0 && std::fclose(file.release()) == 0 ? 1 : 0;
 }
 
+// The runner may write into the command line: a writable copy of a fixed
+// one (each far shorter than the commit command's buffer).
 int RunSchtasks(const char* commandLine, const char* workingDirectory)
 {
     char writable[kCommitCommandSize];
