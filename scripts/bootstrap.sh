@@ -38,6 +38,7 @@ packages=(
   libcpp-httplib-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
   python3-rich
+  locales
   ccache
 )
 
@@ -91,6 +92,15 @@ fi
 if [ "${#missing[@]}" -gt 0 ]; then
   step "installing ${missing[*]}"
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# --- the locale of the Portuguese UI language case ---------------------------
+# Wine takes a program's UI language from the locale it starts in; the tray
+# tests start one in pt_BR.UTF-8 (UI language 1046).
+if ! locale -a 2>/dev/null | grep -qix 'pt_BR.utf8'; then
+  need_root "the locale pt_BR.UTF-8 is missing" "localedef -i pt_BR -f UTF-8 pt_BR.UTF-8"
+  step "making the locale pt_BR.UTF-8"
+  localedef -i pt_BR -f UTF-8 pt_BR.UTF-8
 fi
 
 # --- cross builds from Debian source packages --------------------------------

@@ -5,37 +5,13 @@
 #include "bounded_format.h"
 #include "config_paths.h"
 #include "https_transport.h"
+#include "part_file.h"
 
 namespace {
 
 // The scratch path must fit wherever the target path fits.
 constexpr std::size_t kPartPathSize = kConfigFilePathSize + sizeof kPartFileSuffix - 1;
 static_assert(kPartPathSize <= MAX_PATH, "a scratch file beside the longest target must stay openable");
-
-// Removes the scratch file when it was not moved into place, whatever path
-// the fetch leaves by.
-class PartFile {
-public:
-    explicit PartFile(const char* path) : path_(path) {}
-    PartFile(const PartFile&) = delete;
-    PartFile& operator=(const PartFile&) = delete;
-    ~PartFile()
-    {
-        if (!moved_)
-            DeleteFileA(path_);
-    }
-    int MoveOver(const char* target)
-    {
-        moved_ = MoveFileExA(path_, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-        return moved_ ? 1 : 0;
-    }
-
-private:
-    const char* path_;
-    bool moved_ = false;
-};
-
-bool IsSuccessStatus(long status) { return status >= kFirstSuccessStatus && status <= kLastSuccessStatus; }
 
 bool IsEmptyFile(const char* path)
 {

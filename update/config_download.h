@@ -5,14 +5,7 @@
 // configuration until a good one has arrived.
 #pragma once
 
-// Appended to the target's path to name its scratch file, in the same folder
-// so that the final move is a rename on one volume. Short, so that the longest
-// target path with it still fits the file system's ANSI path limit.
-inline constexpr char kPartFileSuffix[] = ".part";
-
-// HTTP statuses of a reply that carries the file.
-inline constexpr long kFirstSuccessStatus = 200;
-inline constexpr long kLastSuccessStatus = 299;
+#include "part_file.h"
 
 // What a fetched file may hold: any body, or (the VPN configuration file,
 // which an empty file would leave the VPN without) at least one byte.

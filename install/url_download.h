@@ -1,0 +1,18 @@
+// Downloads a URL into a file through WinINet: the software package of
+// "-update", and the library's export VPNDownloadURLFile for other programs
+// of the VPN client.
+#pragma once
+
+// Fetches `url` into `directory` immediately followed by `fileName` (no
+// separator is added). An empty or null `directory` means the current
+// directory; an empty or null `fileName` means the URL's text after its last
+// "/" or "\". Returns 1 when the whole body of a successful reply is in the
+// file, 0 otherwise: the URL cannot be opened, the server answers with an
+// error status, the transfer fails or is cut short, the name is empty or
+// longer than kDownloadNameLimit, or the path is longer than
+// kDownloadPathLimit. On 0 no partial file is left and an earlier file of
+// that name is untouched.
+int FetchURLToFile(const char* url, const char* directory, const char* fileName);
+
+// The export: FetchURLToFile under the library's published name.
+extern "C" int __stdcall VPNDownloadURLFile(const char* url, const char* directory, const char* fileName);

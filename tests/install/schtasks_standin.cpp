@@ -1,0 +1,65 @@
+// Stands in for schtasks beside the tests, where the library's bare
+// "schtasks" finds it first: appends its whole command line to
+// "schtasks-calls.log" in its own folder, says so on its output, and hands
+// the same arguments to the real schtasks (whose "/sc" form Wine lacks).
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+std::string OwnFolder()
+{
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string folder(path, length < sizeof path ? length : 0);
+    return folder.substr(0, folder.find_last_of('\\') + 1);
+}
+
+// The command line after the program's own name.
+const char* Arguments(const char* line)
+{
+    if (*line == '"') {
+        ++line;
+        while (*line != '\0' && *line != '"')
+            ++line;
+        if (*line == '"')
+            ++line;
+    } else {
+        while (*line != '\0' && *line != ' ' && *line != '\t')
+            ++line;
+    }
+    return line;
+}
+
+} // namespace
+
+int main()
+{
+    const char* line = GetCommandLineA();
+    FILE* log = std::fopen((OwnFolder() + "schtasks-calls.log").c_str(), "ab");
+    if (log != nullptr) {
+        std::fprintf(log, "%s\n", line);
+        std::fclose(log);
+    }
+    std::printf("schtasks stand-in\n");
+    std::fflush(stdout);
+
+    std::string real = std::string("c:\\windows\\system32\\schtasks.exe") + Arguments(line);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION child = {};
+    if (!CreateProcessA(nullptr, real.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child))
+        return 1;
+    WaitForSingleObject(child.hProcess, 15000);
+    DWORD code = 1;
+    GetExitCodeProcess(child.hProcess, &code);
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    return static_cast<int>(code);
+}

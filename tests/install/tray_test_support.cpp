@@ -1,0 +1,127 @@
+#include "tray_test_support.h"
+
+#include <windows.h>
+
+#include "check_test_support.h"
+#include "settings_names.h"
+#include "win_handles.h"
+
+namespace {
+
+std::string CallsLog() { return ProgramFolder() + "schtasks-calls.log"; }
+
+bool OpenRunKey(REGSAM access, RegKey& key)
+{
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunSubkey, 0, access | KEY_WOW64_32KEY, key.out()) == ERROR_SUCCESS;
+}
+
+void RemoveTask(const std::string& name)
+{
+    DWORD code = 0;
+    RunAndCapture("c:\\windows\\system32\\schtasks.exe /delete /tn \"" + name + "\" /f", &code);
+}
+
+} // namespace
+
+void TrayTest::SetUp()
+{
+    RemoveTree(kTrayRoot);
+    ASSERT_TRUE(CreateDirectoryA(kTrayRoot, nullptr));
+    ASSERT_TRUE(CreateDirectoryA(kTrayInstallDir, nullptr));
+    ASSERT_TRUE(CreateDirectoryA((std::string(kTrayInstallDir) + "config").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(kTrayConfigDir, nullptr));
+    ASSERT_TRUE(SetSettingForTest(kValueInstallDir, kTrayInstallDir));
+    ASSERT_TRUE(SetSettingForTest(kValueConfigDir, kTrayConfigDir));
+    savedRunValue_ = RunValue();
+    DeleteRunValue();
+    RemoveTask("Nimbet");
+    RemoveTask("VPNKorv Update");
+    DeleteFileA(CallsLog().c_str());
+}
+
+void TrayTest::TearDown()
+{
+    RemoveTask("Nimbet");
+    RemoveTask("VPNKorv Update");
+    if (savedRunValue_)
+        SetRunValue(*savedRunValue_);
+    else
+        DeleteRunValue();
+    RemoveTree(kTrayRoot);
+}
+
+void TrayTest::WriteOwnerFile(const std::string& text)
+{
+    ASSERT_TRUE(WriteWholeFile(std::string(kTrayConfigDir) + "\\owner.conf", text));
+}
+
+std::optional<std::string> TrayTest::RunValue()
+{
+    RegKey key;
+    if (!OpenRunKey(KEY_READ, key))
+        return std::nullopt;
+    char text[1024];
+    DWORD type = 0;
+    DWORD size = sizeof text - 1;
+    if (RegQueryValueExA(key.get(), kValueRunTray, nullptr, &type, reinterpret_cast<BYTE*>(text), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_SZ)
+        return std::nullopt;
+    text[size] = '\0';
+    return std::string(text);
+}
+
+void TrayTest::SetRunValue(const std::string& text)
+{
+    RegKey key;
+    ASSERT_TRUE(OpenRunKey(KEY_WRITE, key));
+    RegSetValueExA(key.get(), kValueRunTray, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>(text.size() + 1));
+}
+
+void TrayTest::DeleteRunValue()
+{
+    RegKey key;
+    if (OpenRunKey(KEY_WRITE, key))
+        RegDeleteValueA(key.get(), kValueRunTray);
+}
+
+bool TrayTest::TaskExists(const std::string& name)
+{
+    return GetFileAttributesA((kTaskStore + name).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void TrayTest::CreateTask(const std::string& name)
+{
+    const std::string file = std::string(kTrayRoot) + "\\task.xml";
+    ASSERT_TRUE(WriteWholeFile(file,
+                               "<?xml version=\"1.0\" encoding=\"UTF-16\"?><Task version=\"1.2\" "
+                               "xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\"><Actions><Exec>"
+                               "<Command>notepad.exe</Command></Exec></Actions></Task>"));
+    DWORD code = 0;
+    RunAndCapture("c:\\windows\\system32\\schtasks.exe /create /tn \"" + name + "\" /xml \"" + file + "\" /f", &code);
+    DeleteFileA(file.c_str());
+    ASSERT_TRUE(TaskExists(name)) << name;
+}
+
+std::vector<std::string> TrayTest::SchtasksCalls()
+{
+    std::vector<std::string> calls;
+    const std::string log = ReadWholeFile(CallsLog()).value_or("");
+    std::size_t at = 0;
+    while (at < log.size()) {
+        std::size_t end = log.find('\n', at);
+        if (end == std::string::npos)
+            end = log.size();
+        calls.push_back(log.substr(at, end - at));
+        at = end + 1;
+    }
+    return calls;
+}
+
+std::string TrayTest::DesktopAccount()
+{
+    char name[256];
+    DWORD size = sizeof name;
+    return GetUserNameA(name, &size) ? std::string(name) : std::string();
+}

@@ -1,0 +1,43 @@
+// Shared ground of the tray and interactive user tests: an installation and
+// configuration folder on C:, the settings that point at them, the owner
+// file, the Run value and the schtasks stand-in's record of its calls.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "win_test_support.h"
+
+inline constexpr char kTrayRoot[] = "C:\\kvltray";
+// As the settings key holds it: with a trailing backslash.
+inline constexpr char kTrayInstallDir[] = "C:\\kvltray\\inst\\";
+inline constexpr char kTrayProgram[] = "\"C:\\kvltray\\inst\\bin\\Nimbet.exe\"";
+inline constexpr char kTrayConfigDir[] = "C:\\kvltray\\config";
+inline constexpr char kTaskStore[] = "C:\\windows\\system32\\tasks\\";
+
+class TrayTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    static void WriteOwnerFile(const std::string& text);
+    static std::optional<std::string> RunValue();
+    static void SetRunValue(const std::string& text);
+    static void DeleteRunValue();
+    static bool TaskExists(const std::string& name);
+    // Creates the task `name` from a minimal definition, as the real
+    // schtasks does.
+    static void CreateTask(const std::string& name);
+    // Command lines the stand-in recorded since SetUp.
+    static std::vector<std::string> SchtasksCalls();
+
+    // The account the desktop shell runs as (the Linux user under Wine).
+    static std::string DesktopAccount();
+
+private:
+    RegistrySnapshot registry_;
+    std::optional<std::string> savedRunValue_;
+};

@@ -1,0 +1,159 @@
+// "-update" and the export VPNDownloadURLFile against the development
+// server's file server: a small MSI built by wixl, error pages, cut and
+// unreachable downloads, and names from the server that must stay plain.
+#include <windows.h>
+
+#include <string>
+
+#include "check_test_support.h"
+#include "ferolin_entry.h"
+#include "settings_names.h"
+#include "update_installation.h"
+
+namespace {
+
+constexpr char kPackage[] = "kvl-probe.msi";
+// What the package installs (a 32-bit package: the x86 Program Files).
+constexpr char kInstalledFile[] = "C:\\Program Files (x86)\\KvlProbe\\probe.txt";
+constexpr char kUpdateStateBefore[] = "1.0.28";
+
+using DownloadExport = int(__stdcall*)(const char*, const char*, const char*);
+
+class UpdateTest : public CheckTest {
+protected:
+    void SetUp() override
+    {
+        CheckTest::SetUp();
+        ASSERT_TRUE(SetSettingForTest(kValueSoftwareVersion, "1.0"));
+        ASSERT_TRUE(SetSettingForTest(kValueStatus, "Ativo"));
+        ASSERT_TRUE(SetSettingForTest(kValuePasswordLogin, "secret"));
+        ASSERT_TRUE(SetSettingForTest(kValueUpdateState, kUpdateStateBefore));
+        Offer("pkg/" + std::string(kPackage), kPackage);
+    }
+
+    void Offer(const std::string& path, const std::string& file)
+    {
+        ASSERT_TRUE(SetSettingForTest(kValueSoftwareUrl, FilesUrl() + "/" + path));
+        ASSERT_TRUE(SetSettingForTest(kValueSoftwareFile, file));
+    }
+
+    static std::string InstallTree() { return std::string(kTestInstallDir).substr(0, sizeof kTestInstallDir - 2); }
+    // The installation directory's files other than the certificates.
+    static std::map<std::string, std::string> Downloaded()
+    {
+        std::map<std::string, std::string> tree = TreeOf(InstallTree());
+        for (auto entry = tree.begin(); entry != tree.end();)
+            entry = entry->first.rfind("bin\\", 0) == 0 ? tree.erase(entry) : std::next(entry);
+        return tree;
+    }
+    static std::string UpdateState() { return GetSettingForTest(kValueUpdateState).value_or("<absent>"); }
+};
+
+} // namespace
+
+TEST_F(UpdateTest, DownloadsAndInstallsThePackage)
+{
+    const std::string msi = ReadWholeFile(ProgramFolder() + kPackage).value_or("");
+    ASSERT_FALSE(msi.empty()) << "the test package was not built beside the test";
+    ServeFile(std::string("pkg/") + kPackage, msi);
+    SetSettingForTest(kValueStatus, "ativo");
+
+    EXPECT_EQ(Ferolin("-update", 7), kUpdateDone);
+    EXPECT_EQ(UpdateState(), kUpdateStateInstalled);
+    EXPECT_EQ(ReadWholeFile(std::string(kTestInstallDir) + kPackage).value_or(""), msi);
+    // The installer may still be finishing when its wait ends.
+    for (int i = 0; i < 100 && GetFileAttributesA(kInstalledFile) == INVALID_FILE_ATTRIBUTES; ++i)
+        Sleep(200);
+    EXPECT_EQ(ReadWholeFile(kInstalledFile).value_or("<missing>"), "installed by the KVL test package\n");
+
+    DWORD code = 0;
+    RunAndCapture("msiexec /qn /x \"" + std::string(kTestInstallDir) + kPackage + "\"", &code, 120000);
+}
+
+TEST_F(UpdateTest, ErrorPageCutOrUnreachableDownloadLeavesNoFile)
+{
+    // Not on the server: a 404 page.
+    Offer("pkg/missing.msi", kPackage);
+    EXPECT_EQ(Ferolin("-update", 7), kUpdateDownloadFailed);
+    EXPECT_TRUE(Downloaded().empty());
+
+    // Cut short of its announced length.
+    SetState("{\"file_faults\": {\"pkg/cut.msi\": {\"truncate\": true}}}");
+    ServeFile("pkg/cut.msi", std::string(4096, 'p'));
+    Offer("pkg/cut.msi", kPackage);
+    EXPECT_EQ(Ferolin("-update", 7), kUpdateDownloadFailed);
+    EXPECT_TRUE(Downloaded().empty());
+
+    SetSettingForTest(kValueSoftwareUrl, std::string("http://127.0.0.1:1/") + kPackage);
+    EXPECT_EQ(Ferolin("-update", 7), kUpdateDownloadFailed);
+    EXPECT_TRUE(Downloaded().empty());
+    EXPECT_EQ(UpdateState(), kUpdateStateBefore);
+}
+
+TEST_F(UpdateTest, NothingToDo)
+{
+    SetSettingForTest(kValueStatus, "bloqueado");
+    EXPECT_EQ(Ferolin("-update", 7), kUpdateDone);
+    SetSettingForTest(kValueStatus, "Ativo");
+    SetSettingForTest(kValueSoftwareUrl, "");
+    EXPECT_EQ(Ferolin("-update", 7), kUpdateDone);
+    Offer("pkg/x.msi", "");
+    EXPECT_EQ(Ferolin("-update", 7), kUpdateDone);
+
+    EXPECT_TRUE(FileRequests().empty());
+    EXPECT_EQ(UpdateState(), kUpdateStateBefore);
+}
+
+TEST_F(UpdateTest, UnreadableOrUnsafeFileNameGivesOne)
+{
+    for (const std::string& name : {std::string(50, 'f'), std::string("..\\evil.msi"), std::string("sub/evil.msi"),
+                                    std::string("C:evil.msi"), std::string(".."), std::string("nul")}) {
+        Offer("pkg/evil.msi", name);
+        EXPECT_EQ(Ferolin("-update", 7), kUpdateSettingMissing) << name;
+    }
+    DeleteSettingForTest(kValueSoftwareVersion);
+    EXPECT_EQ(Ferolin("-update", 7), kUpdateSettingMissing);
+
+    EXPECT_TRUE(FileRequests().empty());
+    EXPECT_TRUE(Downloaded().empty());
+    EXPECT_EQ(TreeOf(kTestRoot).count("evil.msi"), 0u);
+    EXPECT_EQ(UpdateState(), kUpdateStateBefore);
+}
+
+TEST_F(UpdateTest, LoginTooLongForTheInstallerLeavesInstalling)
+{
+    // Never handed to msiexec: any content does.
+    ServeFile("pkg/other.msi", "not a package");
+    Offer("pkg/other.msi", "other.msi");
+    SetSettingForTest(kValueUserLogin, std::string(15, 'u'));
+    EXPECT_EQ(Ferolin("-update", 7), kUpdateDone);
+    EXPECT_EQ(UpdateState(), kUpdateStateInstalling);
+}
+
+TEST_F(UpdateTest, TheExport)
+{
+    HMODULE library = LoadLibraryA("Ferolin.dll");
+    ASSERT_NE(library, nullptr);
+    auto download = reinterpret_cast<DownloadExport>(reinterpret_cast<void*>(GetProcAddress(library, "VPNDownloadURLFile")));
+    ASSERT_NE(download, nullptr);
+    ServeFile("dl/named.txt", "some text");
+    const std::string url = FilesUrl() + "/dl/named.txt";
+
+    // No file name: the URL's last part, into the directory.
+    EXPECT_EQ(download(url.c_str(), kTestInstallDir, ""), 1);
+    EXPECT_EQ(ReadWholeFile(std::string(kTestInstallDir) + "named.txt").value_or(""), "some text");
+
+    // No directory: the current one.
+    char previous[MAX_PATH];
+    GetCurrentDirectoryA(sizeof previous, previous);
+    SetCurrentDirectoryA(kTestRoot);
+    EXPECT_EQ(download(url.c_str(), "", "here.txt"), 1);
+    SetCurrentDirectoryA(previous);
+    EXPECT_EQ(ReadWholeFile(std::string(kTestRoot) + "\\here.txt").value_or(""), "some text");
+
+    // A URL ending in "/" and no name, or a name over 99 characters: 0.
+    EXPECT_EQ(download((FilesUrl() + "/dl/").c_str(), kTestInstallDir, nullptr), 0);
+    EXPECT_EQ(download(url.c_str(), kTestInstallDir, std::string(100, 'n').c_str()), 0);
+    EXPECT_EQ(Downloaded().size(), 1u);
+    FreeLibrary(library);
+}
