@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "bounded_format.h"
-#include "install_limits.h"
+#include "ferolin_limits.h"
 #include "settings_names.h"
 #include "settings_store.h"
 #include "unique_resource.h"

@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "install_limits.h"
+#include "ferolin_limits.h"
 #include "win_handles.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "bounded_format.h"
 #include "ferolin_entry.h"
-#include "install_limits.h"
+#include "ferolin_limits.h"
 #include "interactive_user.h"
 #include "process_runner.h"
 #include "settings_names.h"

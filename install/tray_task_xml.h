@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "install_limits.h"
+#include "ferolin_limits.h"
 
 struct TrayTaskPieces {
     char piece[3][kTaskPieceSize];

@@ -4,7 +4,7 @@
 
 #include "bounded_format.h"
 #include "file_names.h"
-#include "install_limits.h"
+#include "ferolin_limits.h"
 #include "process_runner.h"
 #include "settings_names.h"
 #include "settings_store.h"

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "bounded_format.h"
-#include "install_limits.h"
+#include "ferolin_limits.h"
 #include "internet_handle.h"
 #include "part_file.h"
 #include "unique_resource.h"

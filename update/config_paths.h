@@ -8,15 +8,9 @@
 
 #include <cstddef>
 
+#include "ferolin_limits.h"
 #include "file_names.h"
 
-// Buffer of the base directory reads ("config_dir" or the installation
-// directory); a longer value counts as missing.
-inline constexpr std::size_t kConfigBaseDirReadSize = 200;
-// Composed paths: the directory that is created for a subdirectory, and the
-// file that is fetched (at most 499 and 254 characters).
-inline constexpr std::size_t kConfigDirPathSize = 500;
-inline constexpr std::size_t kConfigFilePathSize = 255;
 
 // 1 when `subDir` (one or several levels separated by "\") stays below the
 // directory it is appended to: not empty, no leading separator (the root of a

@@ -3,17 +3,7 @@
 // inside a `Ferolin` call, where libcurl's global state is set up.
 #pragma once
 
-// How long a transfer may take before it is abandoned. An unreachable or
-// stalled server must not hold the caller (the service's monitoring loop)
-// for ever.
-struct TransferLimits {
-    long connectSeconds;  // connection set-up, TLS handshake included
-    long lowSpeedBytes;   // a transfer slower than this many bytes a second...
-    long lowSpeedSeconds; // ...for this long counts as stalled
-    long postSeconds;     // whole POST, from start to last byte
-};
-
-inline constexpr TransferLimits kDefaultTransferLimits = {30, 1, 60, 120};
+#include "ferolin_limits.h"
 
 // The limits in force. Only tests change them (to shorten the waits).
 extern TransferLimits transferLimits;

@@ -5,20 +5,13 @@
 
 #include <cstddef>
 
-// Capacities of the adapter text and the volume text (39 characters each).
-inline constexpr std::size_t kAdapterTextSize = 40;
-inline constexpr std::size_t kVolumeTextSize = 40;
-// The identity keeps the first five characters of the volume text and the
-// last five of the adapter text.
-inline constexpr std::size_t kMachineIdPartLength = 5;
-inline constexpr std::size_t kMachineIdMaxLength = 2 * kMachineIdPartLength;
+#include "ferolin_limits.h"
 
-// Adapter types that may be chosen, and the index bound that none reaches.
+
+// Adapter types that may be chosen (the index bound that none reaches is
+// kAdapterIndexLimit).
 inline constexpr unsigned long kAdapterTypeEthernet = 6;
 inline constexpr unsigned long kAdapterTypeIeee80211 = 71;
-inline constexpr unsigned long kAdapterIndexLimit = 999;
-// Address bytes that go into the adapter text, whatever the address length.
-inline constexpr std::size_t kAdapterAddressBytes = 6;
 
 struct AdapterRecord {
     unsigned long type;

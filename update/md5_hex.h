@@ -3,8 +3,7 @@
 
 #include <cstddef>
 
-// 32 hexadecimal digits and the terminator.
-inline constexpr std::size_t kMd5HexSize = 33;
+#include "ferolin_limits.h"
 
 // Writes the digest of `length` bytes at `data` into `out` (kMd5HexSize bytes,
 // zero-filled first). Returns 0, or -1 for a negative length or a failed

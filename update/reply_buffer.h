@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-inline constexpr std::size_t kReplyBufferSize = 15000;
+#include "ferolin_limits.h"
 
 extern char ReplyBuffer[kReplyBufferSize];
 extern std::uint32_t replyLength;

@@ -5,33 +5,7 @@
 
 #include <cstddef>
 
-// Field capacities in bytes, terminator included (a field holds one character
-// less). A longer reply value is cut to fit.
-inline constexpr std::size_t kStatusVersionSize = 20;
-inline constexpr std::size_t kStatusTextSize = 20;
-inline constexpr std::size_t kStatusMessageSize = 200;
-inline constexpr std::size_t kStatusIntSize = 10;
-inline constexpr std::size_t kStatusPerSize = 10;
-
-inline constexpr std::size_t kSoftwareVersionSize = 20;
-inline constexpr std::size_t kSoftwareUrlSize = 200;
-inline constexpr std::size_t kSoftwareFileSize = 104;
-
-inline constexpr std::size_t kConfigVersionSize = 20;
-inline constexpr std::size_t kConfigKindSize = 2;
-inline constexpr std::size_t kConfigUrlSize = 500;
-inline constexpr std::size_t kConfigSubDirSize = 50;
-inline constexpr std::size_t kConfigFileSize = 50;
-
-inline constexpr std::size_t kCommandVersionSize = 20;
-inline constexpr std::size_t kCommandCodeSize = 5;
-
-// List slots of the configuration and command sections.
-inline constexpr int kConfigEntryCount = 50;
-inline constexpr int kCommandEntryCount = 20;
-
-// The tokenizer's fixed token array: a reply that needs more is not parsed.
-inline constexpr unsigned kReplyTokenCount = 480;
+#include "ferolin_limits.h"
 
 struct StatusReply {
     int result;

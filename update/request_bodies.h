@@ -6,19 +6,8 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "ferolin_limits.h"
 #include "md5_hex.h"
-
-// Buffer sizes of the settings reads on the request road; a longer value
-// counts as missing, so these also bound what a body can carry.
-inline constexpr std::size_t kUserLoginReadSize = 20;
-inline constexpr std::size_t kPasswordReadSize = 50;
-inline constexpr std::size_t kStatusVersionReadSize = 20;
-inline constexpr std::size_t kSoftwareVersionReadSize = 20;
-inline constexpr std::size_t kCommandVersionReadSize = 20;
-inline constexpr std::size_t kConfigOnlyReadSize = 5;
-inline constexpr std::size_t kConfigVersionReadSize = 20;  // "v_cnf" or "v_file"
-inline constexpr std::size_t kUpdateServerReadSize = 255;
-inline constexpr std::size_t kInstallDirReadSize = 255;
 
 inline constexpr char kStatusBodyFormat[] =
     "data={\\\"m\\\":\\\"chk_stt\\\",\\\"u\\\":\\\"%s\\\",\\\"s\\\":\\\"%s\\\","

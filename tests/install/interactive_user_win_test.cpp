@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "install_limits.h"
+#include "ferolin_limits.h"
 #include "interactive_user.h"
 #include "settings_names.h"
 #include "tray_test_support.h"
