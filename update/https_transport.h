@@ -4,9 +4,9 @@
 #pragma once
 
 #include "ferolin_limits.h"
+#include "ferolin_seams.h"
 
-// The limits in force. Only tests change them (to shorten the waits).
-extern TransferLimits transferLimits;
+// The limits in force are `transferLimits` (ferolin_seams.h).
 
 // Result when no transfer handle can be had.
 inline constexpr int kNoTransferHandle = 2;

@@ -1,0 +1,11 @@
+// The library's test seams, all of them: process-wide values that the
+// shipped library never changes and only the library's own tests set.
+#pragma once
+
+#include "ferolin_limits.h"
+
+// Replaces kDefaultTransferLimits for every transfer (the check POST and the
+// configuration download). Set by the Windows tests that play a stalled or
+// silent server, so that a stall ends in seconds instead of a minute; they
+// put the default back when they finish.
+extern TransferLimits transferLimits;
