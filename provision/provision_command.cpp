@@ -9,6 +9,7 @@
 #include "bounded_format.h"
 #include "client_pair.h"
 #include "provision_rules.h"
+#include "request_bodies.h"
 #include "settings_names.h"
 #include "settings_store.h"
 #include "switch_word.h"
@@ -21,8 +22,6 @@ constexpr std::size_t kMessageSize = 600;
 constexpr DWORD kInstallDirReadBuffer = 256;
 constexpr char kCertArgument[] = "cert";
 constexpr char kKeyArgument[] = "key";
-constexpr char kCertFileName[] = "client_cert.pem";
-constexpr char kKeyFileName[] = "client_key.pem";
 constexpr char kStagedSuffix[] = ".new";
 constexpr char kFormerSuffix[] = ".old";
 
@@ -202,7 +201,7 @@ struct PairFiles {
 
 int Forget(const char* installDir, std::FILE* out)
 {
-    for (const char* file : {kCertFileName, kKeyFileName}) {
+    for (const char* file : {kClientCertFileName, kClientKeyFileName}) {
         char path[MAX_PATH];
         if (FormatWhole(path, sizeof path, "%sbin\\%s", installDir, file))
             DeleteFileA(path);
@@ -257,7 +256,7 @@ int RunProvision(const std::vector<std::string>& words, std::FILE* out)
             std::fprintf(out, "refused: %s\n", message);
             return kProvisionPairRefused;
         }
-        const char* names[2] = {kCertFileName, kKeyFileName};
+        const char* names[2] = {kClientCertFileName, kClientKeyFileName};
         for (int i = 0; i < 2; ++i) {
             char path[MAX_PATH];
             if (!FormatWhole(path, sizeof path, "%sbin\\%s", installDir, names[i])) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "bounded_format.h"
+#include "ferolin_limits.h"
 #include "settings_names.h"
 
 namespace {
@@ -15,7 +16,7 @@ constexpr std::size_t kServiceLogPathSize = 260;
 constexpr std::size_t kLogDirBuffer = kServiceLogPathSize - 1 - (sizeof kServiceLogName - 1);
 
 constexpr char kHttpsScheme[] = "https://";
-constexpr std::size_t kInstallDirBuffer = 200; // the monitoring loop and -update
+constexpr std::size_t kInstallDirBuffer = kUpdateInstallDirReadSize; // also the monitoring loop's read
 
 bool StartsWithNoCase(const char* text, const char* prefix)
 {
@@ -46,13 +47,14 @@ bool HasHost(const char* afterScheme)
 } // namespace
 
 const ProvisionRule kProvisionRules[] = {
-    {kValueUserLogin, "USER_LOGIN", 15, "the software installation (-update)", ValueShape::Text},
-    {kValuePasswordLogin, "PASSWORD_LOGIN", 50, "the status check", ValueShape::Text},
-    {kValueUpdateServer, "UPDATE_SERVER", 255, "every check", ValueShape::HttpsUrl},
-    {kValueConfigDir, "CONFIG_DIR", 200, "the configuration update", ValueShape::Text},
+    {kValueUserLogin, "USER_LOGIN", kInstallUserReadSize, "the software installation (-update)", ValueShape::Text},
+    {kValuePasswordLogin, "PASSWORD_LOGIN", kPasswordReadSize, "the status check", ValueShape::Text},
+    {kValueUpdateServer, "UPDATE_SERVER", kUpdateServerReadSize, "every check", ValueShape::HttpsUrl},
+    {kValueConfigDir, "CONFIG_DIR", kConfigBaseDirReadSize, "the configuration update", ValueShape::Text},
     {kValueLogDir, "LOG_DIR", kLogDirBuffer, "the service log's path", ValueShape::Text},
-    {kValueSoftwareVersion, "V_SW", 20, "the software check", ValueShape::Text},
-    {kValueCommandVersion, "V_CMD", 20, "the command check", ValueShape::Text},
+    {kValueSoftwareVersion, "V_SW", kSoftwareVersionReadSize, "the software check", ValueShape::Text},
+    {kValueCommandVersion, "V_CMD", kCommandVersionReadSize, "the command check", ValueShape::Text},
+    // The service program's own reads (service_limits.h).
     {kValueFirstTime, "FIRST_TIME", 8, "the monitoring loop", ValueShape::Text},
     {kValueStatusTime, "TM_STATUS", 15, "the seven-day test", ValueShape::Decimal},
 };
