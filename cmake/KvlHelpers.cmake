@@ -32,3 +32,12 @@ function(kvl_add_gtest name)
     gtest_discover_tests(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS host ${ARG_PROPERTIES})
   endif()
 endfunction()
+
+# kvl_put_ferolin_beside(TARGET): Ferolin.dll and FerolinRun.exe beside a
+# program, where the loader and the tests look for them.
+function(kvl_put_ferolin_beside target)
+  add_dependencies(${target} Ferolin FerolinRun)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:Ferolin> $<TARGET_FILE:FerolinRun>
+            $<TARGET_FILE_DIR:${target}>)
+endfunction()
