@@ -29,6 +29,29 @@ private:
     SC_HANDLE handle_;
 };
 
+// The service manager and "VPNKorvService" opened with `access`. With
+// `logFailures`, the step that failed is logged with the system's text.
+class VpnService {
+public:
+    VpnService(const MonitorPlatform& platform, DWORD access, bool logFailures)
+        : manager_(platform, platform.openSCManager(nullptr, nullptr, SC_MANAGER_CONNECT)),
+          service_(platform, manager_ ? platform.openService(manager_.get(), kVpnServiceName, access) : nullptr)
+    {
+        if (!logFailures || service_)
+            return;
+        if (!manager_)
+            LogMessage("OpenSCManager failed - %s\n", LastErrorText());
+        else
+            LogMessage("OpenService failed - %s\n", LastErrorText());
+    }
+    SC_HANDLE get() const { return service_.get(); }
+    explicit operator bool() const { return static_cast<bool>(service_); }
+
+private:
+    ScopedService manager_;
+    ScopedService service_;
+};
+
 DWORD StartPendingPause(DWORD waitHint)
 {
     return std::clamp<DWORD>(waitHint / 10, kStartPendingPauseMin, kStartPendingPauseMax);
@@ -38,10 +61,7 @@ DWORD StartPendingPause(DWORD waitHint)
 
 int IsVpnConnectionRunning(const MonitorPlatform& platform)
 {
-    ScopedService manager(platform, platform.openSCManager(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (!manager)
-        return 0;
-    ScopedService service(platform, platform.openService(manager.get(), kVpnServiceName, SERVICE_QUERY_STATUS));
+    VpnService service(platform, SERVICE_QUERY_STATUS, false);
     if (!service)
         return 0;
     SERVICE_STATUS status{};
@@ -53,17 +73,9 @@ int IsVpnConnectionRunning(const MonitorPlatform& platform)
 int VPNStartService(const MonitorPlatform& platform)
 {
     LogMessage("Kvl - VPNStartService");
-    ScopedService manager(platform, platform.openSCManager(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (!manager) {
-        LogMessage("OpenSCManager failed - %s\n", LastErrorText());
+    VpnService service(platform, SERVICE_START | SERVICE_QUERY_STATUS, true);
+    if (!service)
         return 0;
-    }
-    ScopedService service(platform, platform.openService(manager.get(), kVpnServiceName,
-                                                         SERVICE_START | SERVICE_QUERY_STATUS));
-    if (!service) {
-        LogMessage("OpenService failed - %s\n", LastErrorText());
-        return 0;
-    }
     if (!platform.startService(service.get(), 0, nullptr)) {
         LogMessage("StartService failed - %s\n", LastErrorText());
         return 0;
@@ -93,17 +105,9 @@ int VPNStartService(const MonitorPlatform& platform)
 int VPNStopService(const MonitorPlatform& platform)
 {
     LogMessage("VPNStopService");
-    ScopedService manager(platform, platform.openSCManager(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (!manager) {
-        LogMessage("OpenSCManager failed - %s\n", LastErrorText());
+    VpnService service(platform, SERVICE_STOP | SERVICE_QUERY_STATUS, true);
+    if (!service)
         return 0;
-    }
-    ScopedService service(platform, platform.openService(manager.get(), kVpnServiceName,
-                                                         SERVICE_STOP | SERVICE_QUERY_STATUS));
-    if (!service) {
-        LogMessage("OpenService failed - %s\n", LastErrorText());
-        return 0;
-    }
     SERVICE_STATUS status{};
     if (!platform.controlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
         LogMessage("ControlService failed - %s\n", LastErrorText());

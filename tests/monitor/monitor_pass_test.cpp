@@ -219,6 +219,9 @@ struct TransitionRow {
     bool scheduledChecksAfter;        // the next scheduled time runs the checks
 };
 
+// Names the row in test listings.
+void PrintTo(const TransitionRow& row, std::ostream* out) { *out << row.name; }
+
 class TransitionTest : public MonitorTest, public ::testing::WithParamInterface<TransitionRow> {};
 
 TEST_P(TransitionTest, SecondStatusCheck)

@@ -23,6 +23,7 @@
 #include <cstring>
 #include <string>
 
+#include "service_purge.h"
 #include "standin_journal.h"
 #include "win_handles.h"
 
@@ -133,56 +134,7 @@ int Install(int argc, char** argv)
     return 0;
 }
 
-bool WaitStopped(SC_HANDLE service, DWORD timeoutMs)
-{
-    for (DWORD waited = 0;; waited += 50) {
-        SERVICE_STATUS current{};
-        if (!QueryServiceStatus(service, &current) || current.dwCurrentState == SERVICE_STOPPED)
-            return true;
-        if (waited >= timeoutMs)
-            return false;
-        Sleep(50);
-    }
-}
-
-int Remove()
-{
-    ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (!manager)
-        return 1;
-    ScHandle service(OpenServiceA(manager.get(), kName, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
-    if (!service)
-        return 0;
-    SERVICE_STATUS current{};
-    ControlService(service.get(), SERVICE_CONTROL_STOP, &current);
-    if (!WaitStopped(service.get(), kRemoveStopWaitMs)) {
-        // The stuck mode never stops by itself.
-        SERVICE_STATUS_PROCESS process{};
-        DWORD needed = 0;
-        if (QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&process),
-                                 sizeof process, &needed) &&
-            process.dwProcessId != 0) {
-            KernelHandle stuck(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, process.dwProcessId));
-            if (stuck) {
-                TerminateProcess(stuck.get(), 1);
-                WaitForSingleObject(stuck.get(), kRemoveStopWaitMs);
-            }
-        }
-        WaitStopped(service.get(), kRemoveStopWaitMs);
-    }
-    bool deleted = DeleteService(service.get()) || GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
-    service.reset();
-    // Deletion completes once the last handle is closed; the next install
-    // fails while the old entry is still there.
-    for (int i = 0; i < 100; ++i) {
-        ScHandle gone(OpenServiceA(manager.get(), kName, SERVICE_QUERY_STATUS));
-        if (!gone)
-            break;
-        gone.reset();
-        Sleep(50);
-    }
-    return deleted ? 0 : 1;
-}
+int Remove() { return PurgeService(kName, kRemoveStopWaitMs) ? 0 : 1; }
 
 } // namespace
 
