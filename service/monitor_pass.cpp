@@ -146,7 +146,7 @@ void AfterFailedCheck(MonitorState& state, const MonitorPlatform& platform, std:
     RemoveVpnConfiguration(state);
 }
 
-void CheckStatus(MonitorState& state, const MonitorPlatform& platform, std::int64_t now)
+void CheckAccountStatus(MonitorState& state, const MonitorPlatform& platform, std::int64_t now)
 {
     // Written as a signed 32-bit number, as the library's readers expect it.
     char lastTime[kLastTimeSize];
@@ -258,7 +258,7 @@ void RunMonitorPass(MonitorState& state, const MonitorPlatform& platform, std::i
 {
     if (now >= state.nextStatusCheck) {
         state.nextStatusCheck = now + kStatusCheckInterval;
-        CheckStatus(state, platform, now);
+        CheckAccountStatus(state, platform, now);
         CleanUpInstallation(state);
     }
     if (RunsScheduledChecks(state.account) && now >= state.nextUpdate)
