@@ -319,6 +319,7 @@ TEST_F(MonitorTest, FailedChecksBlockOnceTheLastSuccessIsSevenDaysOld)
     } rows[] = {
         {"six days", DayStampOf(kStart - 6 * kDay), false, DayStampOf(kStart - 6 * kDay)},
         {"seven days", DayStampOf(kStart - 7 * kDay), true, DayStampOf(kStart - 7 * kDay)},
+        {"eight days", DayStampOf(kStart - 8 * kDay), true, DayStampOf(kStart - 8 * kDay)},
         // The empty text is smaller than any stamp.
         {"empty", "", true, ""},
         // Initialised to today: a block comes a week later at the earliest.
