@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "monitor_thread.h"
 #include "service_log.h"
 #include "win_handles.h"
 
@@ -12,7 +11,7 @@ bool debugMode = false;
 char programDirectory[kModulePathSize];
 HANDLE exitEvent = nullptr;
 SetServiceStatusCall setServiceStatusCall = SetServiceStatus;
-LPTHREAD_START_ROUTINE monitorThreadRoutine = MonitorThread;
+LPTHREAD_START_ROUTINE monitorThreadRoutine = nullptr;
 
 namespace {
 
