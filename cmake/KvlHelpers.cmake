@@ -32,3 +32,22 @@ function(kvl_add_gtest name)
     gtest_discover_tests(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS host ${ARG_PROPERTIES})
   endif()
 endfunction()
+
+# kvl_put_beside(TARGET PROGRAM...): the files of the other targets copied
+# beside TARGET's program after each build, where the loader and the tests
+# look for them.
+function(kvl_put_beside target)
+  add_dependencies(${target} ${ARGN})
+  set(files "")
+  foreach(program ${ARGN})
+    list(APPEND files $<TARGET_FILE:${program}>)
+  endforeach()
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${files} $<TARGET_FILE_DIR:${target}>)
+endfunction()
+
+# Ferolin.dll, which a program importing the library needs at load time, and
+# FerolinRun.exe.
+function(kvl_put_ferolin_beside target)
+  kvl_put_beside(${target} Ferolin FerolinRun)
+endfunction()

@@ -6,6 +6,7 @@
 // First word of the monitoring thread's log lines.
 inline constexpr char kMonitorTag[] = "KVLServiceThread";
 
-// Thread routine started by the service body; runs until the exit event is
-// set, then logs "KVLServiceThread stopped" and returns 0.
+// Thread routine started by the service body: prepares the loop from the
+// settings key, then runs one pass a second until the exit event is set, and
+// logs "KVLServiceThread stopped" and returns 0.
 DWORD WINAPI MonitorThread(LPVOID argument);

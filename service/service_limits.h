@@ -30,8 +30,58 @@ inline constexpr int kStopPollLimit = 60;
 // Once the exit event is set, the service body waits this long for the
 // monitoring thread before it reports the stop anyway.
 inline constexpr DWORD kMonitorStopWait = 5000;
-// The monitoring thread looks at the exit event once per pass.
+// Between two passes the monitoring thread waits this long on the exit event.
 inline constexpr DWORD kMonitorPassInterval = 1000;
+
+// Settings that the monitoring loop reads, each with the buffer it is read
+// into (bytes, terminator included): a longer stored text counts as missing.
+inline constexpr DWORD kInstallDirSize = 200;
+inline constexpr DWORD kConfigDirSize = 255;
+inline constexpr DWORD kConfigFileSize = 100;
+inline constexpr DWORD kUpdateHoursSize = 100;
+inline constexpr DWORD kStatusWordSize = 50;
+inline constexpr DWORD kStatusDaySize = 100;
+inline constexpr DWORD kUpdateStateSize = 100;
+inline constexpr DWORD kSoftwareFileSize = 100;
+inline constexpr DWORD kFirstTimeSize = 8;
+inline constexpr DWORD kConfigVersionSize = 50;
+inline constexpr DWORD kStatusTimeSize = 15;
+// Directory, backslash, file name: with the sizes above it always fits.
+inline constexpr std::size_t kMonitorPathSize = 500;
+static_assert(kMonitorPathSize >= kConfigDirSize + kConfigFileSize && kMonitorPathSize >= kInstallDirSize + kSoftwareFileSize);
+// "last_time": a signed 32-bit decimal number.
+inline constexpr std::size_t kLastTimeSize = 16;
+// "%03d%02d%02d" of a year up to 9999 needs 8; room for any int.
+inline constexpr std::size_t kDayStampSize = 40;
+
+// The monitoring loop's schedules, in seconds.
+inline constexpr long long kStatusCheckInterval = 180;
+inline constexpr int kDefaultUpdateHours = 24;
+inline constexpr int kMinUpdateHours = 1;
+inline constexpr int kMaxUpdateHours = 24;
+inline constexpr long long kSecondsPerHour = 3600;
+// A failed status check blocks the connection once the last successful one
+// is this old.
+inline constexpr long long kStatusGraceSeconds = 7 * 86400;
+// A changed configuration is not applied once "tm_status" is more than this
+// many whole days old.
+inline constexpr int kStatusTimeDayLimit = 7;
+inline constexpr long kSecondsPerDay = 86400;
+
+// Control of the VPN connection service, in milliseconds.
+// Start-pending: each pause is a tenth of the wait hint, within these bounds.
+inline constexpr DWORD kStartPendingPauseMin = 1000;
+inline constexpr DWORD kStartPendingPauseMax = 5000;
+// After the stop control, the stopped state is awaited this long, polled at
+// this interval, before a restart starts the service again.
+inline constexpr DWORD kVpnStopWait = 20000;
+inline constexpr DWORD kVpnStopPollInterval = 250;
+// Pause between the stop and the start of a restart.
+inline constexpr DWORD kVpnRestartPause = 1000;
+// Pause in the software-update check between its two library calls.
+inline constexpr DWORD kUpdateSoftPause = 2000;
+// The elevated "-stop" run is waited for this long.
+inline constexpr DWORD kElevatedStopWait = 50000;
 
 // Recovery settings.
 inline constexpr DWORD kFailureResetPeriod = 86400;  // seconds

@@ -17,3 +17,11 @@ inline constexpr char kServiceRunSwitch[] = "-service";
 // literal's own NUL is the second terminator).
 inline constexpr char kServiceDependencies[] = "Dhcp\0";
 inline constexpr char kExitEventName[] = "kvlservice_exit_1";
+
+// The VPN client's own programs that the monitoring loop controls: its
+// connection service, and the program that ends the connection when run
+// elevated with its stop switch (found by the shell from its bare name).
+inline constexpr char kVpnServiceName[] = "VPNKorvService";
+inline constexpr char kVpnStopProgram[] = "Halvex";
+inline constexpr char kVpnStopParameters[] = "-stop";
+inline constexpr char kElevatedVerb[] = "runas";

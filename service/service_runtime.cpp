@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "monitor_thread.h"
 #include "service_log.h"
 #include "service_registry.h"
 #include "settings_names.h"
@@ -14,7 +13,7 @@ bool debugMode = false;
 char programDirectory[kModulePathSize];
 HANDLE exitEvent = nullptr;
 SetServiceStatusCall setServiceStatusCall = SetServiceStatus;
-LPTHREAD_START_ROUTINE monitorThreadRoutine = MonitorThread;
+LPTHREAD_START_ROUTINE monitorThreadRoutine = nullptr;
 
 namespace {
 

@@ -23,8 +23,10 @@ extern HANDLE exitEvent;
 using SetServiceStatusCall = BOOL(WINAPI*)(SERVICE_STATUS_HANDLE, LPSERVICE_STATUS);
 extern SetServiceStatusCall setServiceStatusCall;
 
-// The routine the service body starts as its monitoring thread; only the
-// test build of the program replaces it.
+// The routine the service body starts as its monitoring thread. The program's
+// entry sets it (MonitorThread, in the monitoring library, which imports
+// Ferolin.dll), so the body and its tests build and run without the library.
+// Without it no thread starts and the body ends at once.
 extern LPTHREAD_START_ROUTINE monitorThreadRoutine;
 
 // Reports `state` with the given exit code and wait hint. Pending states take

@@ -1,14 +1,17 @@
-// Test build of the service program: the shipped body with three seams set.
+// Test build of the service program: the shipped body with four seams set.
 // Every status report is appended to "probe-status.txt" beside the program
 // (a file of its own, so it never contends with the service log), the stop
-// polls of -stop and -remove give up after 3 s, and the monitoring thread
-// notes its start in "probe-monitor.txt" and stays busy for good while a file
-// "probe-block-monitor" exists beside the program.
+// polls of -stop and -remove give up after 3 s, the monitoring thread notes
+// its start in "probe-monitor.txt" and stays busy for good while a file
+// "probe-block-monitor" exists beside the program, and the monitoring loop's
+// library calls fail at once (no server is asked: these cases are about the
+// service's own life, not its checks).
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
 
+#include "monitor_platform.h"
 #include "monitor_thread.h"
 #include "service_command.h"
 #include "service_control.h"
@@ -49,6 +52,12 @@ BOOL WINAPI RecordingSetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_ST
     return SetServiceStatus(handle, status);
 }
 
+int __stdcall UnreachableLibrary(const char*, int)
+{
+    constexpr int kCheckFailed = 4;
+    return kCheckFailed;
+}
+
 DWORD WINAPI ProbeMonitorThread(LPVOID argument)
 {
     AppendLine("probe-monitor.txt", "started\n");
@@ -72,6 +81,7 @@ int main(int argc, char** argv)
 
     setServiceStatusCall = RecordingSetServiceStatus;
     monitorThreadRoutine = ProbeMonitorThread;
+    monitorPlatform.ferolin = UnreachableLibrary;
     stopPollLimit = kProbeStopPollLimit;
     return RunServiceProgram(argc, argv);
 }

@@ -106,20 +106,31 @@ clear_files() {
   rm -rf "$KVL_PREFIX/drive_c/$log_dir_name"
 }
 
+# The values a case may leave in the settings key: "log_dir", and what the
+# monitoring loop writes at start-up and at each (failing) status check.
+touched_settings=(log_dir update_tm last_time ts_stt cnf_only)
 settings_key_state=
-saved_log_dir=
+declare -A saved_settings=()
 save_settings() {
-  saved_log_dir=$(svctool setting log_dir)
+  local name value
+  svctool setting log_dir >/dev/null
   settings_key_state=$?
+  for name in "${touched_settings[@]}"; do
+    if value=$(svctool setting "$name"); then saved_settings[$name]=$value; fi
+  done
   svctool unset-setting log_dir
 }
 
 restore_settings() {
-  case "$settings_key_state" in
-    0) svctool set-setting log_dir "$saved_log_dir" ;;
-    3) svctool unset-setting log_dir; svctool drop-settings-key ;;
-    *) svctool unset-setting log_dir ;;
-  esac
+  local name
+  for name in "${touched_settings[@]}"; do
+    if [ -n "${saved_settings[$name]+set}" ]; then
+      svctool set-setting "$name" "${saved_settings[$name]}"
+    else
+      svctool unset-setting "$name"
+    fi
+  done
+  [ "$settings_key_state" = 3 ] && svctool drop-settings-key
 }
 
 cleanup() {

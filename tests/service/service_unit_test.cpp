@@ -15,7 +15,6 @@
 #include <thread>
 #include <vector>
 
-#include "monitor_thread.h"
 #include "service_command.h"
 #include "service_control.h"
 #include "service_limits.h"
@@ -211,7 +210,7 @@ protected:
     void TearDown() override
     {
         setServiceStatusCall = SetServiceStatus;
-        monitorThreadRoutine = MonitorThread;
+        monitorThreadRoutine = nullptr;
         debugMode = false;
         if (hadLogDir_)
             WriteRegValue(kSettingsSubkey, kValueLogDir, savedLogDir_);

@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "service_purge.h"
 #include "win_handles.h"
 
 namespace {
@@ -173,42 +174,7 @@ int StartPresignalled(DWORD timeout)
     return stopped ? 0 : 1;
 }
 
-int Purge()
-{
-    ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (!manager)
-        return 1;
-    ScHandle service(OpenServiceA(manager.get(), kName, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
-    if (!service)
-        return 0;
-    SERVICE_STATUS status{};
-    ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
-    DWORD taken = 0;
-    if (!WaitFor("STOPPED", 15000, &taken)) {
-        // A build under test that never stops must not outlive its case.
-        SERVICE_STATUS_PROCESS process{};
-        DWORD needed = 0;
-        if (QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&process), sizeof process,
-                                 &needed) &&
-            process.dwProcessId != 0) {
-            KernelHandle stuck(OpenProcess(PROCESS_TERMINATE, FALSE, process.dwProcessId));
-            if (stuck) {
-                std::fprintf(stderr, "svctool: ending stuck service process %lu\n", process.dwProcessId);
-                TerminateProcess(stuck.get(), 1);
-            }
-        }
-        WaitFor("STOPPED", 5000, &taken);
-    }
-    bool deleted = DeleteService(service.get()) || GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
-    service.reset();
-    manager.reset();
-    // Deletion completes once the last handle is gone and the service's
-    // process has ended, which can take a while on a loaded machine; the next
-    // case's install fails while the old entry is still marked for deletion.
-    for (int i = 0; i < 300 && std::strcmp(QueryState(), "MISSING") != 0; ++i)
-        Sleep(50);
-    return deleted ? 0 : 1;
-}
+int Purge() { return PurgeService(kName, 15000) ? 0 : 1; }
 
 int Setting(const char* name)
 {

@@ -1,0 +1,44 @@
+// The platform calls that the monitoring loop and the VPN service control
+// make, gathered in one record: the library entry, the service manager, the
+// shell's elevated run, waits and the clocks. The service runs with the
+// Windows calls; tests replace single members to drive passes with a clock
+// of their choosing and without waiting.
+#pragma once
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdint>
+
+#include "ferolin_entry.h"
+
+// The library's export, with the declaration the library itself is built
+// against: a mismatch in arguments or calling convention does not compile.
+using FerolinCall = decltype(&Ferolin);
+
+struct MonitorPlatform {
+    FerolinCall ferolin;
+
+    SC_HANDLE(WINAPI* openSCManager)(LPCSTR machine, LPCSTR database, DWORD access);
+    SC_HANDLE(WINAPI* openService)(SC_HANDLE manager, LPCSTR name, DWORD access);
+    BOOL(WINAPI* startService)(SC_HANDLE service, DWORD argumentCount, LPCSTR* arguments);
+    BOOL(WINAPI* queryServiceStatus)(SC_HANDLE service, LPSERVICE_STATUS status);
+    BOOL(WINAPI* controlService)(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status);
+    BOOL(WINAPI* closeServiceHandle)(SC_HANDLE handle);
+
+    BOOL(WINAPI* shellExecuteEx)(SHELLEXECUTEINFOA* info);
+    // Waits for a process started through the shell.
+    DWORD(WINAPI* waitForProcess)(HANDLE process, DWORD milliseconds);
+
+    void(WINAPI* sleep)(DWORD milliseconds);
+    DWORD(WINAPI* tickCount)();
+    // Seconds since 1970.
+    std::int64_t (*clock)();
+};
+
+// The Windows calls themselves.
+extern const MonitorPlatform kWindowsPlatform;
+
+// What the service's monitoring thread runs with; only the test build of the
+// program replaces members.
+extern MonitorPlatform monitorPlatform;

@@ -1,0 +1,142 @@
+#include "vpn_control.h"
+
+#include <algorithm>
+
+#include "service_limits.h"
+#include "service_log.h"
+#include "service_names.h"
+#include "service_report.h"
+#include "win_handles.h"
+
+namespace {
+
+// A service-manager handle closed through the platform record it came from.
+class ScopedService {
+public:
+    ScopedService(const MonitorPlatform& platform, SC_HANDLE handle) : platform_(platform), handle_(handle) {}
+    ScopedService(const ScopedService&) = delete;
+    ScopedService& operator=(const ScopedService&) = delete;
+    ~ScopedService()
+    {
+        if (handle_ != nullptr)
+            platform_.closeServiceHandle(handle_);
+    }
+    SC_HANDLE get() const { return handle_; }
+    explicit operator bool() const { return handle_ != nullptr; }
+
+private:
+    const MonitorPlatform& platform_;
+    SC_HANDLE handle_;
+};
+
+// The service manager and "VPNKorvService" opened with `access`. With
+// `logFailures`, the step that failed is logged with the system's text.
+class VpnService {
+public:
+    VpnService(const MonitorPlatform& platform, DWORD access, bool logFailures)
+        : manager_(platform, platform.openSCManager(nullptr, nullptr, SC_MANAGER_CONNECT)),
+          service_(platform, manager_ ? platform.openService(manager_.get(), kVpnServiceName, access) : nullptr)
+    {
+        if (!logFailures || service_)
+            return;
+        if (!manager_)
+            LogMessage("OpenSCManager failed - %s\n", LastErrorText());
+        else
+            LogMessage("OpenService failed - %s\n", LastErrorText());
+    }
+    SC_HANDLE get() const { return service_.get(); }
+    explicit operator bool() const { return static_cast<bool>(service_); }
+
+private:
+    ScopedService manager_;
+    ScopedService service_;
+};
+
+DWORD StartPendingPause(DWORD waitHint)
+{
+    return std::clamp<DWORD>(waitHint / 10, kStartPendingPauseMin, kStartPendingPauseMax);
+}
+
+} // namespace
+
+int IsVpnConnectionRunning(const MonitorPlatform& platform)
+{
+    VpnService service(platform, SERVICE_QUERY_STATUS, false);
+    if (!service)
+        return 0;
+    SERVICE_STATUS status{};
+    if (!platform.queryServiceStatus(service.get(), &status))
+        return 0;
+    return status.dwCurrentState == SERVICE_RUNNING ? 1 : 0;
+}
+
+int VPNStartService(const MonitorPlatform& platform)
+{
+    LogMessage("Kvl - VPNStartService");
+    VpnService service(platform, SERVICE_START | SERVICE_QUERY_STATUS, true);
+    if (!service)
+        return 0;
+    if (!platform.startService(service.get(), 0, nullptr)) {
+        LogMessage("StartService failed - %s\n", LastErrorText());
+        return 0;
+    }
+    SERVICE_STATUS status{};
+    if (!platform.queryServiceStatus(service.get(), &status)) {
+        LogMessage("QueryServiceStatus failed - %s\n", LastErrorText());
+        return 0;
+    }
+
+    DWORD progressTick = platform.tickCount();
+    DWORD checkPoint = status.dwCheckPoint;
+    while (status.dwCurrentState == SERVICE_START_PENDING) {
+        platform.sleep(StartPendingPause(status.dwWaitHint));
+        if (!platform.queryServiceStatus(service.get(), &status))
+            break;
+        if (status.dwCheckPoint > checkPoint) {
+            checkPoint = status.dwCheckPoint;
+            progressTick = platform.tickCount();
+        } else if (platform.tickCount() - progressTick > status.dwWaitHint) {
+            break;
+        }
+    }
+    return 1;
+}
+
+int VPNStopService(const MonitorPlatform& platform)
+{
+    LogMessage("VPNStopService");
+    VpnService service(platform, SERVICE_STOP | SERVICE_QUERY_STATUS, true);
+    if (!service)
+        return 0;
+    SERVICE_STATUS status{};
+    if (!platform.controlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
+        LogMessage("ControlService failed - %s\n", LastErrorText());
+        return 0;
+    }
+    const DWORD asked = platform.tickCount();
+    while (status.dwCurrentState != SERVICE_STOPPED && platform.tickCount() - asked < kVpnStopWait) {
+        platform.sleep(kVpnStopPollInterval);
+        if (!platform.queryServiceStatus(service.get(), &status))
+            break;
+    }
+    return 1;
+}
+
+int RunElevatedVPNStop(const MonitorPlatform& platform)
+{
+    SHELLEXECUTEINFOA info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.hwnd = nullptr;
+    info.lpVerb = kElevatedVerb;
+    info.lpFile = kVpnStopProgram;
+    info.lpParameters = kVpnStopParameters;
+    info.lpDirectory = nullptr;
+    info.nShow = SW_SHOWNORMAL;
+    if (!platform.shellExecuteEx(&info))
+        return 0;
+    KernelHandle process(info.hProcess);
+    if (process)
+        platform.waitForProcess(process.get(), kElevatedStopWait);
+    return 1;
+}
