@@ -53,7 +53,7 @@ bool FileExists(const char* path) { return GetFileAttributesA(path) != INVALID_F
 // configuration directory; false when there is no name or the file is there.
 bool ConfigFileMissing(const MonitorState& state)
 {
-    char name[kConfigFileSize];
+    char name[kMonitorConfigFileSize];
     if (!ReadNonEmpty(kValueConfigFile, name, sizeof name))
         return false;
     char path[kMonitorPathSize];
@@ -133,7 +133,7 @@ void AfterFailedCheck(MonitorState& state, const MonitorPlatform& platform, std:
     FormatDayStamp(now, today);
     FormatDayStamp(now - kStatusGraceSeconds, weekAgo);
 
-    char lastSuccess[kStatusDaySize];
+    char lastSuccess[kMonitorStatusDaySize];
     if (GetRegValue(kValueStatusDay, lastSuccess, sizeof lastSuccess) == 0) {
         SetRegValue(today, kValueStatusDay);
         CopyWhole(lastSuccess, sizeof lastSuccess, today);
@@ -152,7 +152,7 @@ void CheckAccountStatus(MonitorState& state, const MonitorPlatform& platform, st
     char lastTime[kLastTimeSize];
     if (FormatWhole(lastTime, sizeof lastTime, "%ld", static_cast<long>(static_cast<std::int32_t>(now))))
         SetRegValue(lastTime, kValueLastTime);
-    char word[kStatusWordSize];
+    char word[kMonitorStatusWordSize];
     if (platform.ferolin(kCheckStatusSwitch, kSwitchLength) == 0 &&
         GetRegValue(kValueStatus, word, sizeof word) != 0)
         AfterSuccessfulCheck(state, platform, now, word);
@@ -165,8 +165,8 @@ void CheckAccountStatus(MonitorState& state, const MonitorPlatform& platform, st
 // directory is ever deleted, whatever the server named.
 void CleanUpInstallation(const MonitorState& state)
 {
-    char updateState[kUpdateStateSize];
-    char package[kSoftwareFileSize];
+    char updateState[kMonitorUpdateStateSize];
+    char package[kMonitorSoftwareFileSize];
     if (GetRegValue(kValueUpdateState, updateState, sizeof updateState) == 0 ||
         std::strcmp(updateState, kUpdateInstalled) != 0)
         return;
@@ -188,7 +188,7 @@ void CleanUpInstallation(const MonitorState& state)
 
 void RunScheduledUpdate(MonitorState& state, const MonitorPlatform& platform, std::int64_t now)
 {
-    char firstTime[kFirstTimeSize];
+    char firstTime[kMonitorFirstTimeSize];
     if (GetRegValue(kValueFirstTime, firstTime, sizeof firstTime) != 0 && std::strcmp(firstTime, kFirstTimeWord) == 0)
         LogMessage("Atualizando a aplicacao");
     else
@@ -229,7 +229,7 @@ void StartMonitor(MonitorState& state, const char* programDirectory, std::int64_
     ReadDirectory(kValueInstallDir, state.installDir, sizeof state.installDir, programDirectory);
     ReadDirectory(kValueConfigDir, state.configDir, sizeof state.configDir, programDirectory);
 
-    char hours[kUpdateHoursSize];
+    char hours[kMonitorUpdateHoursSize];
     if (GetRegValue(kValueUpdateHours, hours, sizeof hours) == 0) {
         CopyWhole(hours, sizeof hours, "24");
         SetRegValue(hours, kValueUpdateHours);
@@ -267,7 +267,7 @@ void RunMonitorPass(MonitorState& state, const MonitorPlatform& platform, std::i
 
 void RemoveVpnConfiguration(const MonitorState& state)
 {
-    char name[kConfigFileSize];
+    char name[kMonitorConfigFileSize];
     char path[kMonitorPathSize];
     if (ReadNonEmpty(kValueConfigFile, name, sizeof name) &&
         FormatWhole(path, sizeof path, "%s\\%s", state.configDir, name)) {

@@ -17,12 +17,12 @@ enum class AccountState {
 };
 
 struct MonitorState {
-    char installDir[kInstallDirSize];
-    char configDir[kConfigDirSize];
+    char installDir[kMonitorInstallDirSize];
+    char configDir[kMonitorConfigDirSize];
     int updateHours;
     std::int64_t nextStatusCheck;
     std::int64_t nextUpdate;
-    char lastStatus[kStatusWordSize];
+    char lastStatus[kMonitorStatusWordSize];
     AccountState account;
 };
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "ferolin_entry.h"
+#include "service_seams.h"
 
 // The library's export, with the declaration the library itself is built
 // against: a mismatch in arguments or calling convention does not compile.
@@ -39,6 +40,5 @@ struct MonitorPlatform {
 // The Windows calls themselves.
 extern const MonitorPlatform kWindowsPlatform;
 
-// What the service's monitoring thread runs with; only the test build of the
-// program replaces members.
-extern MonitorPlatform monitorPlatform;
+// What the service's monitoring thread runs with is `monitorPlatform`
+// (service_seams.h).

@@ -18,7 +18,7 @@ void RestartVpnIfConfigChanged(const MonitorPlatform& platform, const char* oldV
 {
     if (IsSevenDayOff(platform))
         return;
-    char newVersion[kConfigVersionSize];
+    char newVersion[kMonitorConfigVersionSize];
     if (GetRegValue(kValueConfigVersion, newVersion, sizeof newVersion) == 0)
         return;
     if (std::strcmp(newVersion, oldVersion) == 0)
@@ -49,7 +49,7 @@ int StatusTimeAgeDays(std::int64_t now, long statusTime)
 int IsSevenDayOff(const MonitorPlatform& platform)
 {
     const std::int64_t now = platform.clock();
-    char statusTime[kStatusTimeSize];
+    char statusTime[kMonitorStatusTimeSize];
     if (GetRegValue(kValueStatusTime, statusTime, sizeof statusTime) == 0)
         return 0;
     const int days = StatusTimeAgeDays(now, std::strtol(statusTime, nullptr, 10));
@@ -60,9 +60,9 @@ int IsSevenDayOff(const MonitorPlatform& platform)
 void CheckConfig(const MonitorPlatform& platform)
 {
     LogMessage("CheckConfig");
-    char installDir[kInstallDirSize];
-    char oldVersion[kConfigVersionSize];
-    char status[kStatusWordSize];
+    char installDir[kMonitorInstallDirSize];
+    char oldVersion[kMonitorConfigVersionSize];
+    char status[kMonitorStatusWordSize];
     if (GetRegValue(kValueInstallDir, installDir, sizeof installDir) == 0 ||
         GetRegValue(kValueConfigVersion, oldVersion, sizeof oldVersion) == 0 ||
         GetRegValue(kValueStatus, status, sizeof status) == 0) {
@@ -80,7 +80,7 @@ void UpdateSoft(const MonitorPlatform& platform)
     SetRegValue("0", kValueConfigOnly);
     CheckConfig(platform);
     platform.sleep(kUpdateSoftPause);
-    char oldVersion[kConfigVersionSize];
+    char oldVersion[kMonitorConfigVersionSize];
     if (GetRegValue(kValueConfigVersion, oldVersion, sizeof oldVersion) == 0)
         return;
     if (platform.ferolin(kCheckUpdateSwitch, kSwitchLength) != 0)

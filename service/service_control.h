@@ -7,6 +7,7 @@
 #include <cstddef>
 
 #include "service_limits.h"
+#include "service_seams.h"
 
 // Recovery settings as the service manager takes them. The record points into
 // itself, so it is filled in place and never copied.
@@ -27,9 +28,6 @@ void FillFailureActions(FailureActionsRecord& record);
 // "-service", into `buffer`. False (buffer empty) when it does not fit.
 bool FormatServiceCommandLine(const char* programPath, char* buffer, std::size_t size);
 
-// Polls allowed to -stop and -remove while the service shows stop-pending;
-// only the test build of the program lowers it.
-extern int stopPollLimit;
 
 // Each returns the action's result code; see the operator documentation.
 int InstallKVLService();

@@ -35,20 +35,20 @@ inline constexpr DWORD kMonitorPassInterval = 1000;
 
 // Settings that the monitoring loop reads, each with the buffer it is read
 // into (bytes, terminator included): a longer stored text counts as missing.
-inline constexpr DWORD kInstallDirSize = 200;
-inline constexpr DWORD kConfigDirSize = 255;
-inline constexpr DWORD kConfigFileSize = 100;
-inline constexpr DWORD kUpdateHoursSize = 100;
-inline constexpr DWORD kStatusWordSize = 50;
-inline constexpr DWORD kStatusDaySize = 100;
-inline constexpr DWORD kUpdateStateSize = 100;
-inline constexpr DWORD kSoftwareFileSize = 100;
-inline constexpr DWORD kFirstTimeSize = 8;
-inline constexpr DWORD kConfigVersionSize = 50;
-inline constexpr DWORD kStatusTimeSize = 15;
+inline constexpr DWORD kMonitorInstallDirSize = 200;
+inline constexpr DWORD kMonitorConfigDirSize = 255;
+inline constexpr DWORD kMonitorConfigFileSize = 100;
+inline constexpr DWORD kMonitorUpdateHoursSize = 100;
+inline constexpr DWORD kMonitorStatusWordSize = 50;
+inline constexpr DWORD kMonitorStatusDaySize = 100;
+inline constexpr DWORD kMonitorUpdateStateSize = 100;
+inline constexpr DWORD kMonitorSoftwareFileSize = 100;
+inline constexpr DWORD kMonitorFirstTimeSize = 8;
+inline constexpr DWORD kMonitorConfigVersionSize = 50;
+inline constexpr DWORD kMonitorStatusTimeSize = 15;
 // Directory, backslash, file name: with the sizes above it always fits.
 inline constexpr std::size_t kMonitorPathSize = 500;
-static_assert(kMonitorPathSize >= kConfigDirSize + kConfigFileSize && kMonitorPathSize >= kInstallDirSize + kSoftwareFileSize);
+static_assert(kMonitorPathSize >= kMonitorConfigDirSize + kMonitorConfigFileSize && kMonitorPathSize >= kMonitorInstallDirSize + kMonitorSoftwareFileSize);
 // "last_time": a signed 32-bit decimal number.
 inline constexpr std::size_t kLastTimeSize = 16;
 // "%03d%02d%02d" of a year up to 9999 needs 8; room for any int.

@@ -4,6 +4,8 @@
 #include <cstdarg>
 #include <cstddef>
 
+#include "service_seams.h"
+
 // Size of the log path buffer; a rebuilt path keeps at most 259 characters.
 inline constexpr std::size_t kLogPathSize = 260;
 // Size of the buffer one log line is formatted into (time stamp first).
@@ -14,10 +16,6 @@ inline constexpr long kLogWrapSize = 100000;
 inline constexpr char kStartupLogPath[] = "c:\\kvlservice.log";
 inline constexpr char kLogFileName[] = "kvlservice.log";
 
-// Formats the message part of a line; a negative result means the arguments
-// could not be applied. A test seam: the C runtime's vsnprintf by default.
-using LogFormatter = int (*)(char* buffer, std::size_t size, const char* format, va_list args);
-extern LogFormatter logFormatter;
 
 // Process-wide path of the log file.
 extern char logPath[kLogPathSize];

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "service_limits.h"
+#include "service_seams.h"
 
 // Set by -debug before the body runs: nothing is reported to the service
 // manager while it is set.
@@ -18,16 +19,6 @@ extern char programDirectory[kModulePathSize];
 // the monitoring thread may still poll it.
 extern HANDLE exitEvent;
 
-// How a status report reaches the service manager; only the test build of
-// the program replaces it.
-using SetServiceStatusCall = BOOL(WINAPI*)(SERVICE_STATUS_HANDLE, LPSERVICE_STATUS);
-extern SetServiceStatusCall setServiceStatusCall;
-
-// The routine the service body starts as its monitoring thread. The program's
-// entry sets it (MonitorThread, in the monitoring library, which imports
-// Ferolin.dll), so the body and its tests build and run without the library.
-// Without it no thread starts and the body ends at once.
-extern LPTHREAD_START_ROUTINE monitorThreadRoutine;
 
 // Reports `state` with the given exit code and wait hint. Pending states take
 // the next check point; running and stopped report 0. Returns nonzero on
