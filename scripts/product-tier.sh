@@ -62,7 +62,8 @@ image_path_is_installed() { svctool text ImagePath | tr -d '\r' | grep -qi '^"C:
 
 package=$product_dir/packaging/KVLAgent.msi
 for tool in "$product_dir/service/KVLService.exe" "$product_dir/update/Ferolin.dll" \
-  "$product_dir/update/FerolinRun.exe" "$win64_dir/tests/service/svctool.exe" "$devserver" "$package"; do
+  "$product_dir/update/FerolinRun.exe" "$win64_dir/tests/service/svctool.exe" \
+  "$win64_dir/tests/standins/VPNKorvStandin.exe" "$devserver" "$package"; do
   if [ ! -f "$tool" ]; then
     echo "product: missing $tool (build the windows and win64 presets and the host devserver first)" >&2
     failed=1
@@ -131,17 +132,38 @@ check "FerolinRun prints result: 0" [ "$output" = "result: 0" ]
 check "the status word is stored" setting_is stt ativo
 check "the server saw the status request" grep -q chk_stt "$run_dir/requests.log"
 
-step "KVLService.exe -install, -start, -stop, -remove"
+step "KVLService.exe -install, -start, its first pass, -stop, -remove"
 svctool purge >/dev/null
+# The VPN connection service the shipped program controls: the stand-in.
+vpn_dir=$prefix/drive_c/VPNKorv
+rm -rf "$vpn_dir"
+mkdir -p "$vpn_dir"
+cp "$win64_dir/tests/standins/VPNKorvStandin.exe" "$vpn_dir/"
+wine_run "$vpn_dir/VPNKorvStandin.exe" -remove >/dev/null
+wine_run "$vpn_dir/VPNKorvStandin.exe" -install >/dev/null
 wine_run "$install_dir/KVLService.exe" -install >/dev/null
 check "the service is registered with the installed program" image_path_is_installed
 wine_run "$install_dir/KVLService.exe" -start >/dev/null
 check "the service reaches RUNNING" quiet svctool wait RUNNING "$service_wait_ms"
 
+# The first pass checks the status at once, then runs the scheduled update:
+# the configuration arrives and the VPN connection service is started.
+log=$install_dir/kvlservice.log
+first_pass_done() { grep -q '^running$' "$vpn_dir/vpnkorv-journal.txt" 2>/dev/null; }
+for ((i = 0; i < 90; i++)); do
+  first_pass_done && break
+  sleep 1
+done
+check "the monitoring thread logs the account status" grep -q 'KVLServiceThread status\[ativo\]' "$log"
+check "the configuration file is downloaded" [ -s "$install_dir/config/vpn.conf" ]
+check "its version is recorded" setting_is v_cnf 7
+check "the VPN connection service (stand-in) is started" first_pass_done
+
 wine_run "$install_dir/KVLService.exe" -stop >/dev/null
 check "the service stops" quiet svctool wait STOPPED "$service_wait_ms"
 wine_run "$install_dir/KVLService.exe" -remove >/dev/null
 check "the service is removed" service_state_is MISSING
+wine_run "$vpn_dir/VPNKorvStandin.exe" -remove >/dev/null
 
 step "the shipped package: its tables, a silent install with provisioning, the stripped binaries at work, removal"
 PKG_PREFIX=$prefix
