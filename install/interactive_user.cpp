@@ -46,6 +46,11 @@ int ReadOwnerFile(char* buffer, std::size_t size)
     if (std::fgets(buffer, static_cast<int>(size), file.get()) == nullptr)
         return 0;
     DropLineBreak(buffer);
+    // No account name holds a double quote, and one would end the quoted
+    // account of the "-commit" command line that schtasks runs: such a file
+    // names no owner.
+    if (std::strchr(buffer, '"') != nullptr)
+        buffer[0] = '\0';
     return buffer[0] != '\0' ? 1 : 0;
 }
 

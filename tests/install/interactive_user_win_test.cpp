@@ -72,6 +72,13 @@ TEST_F(InteractiveUserTest, DesktopShellsAccountWithoutAnOwner)
     EXPECT_EQ(found, 0);
     EXPECT_EQ(Interactive(), desktop);
 
+    // A name no account can have, which would end the quoted account of the
+    // "-commit" command line.
+    WriteOwnerFile("eve\" /tr \"calc.exe\n");
+    Owner(&found);
+    EXPECT_EQ(found, 0);
+    EXPECT_EQ(Interactive(), desktop);
+
     // No "config_dir".
     DeleteSettingForTest(kValueConfigDir);
     Owner(&found);
