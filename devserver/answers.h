@@ -15,14 +15,14 @@ constexpr const char* kFilesUrlPlaceholder = "{{files}}";
 
 // What to do for one request, worked out before anything is sent.
 struct Plan {
-  std::string rule;         // whose answers: "subscriber", "unknown_subscriber", "built-in"
-  std::string action;       // "answer", "raw", "http_error", "drop", "bad_request"
-  int delayMs = 0;          // pause before anything is sent
-  int stallMs = 0;          // pause between the headers and the body
-  bool drop = false;        // close the connection without a reply
-  int status = 200;
-  std::string contentType;
-  std::string body;
+    std::string rule;   // whose answers: "subscriber", "unknown_subscriber", "built-in"
+    std::string action; // "answer", "raw", "http_error", "drop", "bad_request"
+    int delayMs = 0;    // pause before anything is sent
+    int stallMs = 0;    // pause between the headers and the body
+    bool drop = false;  // close the connection without a reply
+    int status = 200;
+    std::string contentType;
+    std::string body;
 };
 
 // The reply document for `method` from one subscriber's answers. A section the
@@ -40,4 +40,4 @@ Plan PlanBadRequest(const std::string& error);
 std::string HtmlErrorPage(int status);
 std::string ReplaceFilesUrl(std::string text, const std::string& filesUrl);
 
-}  // namespace devserver
+} // namespace devserver

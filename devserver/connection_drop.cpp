@@ -16,63 +16,75 @@ namespace {
 
 constexpr std::size_t kAddressText = INET6_ADDRSTRLEN;
 
-bool Describe(const sockaddr_storage& addr, std::string& host, int& port) {
-  char text[kAddressText] = {};
-  if (addr.ss_family == AF_INET) {
-    const auto* in = reinterpret_cast<const sockaddr_in*>(&addr);
-    if (inet_ntop(AF_INET, &in->sin_addr, text, sizeof text) == nullptr) return false;
-    port = ntohs(in->sin_port);
-  } else if (addr.ss_family == AF_INET6) {
-    const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&addr);
-    if (inet_ntop(AF_INET6, &in6->sin6_addr, text, sizeof text) == nullptr) return false;
-    port = ntohs(in6->sin6_port);
-  } else {
-    return false;
-  }
-  host = text;
-  return true;
-}
-
-}  // namespace
-
-int FindConnectionSocket(int localPort, const std::string& peerAddress, int peerPort) {
-  DIR* dir = opendir("/proc/self/fd");
-  if (dir == nullptr) return -1;
-  int found = -1;
-  while (dirent* entry = readdir(dir)) {
-    char* end = nullptr;
-    const long fd = std::strtol(entry->d_name, &end, 10);
-    if (end == entry->d_name || *end != '\0' || fd == dirfd(dir)) continue;
-    struct stat st {};
-    if (fstat(static_cast<int>(fd), &st) != 0 || !S_ISSOCK(st.st_mode)) continue;
-
-    sockaddr_storage local{};
-    socklen_t localLength = sizeof local;
-    sockaddr_storage peer{};
-    socklen_t peerLength = sizeof peer;
-    if (getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&local), &localLength) != 0) continue;
-    if (getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0) continue;
-    std::string localHost, peerHost;
-    int lport = -1, pport = -1;
-    if (!Describe(local, localHost, lport) || !Describe(peer, peerHost, pport)) continue;
-    if (lport == localPort && pport == peerPort && peerHost == peerAddress) {
-      found = static_cast<int>(fd);
-      break;
+bool Describe(const sockaddr_storage& addr, std::string& host, int& port)
+{
+    char text[kAddressText] = {};
+    if (addr.ss_family == AF_INET) {
+        const auto* in = reinterpret_cast<const sockaddr_in*>(&addr);
+        if (inet_ntop(AF_INET, &in->sin_addr, text, sizeof text) == nullptr)
+            return false;
+        port = ntohs(in->sin_port);
+    } else if (addr.ss_family == AF_INET6) {
+        const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&addr);
+        if (inet_ntop(AF_INET6, &in6->sin6_addr, text, sizeof text) == nullptr)
+            return false;
+        port = ntohs(in6->sin6_port);
+    } else {
+        return false;
     }
-  }
-  closedir(dir);
-  return found;
+    host = text;
+    return true;
 }
 
-bool DropConnection(const httplib::Request& req) {
-  int fd = -1;
-  if (req.ssl != nullptr) {
-    fd = SSL_get_fd(req.ssl);
-  } else {
-    fd = FindConnectionSocket(req.local_port, req.remote_addr, req.remote_port);
-  }
-  if (fd < 0) return false;
-  return shutdown(fd, SHUT_RDWR) == 0;
+} // namespace
+
+int FindConnectionSocket(int localPort, const std::string& peerAddress, int peerPort)
+{
+    DIR* dir = opendir("/proc/self/fd");
+    if (dir == nullptr)
+        return -1;
+    int found = -1;
+    while (dirent* entry = readdir(dir)) {
+        char* end = nullptr;
+        const long fd = std::strtol(entry->d_name, &end, 10);
+        if (end == entry->d_name || *end != '\0' || fd == dirfd(dir))
+            continue;
+        struct stat st { };
+        if (fstat(static_cast<int>(fd), &st) != 0 || !S_ISSOCK(st.st_mode))
+            continue;
+
+        sockaddr_storage local{};
+        socklen_t localLength = sizeof local;
+        sockaddr_storage peer{};
+        socklen_t peerLength = sizeof peer;
+        if (getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&local), &localLength) != 0)
+            continue;
+        if (getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0)
+            continue;
+        std::string localHost, peerHost;
+        int lport = -1, pport = -1;
+        if (!Describe(local, localHost, lport) || !Describe(peer, peerHost, pport))
+            continue;
+        if (lport == localPort && pport == peerPort && peerHost == peerAddress) {
+            found = static_cast<int>(fd);
+            break;
+        }
+    }
+    closedir(dir);
+    return found;
 }
 
-}  // namespace devserver
+bool DropConnection(const httplib::Request& req)
+{
+    int fd = -1;
+    if (req.ssl != nullptr) {
+        fd = SSL_get_fd(req.ssl);
+    } else {
+        fd = FindConnectionSocket(req.local_port, req.remote_addr, req.remote_port);
+    }
+    if (fd < 0)
+        return false;
+    return shutdown(fd, SHUT_RDWR) == 0;
+}
+
+} // namespace devserver

@@ -19,4 +19,4 @@ int FindConnectionSocket(int localPort, const std::string& peerAddress, int peer
 // cpp-httplib to close). False when the connection could not be found.
 bool DropConnection(const httplib::Request& req);
 
-}  // namespace devserver
+} // namespace devserver

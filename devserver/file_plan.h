@@ -10,18 +10,18 @@
 namespace devserver {
 
 struct FilePlan {
-  std::string name;          // path relative to the files directory, '/'-separated
-  std::string action;        // "file", "truncate", "http_error", "drop", "not_found"
-  int delayMs = 0;
-  int stallMs = 0;
-  bool drop = false;
-  int status = 200;
-  std::string contentType;
-  std::string body;          // the page for error answers
-  std::filesystem::path path;     // the file to send
-  unsigned long long size = 0;       // its size
-  unsigned long long announced = 0;  // Content-Length sent
-  unsigned long long sendLimit = 0;  // bytes sent before the connection is closed
+    std::string name;   // path relative to the files directory, '/'-separated
+    std::string action; // "file", "truncate", "http_error", "drop", "not_found"
+    int delayMs = 0;
+    int stallMs = 0;
+    bool drop = false;
+    int status = 200;
+    std::string contentType;
+    std::string body;                 // the page for error answers
+    std::filesystem::path path;       // the file to send
+    unsigned long long size = 0;      // its size
+    unsigned long long announced = 0; // Content-Length sent
+    unsigned long long sendLimit = 0; // bytes sent before the connection is closed
 };
 
 // Maps a decoded URL path ("/sub/name.conf") onto a file below `root`. Refuses
@@ -32,4 +32,4 @@ bool ResolveFilePath(const std::filesystem::path& root, const std::string& urlPa
 
 FilePlan PlanFileAnswer(const State& state, const std::filesystem::path& root, const std::string& urlPath);
 
-}  // namespace devserver
+} // namespace devserver

@@ -17,17 +17,17 @@ constexpr const char* kPkiCertFile = "server_cert.pem";
 constexpr const char* kPkiKeyFile = "server_key.pem";
 
 struct Options {
-  int port = kDefaultPort;
-  int filesPort = kDefaultFilesPort;
-  int filesTlsPort = kDefaultFilesTlsPort;
-  std::string ca;
-  std::string cert;
-  std::string key;
-  std::string state;
-  std::string requestLog;
-  std::string files;
-  std::string readyFile;
-  bool help = false;
+    int port = kDefaultPort;
+    int filesPort = kDefaultFilesPort;
+    int filesTlsPort = kDefaultFilesTlsPort;
+    std::string ca;
+    std::string cert;
+    std::string key;
+    std::string state;
+    std::string requestLog;
+    std::string files;
+    std::string readyFile;
+    bool help = false;
 };
 
 // Accepts "--name value" and "--name=value". --pki DIR fills whichever of
@@ -36,4 +36,4 @@ bool ParseOptions(const std::vector<std::string>& args, Options& out, std::strin
 
 std::string UsageText();
 
-}  // namespace devserver
+} // namespace devserver

@@ -17,9 +17,9 @@ namespace devserver {
 using Member = std::pair<std::string, std::string>;
 
 struct DecodedBody {
-  bool ok = false;
-  std::string error;            // why the body was refused, for the log and the 400 page
-  std::vector<Member> members;  // in body order; filled as far as decoding got
+    bool ok = false;
+    std::string error;           // why the body was refused, for the log and the 400 page
+    std::vector<Member> members; // in body order; filled as far as decoding got
 };
 
 // Splits a body into its members. A value runs up to the first backslash-quote
@@ -30,10 +30,10 @@ DecodedBody DecodeBody(std::string_view body);
 enum class Method { Status, Software, Config, Command };
 
 struct CheckRequest {
-  bool ok = false;
-  std::string error;
-  Method method = Method::Status;
-  std::vector<Member> members;
+    bool ok = false;
+    std::string error;
+    Method method = Method::Status;
+    std::vector<Member> members;
 };
 
 // Decodes the body and holds it against the member list of its method: the
@@ -49,4 +49,4 @@ const std::vector<std::string>& MethodMembers(Method method);
 // The value of a member, or an empty string when the member is absent.
 std::string MemberValue(const std::vector<Member>& members, std::string_view name);
 
-}  // namespace devserver
+} // namespace devserver

@@ -23,4 +23,4 @@ LogEntry StartLogEntry(const char* server, const httplib::Request& req);
 // dropped and nothing is to be sent.
 bool DelayOrDrop(int delayMs, bool drop, const httplib::Request& req);
 
-}  // namespace devserver
+} // namespace devserver

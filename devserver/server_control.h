@@ -16,4 +16,4 @@ bool Pause(int ms);
 // One time-stamped line on stderr; lines from several threads never mix.
 void Diag(const std::string& message);
 
-}  // namespace devserver
+} // namespace devserver

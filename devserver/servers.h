@@ -21,13 +21,13 @@ constexpr std::size_t kMaxRequestBody = 64 * 1024;
 constexpr int kKeepAliveSeconds = 2;
 
 struct ServerContext {
-  StateStore* state = nullptr;
-  RequestLog* log = nullptr;
-  std::filesystem::path filesRoot;  // empty: no files are served
-  std::string filesUrl;             // "http://127.0.0.1:PORT" of the file server
+    StateStore* state = nullptr;
+    RequestLog* log = nullptr;
+    std::filesystem::path filesRoot; // empty: no files are served
+    std::string filesUrl;            // "http://127.0.0.1:PORT" of the file server
 };
 
 void InstallUpdateHandlers(httplib::Server& server, ServerContext& context);
 void InstallFileHandlers(httplib::Server& server, ServerContext& context);
 
-}  // namespace devserver
+} // namespace devserver

@@ -20,4 +20,4 @@ bool ConfigureFilesTls(SSL_CTX& ctx, const std::string& certFile, const std::str
 // empty string.
 std::string PeerSubject(const SSL* ssl);
 
-}  // namespace devserver
+} // namespace devserver

@@ -14,57 +14,61 @@
 namespace devserver {
 namespace {
 
-void SendPlan(const Plan& plan, const httplib::Request& req, httplib::Response& res) {
-  if (DelayOrDrop(plan.delayMs, plan.drop, req)) return;
-  res.status = plan.status;
-  if (plan.stallMs <= 0 || plan.body.empty()) {
-    res.set_content(plan.body, plan.contentType);
-    return;
-  }
-  // The headers go out before the provider is first asked for the body.
-  auto body = std::make_shared<std::string>(plan.body);
-  const int stallMs = plan.stallMs;
-  res.set_content_provider(body->size(), plan.contentType,
-                           [body, stallMs](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-                             if (offset == 0 && !Pause(stallMs)) return false;
-                             return sink.write(body->data() + offset, length);
-                           });
-}
-
-}  // namespace
-
-void InstallUpdateHandlers(httplib::Server& server, ServerContext& context) {
-  server.set_payload_max_length(kMaxRequestBody);
-  server.set_keep_alive_timeout(kKeepAliveSeconds);
-  // The body is read raw: the client's form body is not URL-encoded, so the
-  // library's form parsing would corrupt it.
-  server.Post(".*", [&context](const httplib::Request& req, httplib::Response& res) {
-    LogEntry entry = StartLogEntry("update", req);
-    entry.subject = PeerSubject(req.ssl);
-    entry.raw = req.body;
-
-    const CheckRequest request = DecodeCheckRequest(req.body);
-    entry.members = request.members;
-    entry.decoded = request.ok;
-    Plan plan;
-    if (!request.ok) {
-      entry.method = MemberValue(request.members, "m");
-      entry.error = request.error;
-      plan = PlanBadRequest(request.error);
-      Diag("undecodable request body from " + entry.peer + ": " + request.error);
-    } else {
-      entry.method = MethodName(request.method);
-      const std::shared_ptr<const State> state = context.state->Current();
-      plan = PlanCheckAnswer(*state, request, context.filesUrl);
+void SendPlan(const Plan& plan, const httplib::Request& req, httplib::Response& res)
+{
+    if (DelayOrDrop(plan.delayMs, plan.drop, req))
+        return;
+    res.status = plan.status;
+    if (plan.stallMs <= 0 || plan.body.empty()) {
+        res.set_content(plan.body, plan.contentType);
+        return;
     }
-    entry.rule = plan.rule;
-    entry.action = plan.action;
-    entry.status = plan.drop ? 0 : plan.status;
-    // Logged before answering, so a test sees the request while a delay or
-    // stall is still running.
-    context.log->Write(entry);
-    SendPlan(plan, req, res);
-  });
+    // The headers go out before the provider is first asked for the body.
+    auto body = std::make_shared<std::string>(plan.body);
+    const int stallMs = plan.stallMs;
+    res.set_content_provider(body->size(), plan.contentType,
+                             [body, stallMs](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                                 if (offset == 0 && !Pause(stallMs))
+                                     return false;
+                                 return sink.write(body->data() + offset, length);
+                             });
 }
 
-}  // namespace devserver
+} // namespace
+
+void InstallUpdateHandlers(httplib::Server& server, ServerContext& context)
+{
+    server.set_payload_max_length(kMaxRequestBody);
+    server.set_keep_alive_timeout(kKeepAliveSeconds);
+    // The body is read raw: the client's form body is not URL-encoded, so the
+    // library's form parsing would corrupt it.
+    server.Post(".*", [&context](const httplib::Request& req, httplib::Response& res) {
+        LogEntry entry = StartLogEntry("update", req);
+        entry.subject = PeerSubject(req.ssl);
+        entry.raw = req.body;
+
+        const CheckRequest request = DecodeCheckRequest(req.body);
+        entry.members = request.members;
+        entry.decoded = request.ok;
+        Plan plan;
+        if (!request.ok) {
+            entry.method = MemberValue(request.members, "m");
+            entry.error = request.error;
+            plan = PlanBadRequest(request.error);
+            Diag("undecodable request body from " + entry.peer + ": " + request.error);
+        } else {
+            entry.method = MethodName(request.method);
+            const std::shared_ptr<const State> state = context.state->Current();
+            plan = PlanCheckAnswer(*state, request, context.filesUrl);
+        }
+        entry.rule = plan.rule;
+        entry.action = plan.action;
+        entry.status = plan.drop ? 0 : plan.status;
+        // Logged before answering, so a test sees the request while a delay or
+        // stall is still running.
+        context.log->Write(entry);
+        SendPlan(plan, req, res);
+    });
+}
+
+} // namespace devserver

@@ -78,8 +78,7 @@ int GetProcessUserName(HANDLE process, char* buffer, std::size_t size)
     if (!OpenProcessToken(process, TOKEN_READ, token.out()) || !token)
         return 0;
     DWORD needed = 0;
-    if (GetTokenInformation(token.get(), TokenUser, nullptr, 0, &needed) ||
-        GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+    if (GetTokenInformation(token.get(), TokenUser, nullptr, 0, &needed) || GetLastError() != ERROR_INSUFFICIENT_BUFFER)
         return 0;
     MallocBlock<TOKEN_USER> user(static_cast<TOKEN_USER*>(std::malloc(needed)));
     if (!user || !GetTokenInformation(token.get(), TokenUser, user.get(), needed, &needed))

@@ -78,8 +78,8 @@ int ExecCommand(char* commandLine, const char* workingDirectory, bool printOutpu
     startup.lpReserved2 = nullptr;
 
     PROCESS_INFORMATION child = {};
-    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, TRUE, CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS,
-                        nullptr, workingDirectory, &startup, &child))
+    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, TRUE, CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS, nullptr,
+                        workingDirectory, &startup, &child))
         return 0;
     KernelHandle process(child.hProcess);
     CloseHandle(child.hThread);

@@ -7,8 +7,7 @@ const char* OneTimeScheduleWord(unsigned uiLanguage)
     return uiLanguage == kLanguagePortugueseBrazil ? "UMA VEZ" : "ONCE";
 }
 
-int ComposeCommitCommand(char* out, std::size_t size, const char* directory, const char* startTime,
-                         const char* account)
+int ComposeCommitCommand(char* out, std::size_t size, const char* directory, const char* startTime, const char* account)
 {
     return FormatWhole(out, size,
                        "schtasks /create /sc ONCE /tn \"Nimbet\" /tr \"\\\"%s\\bin\\Nimbet.exe\\\" /start\" /st %s "

@@ -138,5 +138,5 @@ int UninstallTray()
         return kUninstallTrayRunValueNotDeleted;
     }
     return RunSchtasks("schtasks /delete /tn \"VPNKorv Update\" /f", kSystemFolderSlash) ? kUninstallTrayDone
-                                                                                       : kUninstallTrayDeleteNotRun;
+                                                                                         : kUninstallTrayDeleteNotRun;
 }

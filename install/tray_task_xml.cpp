@@ -65,6 +65,6 @@ int ComposeTrayTask(const char* directory, const char* userId, TrayTaskPieces* p
         !EscapeXmlText(directory, escapedDirectory, sizeof escapedDirectory))
         return 0;
     return FormatWhole(pieces->piece[0], kTaskPieceSize, kFirstPiece, escapedUser) &&
-           CopyWhole(pieces->piece[1], kTaskPieceSize, kSecondPiece) &&
-           FormatWhole(pieces->piece[2], kTaskPieceSize, kThirdPiece, escapedDirectory);
+        CopyWhole(pieces->piece[1], kTaskPieceSize, kSecondPiece) &&
+        FormatWhole(pieces->piece[2], kTaskPieceSize, kThirdPiece, escapedDirectory);
 }

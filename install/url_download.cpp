@@ -100,8 +100,7 @@ int FetchURLToFile(const char* url, const char* directory, const char* fileName)
         FileStream file(std::fopen(partPath, "wb"));
         if (!file)
             return 0;
-        if (!CopyBody(request.get(), file.get()) || std::fflush(file.get()) != 0 ||
-            std::fclose(file.release()) != 0)
+        if (!CopyBody(request.get(), file.get()) || std::fflush(file.get()) != 0 || std::fclose(file.release()) != 0)
             return 0;
     }
     return part.MoveOver(path);

@@ -14,7 +14,7 @@ inline constexpr char kPartFileSuffix[] = ".part";
 
 class PartFile {
 public:
-    explicit PartFile(const char* path) : path_(path) {}
+    explicit PartFile(const char* path) : path_(path) { }
     PartFile(const PartFile&) = delete;
     PartFile& operator=(const PartFile&) = delete;
     ~PartFile()

@@ -13,10 +13,10 @@ public:
     using Handle = typename Traits::Handle;
 
     UniqueResource() = default;
-    explicit UniqueResource(Handle handle) : handle_(handle) {}
+    explicit UniqueResource(Handle handle) : handle_(handle) { }
     UniqueResource(const UniqueResource&) = delete;
     UniqueResource& operator=(const UniqueResource&) = delete;
-    UniqueResource(UniqueResource&& other) noexcept : handle_(other.release()) {}
+    UniqueResource(UniqueResource&& other) noexcept : handle_(other.release()) { }
     UniqueResource& operator=(UniqueResource&& other) noexcept
     {
         if (this != &other)

@@ -153,8 +153,7 @@ void CheckAccountStatus(MonitorState& state, const MonitorPlatform& platform, st
     if (FormatWhole(lastTime, sizeof lastTime, "%ld", static_cast<long>(static_cast<std::int32_t>(now))))
         SetRegValue(lastTime, kValueLastTime);
     char word[kMonitorStatusWordSize];
-    if (platform.ferolin(kCheckStatusSwitch, kSwitchLength) == 0 &&
-        GetRegValue(kValueStatus, word, sizeof word) != 0)
+    if (platform.ferolin(kCheckStatusSwitch, kSwitchLength) == 0 && GetRegValue(kValueStatus, word, sizeof word) != 0)
         AfterSuccessfulCheck(state, platform, now, word);
     else
         AfterFailedCheck(state, platform, now);
@@ -176,8 +175,8 @@ void CleanUpInstallation(const MonitorState& state)
     if (!FormatWhole(path, sizeof path, "%s\\%s", state.installDir, package))
         return;
     {
-        FileHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        FileHandle file(
+            CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file)
             return;
     }
@@ -212,7 +211,8 @@ void FormatDayStamp(std::int64_t time, char (&stamp)[kDayStampSize])
 {
     std::time_t value = static_cast<std::time_t>(time);
     const std::tm* local = std::localtime(&value);
-    if (local == nullptr || !FormatWhole(stamp, sizeof stamp, "%03d%02d%02d", local->tm_year, local->tm_mon, local->tm_mday))
+    if (local == nullptr ||
+        !FormatWhole(stamp, sizeof stamp, "%03d%02d%02d", local->tm_year, local->tm_mon, local->tm_mday))
         stamp[0] = '\0';
 }
 

@@ -10,10 +10,10 @@
 
 // The loop's view of the subscriber account.
 enum class AccountState {
-    Active,     // "ativo", or no status word at start-up
-    Blocked,    // "bloqueado", or no successful check for seven days
-    Cancelled,  // "cancelado" or "duplicado"
-    Pending,    // any other word read at start-up
+    Active,    // "ativo", or no status word at start-up
+    Blocked,   // "bloqueado", or no successful check for seven days
+    Cancelled, // "cancelado" or "duplicado"
+    Pending,   // any other word read at start-up
 };
 
 struct MonitorState {

@@ -18,12 +18,8 @@ struct SwitchName {
 
 // Tried in this order.
 constexpr SwitchName kSwitches[] = {
-    {"service", ServiceSwitch::Service},
-    {"install", ServiceSwitch::Install},
-    {"config", ServiceSwitch::Config},
-    {"remove", ServiceSwitch::Remove},
-    {"start", ServiceSwitch::Start},
-    {"stop", ServiceSwitch::Stop},
+    {"service", ServiceSwitch::Service}, {"install", ServiceSwitch::Install}, {"config", ServiceSwitch::Config},
+    {"remove", ServiceSwitch::Remove},   {"start", ServiceSwitch::Start},     {"stop", ServiceSwitch::Stop},
     {"debug", ServiceSwitch::Debug},
 };
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 
 enum class ServiceSwitch {
-    None,     // no argument, or one without a "-" or "/" prefix
+    None, // no argument, or one without a "-" or "/" prefix
     Service,
     Install,
     Config,
@@ -14,7 +14,7 @@ enum class ServiceSwitch {
     Start,
     Stop,
     Debug,
-    Unknown,  // a prefix with any other name
+    Unknown, // a prefix with any other name
 };
 
 // Classifies the first argument (null when there is none).

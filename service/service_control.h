@@ -28,7 +28,6 @@ void FillFailureActions(FailureActionsRecord& record);
 // "-service", into `buffer`. False (buffer empty) when it does not fit.
 bool FormatServiceCommandLine(const char* programPath, char* buffer, std::size_t size);
 
-
 // Each returns the action's result code; see the operator documentation.
 int InstallKVLService();
 int ConfigureKVLService();

@@ -48,7 +48,8 @@ inline constexpr DWORD kMonitorConfigVersionSize = 50;
 inline constexpr DWORD kMonitorStatusTimeSize = 15;
 // Directory, backslash, file name: with the sizes above it always fits.
 inline constexpr std::size_t kMonitorPathSize = 500;
-static_assert(kMonitorPathSize >= kMonitorConfigDirSize + kMonitorConfigFileSize && kMonitorPathSize >= kMonitorInstallDirSize + kMonitorSoftwareFileSize);
+static_assert(kMonitorPathSize >= kMonitorConfigDirSize + kMonitorConfigFileSize &&
+              kMonitorPathSize >= kMonitorInstallDirSize + kMonitorSoftwareFileSize);
 // "last_time": a signed 32-bit decimal number.
 inline constexpr std::size_t kLastTimeSize = 16;
 // "%03d%02d%02d" of a year up to 9999 needs 8; room for any int.
@@ -84,6 +85,6 @@ inline constexpr DWORD kUpdateSoftPause = 2000;
 inline constexpr DWORD kElevatedStopWait = 50000;
 
 // Recovery settings.
-inline constexpr DWORD kFailureResetPeriod = 86400;  // seconds
-inline constexpr DWORD kFailureActionDelay = 60000;  // milliseconds
+inline constexpr DWORD kFailureResetPeriod = 86400; // seconds
+inline constexpr DWORD kFailureActionDelay = 60000; // milliseconds
 inline constexpr DWORD kFailureActionCount = 3;

@@ -30,10 +30,7 @@ void WriteText(HANDLE file, const char* text, std::size_t length)
 
 } // namespace
 
-void ResetLogPath()
-{
-    std::snprintf(logPath, sizeof logPath, "%s", kStartupLogPath);
-}
+void ResetLogPath() { std::snprintf(logPath, sizeof logPath, "%s", kStartupLogPath); }
 
 void RebuildLogPath(const char* directory)
 {
@@ -49,15 +46,15 @@ int LogMessage(const char* format, ...)
 {
     std::time_t now = std::time(nullptr);
 
-    FileHandle file(CreateFileA(logPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle file(
+        CreateFileA(logPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         return 0;
 
     DWORD size = GetFileSize(file.get(), nullptr);
     DWORD moved = (size != INVALID_FILE_SIZE && size <= static_cast<DWORD>(kLogWrapSize))
-                      ? SetFilePointer(file.get(), 0, nullptr, FILE_END)
-                      : SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN);
+        ? SetFilePointer(file.get(), 0, nullptr, FILE_END)
+        : SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN);
     if (moved == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR)
         return 0;
 

@@ -16,7 +16,6 @@ inline constexpr long kLogWrapSize = 100000;
 inline constexpr char kStartupLogPath[] = "c:\\kvlservice.log";
 inline constexpr char kLogFileName[] = "kvlservice.log";
 
-
 // Process-wide path of the log file.
 extern char logPath[kLogPathSize];
 

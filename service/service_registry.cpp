@@ -7,7 +7,8 @@
 int GetRegValue(const char* name, char* buffer, DWORD size)
 {
     RegKey key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceSettingsSubkey, 0, KEY_READ | KEY_WOW64_32KEY, key.out()) != ERROR_SUCCESS) {
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceSettingsSubkey, 0, KEY_READ | KEY_WOW64_32KEY, key.out()) !=
+        ERROR_SUCCESS) {
         LogMessage("GetRegValue: RegOpenKeyEx failed");
         return 0;
     }
@@ -22,7 +23,8 @@ int GetRegValue(const char* name, char* buffer, DWORD size)
 int SetRegValue(const char* text, const char* name)
 {
     RegKey key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceSettingsSubkey, 0, KEY_WRITE | KEY_WOW64_32KEY, key.out()) != ERROR_SUCCESS) {
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceSettingsSubkey, 0, KEY_WRITE | KEY_WOW64_32KEY, key.out()) !=
+        ERROR_SUCCESS) {
         LogMessage("RegOpenKeyEx() failed");
         // The service program is the one place that creates the settings key.
         char emptyClass[] = "";

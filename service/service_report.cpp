@@ -34,8 +34,9 @@ const char* LastErrorText()
 {
     DWORD code = GetLastError();
     LocalMemory<char> text;
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, code, 0, reinterpret_cast<char*>(text.out()), 0, nullptr);
+    DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<char*>(text.out()), 0, nullptr);
     FormatErrorText(length != 0 ? text.get() : nullptr, code, lastErrorText, sizeof lastErrorText);
     return lastErrorText;
 }

@@ -19,7 +19,6 @@ extern char programDirectory[kModulePathSize];
 // the monitoring thread may still poll it.
 extern HANDLE exitEvent;
 
-
 // Reports `state` with the given exit code and wait hint. Pending states take
 // the next check point; running and stopped report 0. Returns nonzero on
 // success and in debug mode, 0 (and logs "SetServiceStatus") on failure.

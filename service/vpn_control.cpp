@@ -13,7 +13,7 @@ namespace {
 // A service-manager handle closed through the platform record it came from.
 class ScopedService {
 public:
-    ScopedService(const MonitorPlatform& platform, SC_HANDLE handle) : platform_(platform), handle_(handle) {}
+    ScopedService(const MonitorPlatform& platform, SC_HANDLE handle) : platform_(platform), handle_(handle) { }
     ScopedService(const ScopedService&) = delete;
     ScopedService& operator=(const ScopedService&) = delete;
     ~ScopedService()

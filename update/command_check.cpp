@@ -37,8 +37,7 @@ int StoreCommands()
         if (slot == nullptr)
             continue;
         // Reply order: a later entry with the same code overwrites the slot.
-        if (!WriteSetting(slot->codeValue, entry.cod_cmd) ||
-            !WriteSetting(slot->versionValue, entry.v_cmd))
+        if (!WriteSetting(slot->codeValue, entry.cod_cmd) || !WriteSetting(slot->versionValue, entry.v_cmd))
             return kStoreCommandsFailed;
     }
     return kStoreCommandsDone;

@@ -7,12 +7,9 @@ namespace {
 
 // There are no slots 2 and 5.
 constexpr CommandSlot kSlots[] = {
-    {"1", kValueCommandCode1, kValueCommandVersion1},
-    {"3", kValueCommandCode3, kValueCommandVersion3},
-    {"4", kValueCommandCode4, kValueCommandVersion4},
-    {"6", kValueCommandCode6, kValueCommandVersion6},
-    {"7", kValueCommandCode7, kValueCommandVersion7},
-    {"8", kValueCommandCode8, kValueCommandVersion8},
+    {"1", kValueCommandCode1, kValueCommandVersion1}, {"3", kValueCommandCode3, kValueCommandVersion3},
+    {"4", kValueCommandCode4, kValueCommandVersion4}, {"6", kValueCommandCode6, kValueCommandVersion6},
+    {"7", kValueCommandCode7, kValueCommandVersion7}, {"8", kValueCommandCode8, kValueCommandVersion8},
 };
 
 } // namespace

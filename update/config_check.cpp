@@ -39,8 +39,7 @@ int StoreConfigEntry(const ConfigEntry& entry)
             !ReadSetting(kValueConfigDir, baseDir, sizeof baseDir))
             return kStoreConfigStopped;
     } else {
-        if (!WriteSetting(kValueFileVersion, entry.v_cnf) ||
-            !ReadSetting(kValueInstallDir, baseDir, sizeof baseDir))
+        if (!WriteSetting(kValueFileVersion, entry.v_cnf) || !ReadSetting(kValueInstallDir, baseDir, sizeof baseDir))
             return kStoreConfigStopped;
     }
     if (!WriteSetting(kValueConfigUrl, entry.url_cnf) || !WriteSetting(kValueConfigSubDir, entry.sub_dir))

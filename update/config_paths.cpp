@@ -47,8 +47,7 @@ int ComposeConfigDirPath(char* out, std::size_t size, const char* baseDir, const
     return FormatWhole(out, size, "%s\\%s", baseDir, subDir);
 }
 
-int ComposeConfigFilePath(char* out, std::size_t size, const char* baseDir, const char* subDir,
-                          const char* fileName)
+int ComposeConfigFilePath(char* out, std::size_t size, const char* baseDir, const char* subDir, const char* fileName)
 {
     if (subDir[0] == '\0')
         return FormatWhole(out, size, "%s\\%s", baseDir, fileName);

@@ -11,7 +11,6 @@
 #include "ferolin_limits.h"
 #include "file_names.h"
 
-
 // 1 when `subDir` (one or several levels separated by "\") stays below the
 // directory it is appended to: not empty, no leading separator (the root of a
 // drive, or a network share), and every level a plain file name by
@@ -29,5 +28,4 @@ int ComposeConfigDirPath(char* out, std::size_t size, const char* baseDir, const
 // `out` (capacity `size`). Returns 1, or 0 with `out` emptied when it would
 // not fit. The base is used unchanged: one that ends with "\" yields a
 // doubled separator, which the file system accepts.
-int ComposeConfigFilePath(char* out, std::size_t size, const char* baseDir, const char* subDir,
-                          const char* fileName);
+int ComposeConfigFilePath(char* out, std::size_t size, const char* baseDir, const char* subDir, const char* fileName);

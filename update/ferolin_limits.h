@@ -51,7 +51,7 @@ inline constexpr std::size_t kStatusVersionReadSize = 20;
 inline constexpr std::size_t kSoftwareVersionReadSize = 20;
 inline constexpr std::size_t kCommandVersionReadSize = 20;
 inline constexpr std::size_t kConfigOnlyReadSize = 5;
-inline constexpr std::size_t kConfigVersionReadSize = 20;  // "v_cnf" or "v_file"
+inline constexpr std::size_t kConfigVersionReadSize = 20; // "v_cnf" or "v_file"
 inline constexpr std::size_t kUpdateServerReadSize = 255;
 inline constexpr std::size_t kInstallDirReadSize = 255;
 

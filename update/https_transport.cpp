@@ -24,7 +24,7 @@ struct CurlEasyTraits {
 // A transfer handle; created empty-checked, cleaned up on every path.
 class CurlEasy : public UniqueResource<CurlEasyTraits> {
 public:
-    CurlEasy() : UniqueResource(curl_easy_init()) {}
+    CurlEasy() : UniqueResource(curl_easy_init()) { }
 };
 
 // Shared by both transfers: a connection that cannot be made, or a transfer
@@ -38,8 +38,7 @@ void SetStallLimits(CURL* curl)
 
 } // namespace
 
-int PostRequest(const char* url, const char* body, const char* certFile, const char* keyPassPhrase,
-                const char* keyFile)
+int PostRequest(const char* url, const char* body, const char* certFile, const char* keyPassPhrase, const char* keyFile)
 {
     // Outlives the handle, which may write into it until it is cleaned up.
     char errorText[CURL_ERROR_SIZE];

@@ -7,7 +7,6 @@
 
 #include "ferolin_limits.h"
 
-
 // Adapter types that may be chosen (the index bound that none reaches is
 // kAdapterIndexLimit).
 inline constexpr unsigned long kAdapterTypeEthernet = 6;

@@ -21,10 +21,7 @@ constexpr DWORD kVolumeNameSize = MAX_PATH + 1;
 
 using AdapterList = MallocBlock<IP_ADAPTER_INFO>;
 
-AdapterList AllocateAdapterList(ULONG length)
-{
-    return AdapterList(static_cast<IP_ADAPTER_INFO*>(malloc(length)));
-}
+AdapterList AllocateAdapterList(ULONG length) { return AdapterList(static_cast<IP_ADAPTER_INFO*>(malloc(length))); }
 
 } // namespace
 

@@ -22,9 +22,10 @@ private:
     mbedtls_md5_context ctx_;
 };
 
-}  // namespace
+} // namespace
 
-int Md5Hex(const void* data, int length, char* out) {
+int Md5Hex(const void* data, int length, char* out)
+{
     std::memset(out, 0, kMd5HexSize);
     if (length < 0 || (data == nullptr && length > 0)) {
         return -1;
@@ -33,8 +34,8 @@ int Md5Hex(const void* data, int length, char* out) {
     unsigned char digest[kMd5DigestBytes];
     Md5Context ctx;
     if (mbedtls_md5_starts_ret(ctx.get()) != 0 ||
-        mbedtls_md5_update_ret(ctx.get(), static_cast<const unsigned char*>(data),
-                               static_cast<std::size_t>(length)) != 0 ||
+        mbedtls_md5_update_ret(ctx.get(), static_cast<const unsigned char*>(data), static_cast<std::size_t>(length)) !=
+            0 ||
         mbedtls_md5_finish_ret(ctx.get(), digest) != 0) {
         return -1;
     }

@@ -7,12 +7,14 @@
 char ReplyBuffer[kReplyBufferSize];
 std::uint32_t replyLength = 0;
 
-void ResetReplyBuffer() {
+void ResetReplyBuffer()
+{
     std::memset(ReplyBuffer, 0, sizeof ReplyBuffer);
     replyLength = 0;
 }
 
-std::size_t ReplySink(char* data, std::size_t size, std::size_t count, void* stream) {
+std::size_t ReplySink(char* data, std::size_t size, std::size_t count, void* stream)
+{
     // No stream means the caller only wants the buffered reply; writing to an
     // implicit standard output would fail (or leak the reply) in a service.
     std::size_t accepted = count;

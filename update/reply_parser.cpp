@@ -21,26 +21,26 @@ struct Document {
     std::size_t count;
 };
 
-std::size_t TokenLength(const jsmntok_t& token) {
+std::size_t TokenLength(const jsmntok_t& token)
+{
     return token.end > token.start ? static_cast<std::size_t>(token.end - token.start) : 0;
 }
 
 // Whole-text, case-sensitive comparison of a token with a name.
-bool TokenIs(const Document& doc, std::size_t i, const char* name) {
+bool TokenIs(const Document& doc, std::size_t i, const char* name)
+{
     const jsmntok_t& token = doc.tokens[i];
     const std::size_t length = TokenLength(token);
-    return token.start >= 0 && std::strlen(name) == length &&
-           std::memcmp(doc.text + token.start, name, length) == 0;
+    return token.start >= 0 && std::strlen(name) == length && std::memcmp(doc.text + token.start, name, length) == 0;
 }
 
-bool IsSpaceForNumber(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+bool IsSpaceForNumber(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 // Decimal reading with atoi's rules (leading blanks, a sign, digits up to the
 // first other character, 0 when there are none), kept inside the token and
 // saturated instead of overflowing.
-int TokenToInt(const Document& doc, const jsmntok_t& token) {
+int TokenToInt(const Document& doc, const jsmntok_t& token)
+{
     const char* p = doc.text + token.start;
     const char* end = p + TokenLength(token);
     while (p < end && IsSpaceForNumber(*p)) {
@@ -71,7 +71,8 @@ int TokenToInt(const Document& doc, const jsmntok_t& token) {
 }
 
 // Copies the token's text into a field, cut to the field's capacity less one.
-void CopyToField(const Document& doc, const jsmntok_t& token, char* field, std::size_t fieldSize) {
+void CopyToField(const Document& doc, const jsmntok_t& token, char* field, std::size_t fieldSize)
+{
     std::size_t length = TokenLength(token);
     if (length > fieldSize - 1) {
         length = fieldSize - 1;
@@ -87,23 +88,22 @@ struct TextMember {
     std::size_t size;
 };
 
-ConfigEntry* CurrentConfigEntry() {
-    return entryIndex >= 0 && entryIndex < kConfigEntryCount
-               ? &replyRecord.config.entries[entryIndex]
-               : nullptr;
+ConfigEntry* CurrentConfigEntry()
+{
+    return entryIndex >= 0 && entryIndex < kConfigEntryCount ? &replyRecord.config.entries[entryIndex] : nullptr;
 }
 
-CommandEntry* CurrentCommandEntry() {
-    return entryIndex >= 0 && entryIndex < kCommandEntryCount
-               ? &replyRecord.command.entries[entryIndex]
-               : nullptr;
+CommandEntry* CurrentCommandEntry()
+{
+    return entryIndex >= 0 && entryIndex < kCommandEntryCount ? &replyRecord.command.entries[entryIndex] : nullptr;
 }
 
 // The member step on the token at position i: on a name of the section, the
 // next token is its value (stored when it is a string) and the walk goes on
 // after it; otherwise the walk goes on with the next token. A name without a
 // value ends the walk.
-std::size_t MemberStep(const Document& doc, Section section, std::size_t i) {
+std::size_t MemberStep(const Document& doc, Section section, std::size_t i)
+{
     int* result = nullptr;
     // Names in the order they are compared; a null field drops the value
     // (an entry member while no entry is selected).
@@ -180,7 +180,8 @@ std::size_t MemberStep(const Document& doc, Section section, std::size_t i) {
 }
 
 // Section names switch the current section; compared in this order.
-bool SectionName(const Document& doc, std::size_t i, Section* section) {
+bool SectionName(const Document& doc, std::size_t i, Section* section)
+{
     static constexpr struct {
         const char* name;
         Section section;
@@ -199,7 +200,8 @@ bool SectionName(const Document& doc, std::size_t i, Section* section) {
     return false;
 }
 
-void Walk(const Document& doc) {
+void Walk(const Document& doc)
+{
     Section section = Section::kStatus;
     std::size_t i = 0;
     while (i < doc.count) {
@@ -217,7 +219,7 @@ void Walk(const Document& doc) {
             break;
         case JSMN_STRING:
             if (SectionName(doc, i, &section)) {
-                ++i;  // the section name's value
+                ++i; // the section name's value
                 if (i >= doc.count) {
                     return;
                 }
@@ -237,9 +239,10 @@ void Walk(const Document& doc) {
     }
 }
 
-}  // namespace
+} // namespace
 
-std::size_t SqueezeWhitespace(char* text) {
+std::size_t SqueezeWhitespace(char* text)
+{
     if (text == nullptr) {
         return 0;
     }
@@ -249,8 +252,7 @@ std::size_t SqueezeWhitespace(char* text) {
         const char c = text[read];
         // A space is dropped when the character after it, as received, is a
         // space too, so a run keeps its last space.
-        const bool spaceBeforeSpace =
-            c == ' ' && read + 1 < kReplyBufferSize && text[read + 1] == ' ';
+        const bool spaceBeforeSpace = c == ' ' && read + 1 < kReplyBufferSize && text[read + 1] == ' ';
         if (c != '\t' && c != '\n' && !spaceBeforeSpace) {
             text[write++] = c;
         }
@@ -264,7 +266,8 @@ std::size_t SqueezeWhitespace(char* text) {
     return write;
 }
 
-int ParseReply(char* text) {
+int ParseReply(char* text)
+{
     if (text == nullptr) {
         return 0;
     }
@@ -280,9 +283,8 @@ int ParseReply(char* text) {
 
     std::memset(&replyRecord, 0, sizeof replyRecord);
     entryIndex = 0;
-    const std::size_t count = static_cast<std::size_t>(produced) < kReplyTokenCount
-                                  ? static_cast<std::size_t>(produced)
-                                  : kReplyTokenCount;
+    const std::size_t count =
+        static_cast<std::size_t>(produced) < kReplyTokenCount ? static_cast<std::size_t>(produced) : kReplyTokenCount;
     Walk(Document{text, tokens, count});
     return 1;
 }

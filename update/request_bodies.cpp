@@ -3,25 +3,27 @@
 #include "bounded_format.h"
 
 int FormatStatusBody(char* out, std::size_t size, const char* user, const char* passwordDigest,
-                     const char* machineDigest, const char* statusVersion) {
-    return FormatWhole(out, size, kStatusBodyFormat, user, passwordDigest,
-                                      machineDigest, statusVersion);
+                     const char* machineDigest, const char* statusVersion)
+{
+    return FormatWhole(out, size, kStatusBodyFormat, user, passwordDigest, machineDigest, statusVersion);
 }
 
-int FormatSoftwareBody(char* out, std::size_t size, const char* user, const char* softwareVersion) {
+int FormatSoftwareBody(char* out, std::size_t size, const char* user, const char* softwareVersion)
+{
     return FormatWhole(out, size, kSoftwareBodyFormat, user, softwareVersion);
 }
 
-int FormatCommandBody(char* out, std::size_t size, const char* user, const char* commandVersion) {
+int FormatCommandBody(char* out, std::size_t size, const char* user, const char* commandVersion)
+{
     return FormatWhole(out, size, kCommandBodyFormat, user, commandVersion);
 }
 
-int FormatConfigBody(char* out, std::size_t size, const char* user, const char* version,
-                     const char* configOnly) {
+int FormatConfigBody(char* out, std::size_t size, const char* user, const char* version, const char* configOnly)
+{
     return FormatWhole(out, size, kConfigBodyFormat, user, version, configOnly);
 }
 
-int FormatClientFilePath(char* out, std::size_t size, const char* installDir,
-                         const char* fileName) {
+int FormatClientFilePath(char* out, std::size_t size, const char* installDir, const char* fileName)
+{
     return FormatWhole(out, size, kClientFilePathFormat, installDir, fileName);
 }

@@ -9,9 +9,8 @@
 #include "ferolin_limits.h"
 #include "md5_hex.h"
 
-inline constexpr char kStatusBodyFormat[] =
-    "data={\\\"m\\\":\\\"chk_stt\\\",\\\"u\\\":\\\"%s\\\",\\\"s\\\":\\\"%s\\\","
-    "\\\"c_id\\\":\\\"%s\\\",\\\"v_stt\\\":\\\"%s\\\"}";
+inline constexpr char kStatusBodyFormat[] = "data={\\\"m\\\":\\\"chk_stt\\\",\\\"u\\\":\\\"%s\\\",\\\"s\\\":\\\"%s\\\","
+                                            "\\\"c_id\\\":\\\"%s\\\",\\\"v_stt\\\":\\\"%s\\\"}";
 inline constexpr char kSoftwareBodyFormat[] =
     "data={\\\"m\\\":\\\"chk_sw_upd\\\",\\\"u\\\":\\\"%s\\\",\\\"v_sw\\\":\\\"%s\\\"}";
 inline constexpr char kCommandBodyFormat[] =
@@ -22,24 +21,20 @@ inline constexpr char kConfigBodyFormat[] =
 
 // Longest body a format yields: its text less the "%s" placeholders, plus the
 // longest values the reads above can deliver.
-constexpr std::size_t MaxBodyLength(std::size_t formatSize, std::size_t placeholders,
-                                    std::size_t valueChars) {
+constexpr std::size_t MaxBodyLength(std::size_t formatSize, std::size_t placeholders, std::size_t valueChars)
+{
     return formatSize - 1 - 2 * placeholders + valueChars;
 }
 
-inline constexpr std::size_t kRequestBodySize =
-    1 + std::max({
-            MaxBodyLength(sizeof kStatusBodyFormat, 4,
-                          (kUserLoginReadSize - 1) + 2 * (kMd5HexSize - 1) +
-                              (kStatusVersionReadSize - 1)),
-            MaxBodyLength(sizeof kSoftwareBodyFormat, 2,
-                          (kUserLoginReadSize - 1) + (kSoftwareVersionReadSize - 1)),
-            MaxBodyLength(sizeof kCommandBodyFormat, 2,
-                          (kUserLoginReadSize - 1) + (kCommandVersionReadSize - 1)),
-            MaxBodyLength(sizeof kConfigBodyFormat, 3,
-                          (kUserLoginReadSize - 1) + (kConfigVersionReadSize - 1) +
-                              (kConfigOnlyReadSize - 1)),
-        });
+inline constexpr std::size_t kRequestBodySize = 1 +
+    std::max({
+        MaxBodyLength(sizeof kStatusBodyFormat, 4,
+                      (kUserLoginReadSize - 1) + 2 * (kMd5HexSize - 1) + (kStatusVersionReadSize - 1)),
+        MaxBodyLength(sizeof kSoftwareBodyFormat, 2, (kUserLoginReadSize - 1) + (kSoftwareVersionReadSize - 1)),
+        MaxBodyLength(sizeof kCommandBodyFormat, 2, (kUserLoginReadSize - 1) + (kCommandVersionReadSize - 1)),
+        MaxBodyLength(sizeof kConfigBodyFormat, 3,
+                      (kUserLoginReadSize - 1) + (kConfigVersionReadSize - 1) + (kConfigOnlyReadSize - 1)),
+    });
 
 // Each Format*Body writes the whole body into `out` (capacity `size`) and
 // returns 1, or returns 0 when it would not fit (never a truncated body).
@@ -47,8 +42,7 @@ int FormatStatusBody(char* out, std::size_t size, const char* user, const char* 
                      const char* machineDigest, const char* statusVersion);
 int FormatSoftwareBody(char* out, std::size_t size, const char* user, const char* softwareVersion);
 int FormatCommandBody(char* out, std::size_t size, const char* user, const char* commandVersion);
-int FormatConfigBody(char* out, std::size_t size, const char* user, const char* version,
-                     const char* configOnly);
+int FormatConfigBody(char* out, std::size_t size, const char* user, const char* version, const char* configOnly);
 
 // Client certificate and key: PEM files in the installation's bin folder.
 inline constexpr char kClientCertFileName[] = "client_cert.pem";
@@ -62,8 +56,7 @@ inline constexpr char kDefaultUpdateServerUrl[] = "https://update.vpnkorv.exampl
 // Room for the longest installation directory the read accepts, "bin\" and
 // the longer file name.
 inline constexpr std::size_t kClientFilePathSize =
-    (kInstallDirReadSize - 1) + (sizeof "bin\\" - 1) +
-    std::max(sizeof kClientCertFileName, sizeof kClientKeyFileName);
+    (kInstallDirReadSize - 1) + (sizeof "bin\\" - 1) + std::max(sizeof kClientCertFileName, sizeof kClientKeyFileName);
 
 // Composes installDir + "bin\" + fileName (the directory is used unchanged and
 // is expected to end with a backslash). Returns 1, or 0 when it would not fit.

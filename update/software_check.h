@@ -7,7 +7,7 @@
 
 // Results of StoreSoftwareOffer: which write failed (the later ones are
 // skipped).
-inline constexpr int kStoreOfferDone = 0; // no offer, or all three values written
+inline constexpr int kStoreOfferDone = 0;        // no offer, or all three values written
 inline constexpr int kStoreOfferNameRefused = 1; // "file_sw" is no plain file name: nothing written
 inline constexpr int kStoreOfferVersionFailed = 2;
 inline constexpr int kStoreOfferUrlFailed = 3;

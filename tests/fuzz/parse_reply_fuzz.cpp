@@ -7,7 +7,8 @@
 #include "reply_buffer.h"
 #include "reply_parser.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
     static char text[kReplyBufferSize];
     const std::size_t length = size < kReplyBufferSize - 1 ? size : kReplyBufferSize - 1;
     std::memcpy(text, data, length);

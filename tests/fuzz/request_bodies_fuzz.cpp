@@ -28,9 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::string> f = SplitFields(data, size, 5);
     // The reads bound what reaches a body; a value at or past its reader's
     // buffer never arrives, so the largest body always fits kRequestBodySize.
-    const bool readable = f[0].size() < kUserLoginReadSize && f[1].size() < kMd5HexSize &&
-                          f[2].size() < kMd5HexSize && f[3].size() < kStatusVersionReadSize &&
-                          f[4].size() < kConfigOnlyReadSize;
+    const bool readable = f[0].size() < kUserLoginReadSize && f[1].size() < kMd5HexSize && f[2].size() < kMd5HexSize &&
+        f[3].size() < kStatusVersionReadSize && f[4].size() < kConfigOnlyReadSize;
     char body[kRequestBodySize];
     int result = FormatStatusBody(body, sizeof body, f[0].c_str(), f[1].c_str(), f[2].c_str(), f[3].c_str());
     RequireWholeOrEmpty(result, body, sizeof body);

@@ -71,8 +71,9 @@ TEST_F(TrayTest, CommitSchedulesOneStartAMinuteAheadForTheDesktopAccount)
     const std::vector<std::string> calls = SchtasksCalls();
     ASSERT_EQ(calls.size(), 1u);
     const std::string& call = calls[0];
-    const std::string head = "schtasks /create /sc ONCE /tn \"Nimbet\" /tr \"\\\"C:\\kvltray\\inst\\bin\\Nimbet.exe\\\" "
-                             "/start\" /st ";
+    const std::string head =
+        "schtasks /create /sc ONCE /tn \"Nimbet\" /tr \"\\\"C:\\kvltray\\inst\\bin\\Nimbet.exe\\\" "
+        "/start\" /st ";
     ASSERT_EQ(call.substr(0, head.size()), head) << call;
     const std::string tail = " /ru \"" + DesktopAccount() + "\" /rl highest";
     ASSERT_GT(call.size(), head.size() + tail.size());
@@ -122,12 +123,12 @@ protected:
     void SetUp() override
     {
         TrayTest::SetUp();
-        ASSERT_TRUE(CopyFileA((ProgramFolder() + "FerolinRun.exe").c_str(),
-                              (ProgramFolder() + kEarlierRunner).c_str(), FALSE));
+        ASSERT_TRUE(
+            CopyFileA((ProgramFolder() + "FerolinRun.exe").c_str(), (ProgramFolder() + kEarlierRunner).c_str(), FALSE));
         RegKey key;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kAppDefaults, 0, nullptr, 0, KEY_WRITE, nullptr, key.out(),
-                                  nullptr),
-                  ERROR_SUCCESS);
+        ASSERT_EQ(
+            RegCreateKeyExA(HKEY_CURRENT_USER, kAppDefaults, 0, nullptr, 0, KEY_WRITE, nullptr, key.out(), nullptr),
+            ERROR_SUCCESS);
         RegSetValueExA(key.get(), "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("winxp"), 6);
     }
     void TearDown() override
@@ -174,8 +175,7 @@ TEST_F(EarlierTrayTest, DISABLED_CommitInPortuguese)
     ASSERT_EQ(RunEarlier("-commit"), kCommitTrayDone);
     const std::vector<std::string> calls = SchtasksCalls();
     ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].rfind("schtasks /create /sc \"UMA VEZ\" /tn \"Nimbet\" " + std::string(kCommitProgram), 0),
-              0u)
+    EXPECT_EQ(calls[0].rfind("schtasks /create /sc \"UMA VEZ\" /tn \"Nimbet\" " + std::string(kCommitProgram), 0), 0u)
         << calls[0];
 }
 

@@ -48,11 +48,13 @@ TEST(TrayCommandLines, CommitCommandsAndRunValue)
 {
     char out[256];
     ASSERT_EQ(ComposeCommitCommand(out, sizeof out, "C:\\VPN", "11:00:30", "alice"), 1);
-    EXPECT_STREQ(out, "schtasks /create /sc ONCE /tn \"Nimbet\" /tr \"\\\"C:\\VPN\\bin\\Nimbet.exe\\\" /start\" "
-                      "/st 11:00:30 /ru \"alice\" /rl highest");
+    EXPECT_STREQ(out,
+                 "schtasks /create /sc ONCE /tn \"Nimbet\" /tr \"\\\"C:\\VPN\\bin\\Nimbet.exe\\\" /start\" "
+                 "/st 11:00:30 /ru \"alice\" /rl highest");
     ASSERT_EQ(ComposeLegacyCommitCommand(out, sizeof out, "UMA VEZ", "C:\\VPN", "00:00:10"), 1);
-    EXPECT_STREQ(out, "schtasks /create /sc \"UMA VEZ\" /tn \"Nimbet\" /tr \"\\\"C:\\VPN\\bin\\Nimbet.exe\\\" /start\" "
-                      "/st 00:00:10 /ru system");
+    EXPECT_STREQ(out,
+                 "schtasks /create /sc \"UMA VEZ\" /tn \"Nimbet\" /tr \"\\\"C:\\VPN\\bin\\Nimbet.exe\\\" /start\" "
+                 "/st 00:00:10 /ru system");
     ASSERT_EQ(ComposeRunValue(out, sizeof out, "C:\\VPN"), 1);
     EXPECT_STREQ(out, "\"C:\\VPN\\bin\\Nimbet.exe\" /Start");
 

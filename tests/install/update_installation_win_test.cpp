@@ -134,7 +134,8 @@ TEST_F(UpdateTest, TheExport)
 {
     HMODULE library = LoadLibraryA("Ferolin.dll");
     ASSERT_NE(library, nullptr);
-    auto download = reinterpret_cast<DownloadExport>(reinterpret_cast<void*>(GetProcAddress(library, "VPNDownloadURLFile")));
+    auto download =
+        reinterpret_cast<DownloadExport>(reinterpret_cast<void*>(GetProcAddress(library, "VPNDownloadURLFile")));
     ASSERT_NE(download, nullptr);
     ServeFile("dl/named.txt", "some text");
     const std::string url = FilesUrl() + "/dl/named.txt";

@@ -22,18 +22,16 @@ const std::string kServiceLog = std::string(kTestRoot) + "\\kvlservice.log";
 std::string StateWith(const std::string& status, const std::string& misbehave = "")
 {
     return R"({"subscribers": {"checker": {
-        "status": {"result": "0", "v_stt": "3", "stt": ")" + status + R"(", "msg": "Conta"},
+        "status": {"result": "0", "v_stt": "3", "stt": ")" +
+        status + R"(", "msg": "Conta"},
         "config": {"result": "0", "files": [
             {"v_cnf": "7", "is_cnf": "1", "url_cnf": "{{files}}/vpn.conf", "sub_dir": "", "file_cnf": "vpn.conf"}]})" +
-           (misbehave.empty() ? "" : ",\n        \"misbehave\": " + misbehave) + "}}}";
+        (misbehave.empty() ? "" : ",\n        \"misbehave\": " + misbehave) + "}}}";
 }
 
 bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-std::string BuildPath(const char* relative)
-{
-    return WindowsPathOfLinuxPath(KVL_BUILD_DIR) + "\\" + relative;
-}
+std::string BuildPath(const char* relative) { return WindowsPathOfLinuxPath(KVL_BUILD_DIR) + "\\" + relative; }
 
 class InstalledServiceTest : public CheckTest {
 protected:

@@ -127,8 +127,17 @@ MonitorPlatform FakePlatform()
 {
     world = FakeWorld{};
     return MonitorPlatform{
-        FakeFerolin,    FakeOpenSCManager,   FakeOpenService,    FakeStartService,
-        FakeQueryServiceStatus, FakeControlService, FakeCloseServiceHandle, FakeShellExecuteEx,
-        FakeWaitForProcess, FakeSleep,       FakeTickCount,      FakeClock,
+        FakeFerolin,
+        FakeOpenSCManager,
+        FakeOpenService,
+        FakeStartService,
+        FakeQueryServiceStatus,
+        FakeControlService,
+        FakeCloseServiceHandle,
+        FakeShellExecuteEx,
+        FakeWaitForProcess,
+        FakeSleep,
+        FakeTickCount,
+        FakeClock,
     };
 }

@@ -58,7 +58,7 @@ TEST(DayStamp, YearsSince1900AndMonthsFromZero)
 TEST_F(MonitorTest, StartUpTakesTheStateFromTheLastWord)
 {
     const struct {
-        const char* stt;  // nullptr: missing
+        const char* stt; // nullptr: missing
         AccountState state;
         Events logged;
         bool testsConfigFile;
@@ -68,11 +68,14 @@ TEST_F(MonitorTest, StartUpTakesTheStateFromTheLastWord)
         {"bloqueado", AccountState::Blocked, {"KVLServiceThread status[bloqueado]"}, false},
         {"cancelado", AccountState::Cancelled, {"KVLServiceThread status[cancelado]"}, false},
         {"Duplicado", AccountState::Cancelled, {"KVLServiceThread status[Duplicado]"}, false},
-        {"pendente", AccountState::Pending, {"KVLServiceThread status[pendente]", "KVLServiceThread last[pendente]"}, true},
+        {"pendente",
+         AccountState::Pending,
+         {"KVLServiceThread status[pendente]", "KVLServiceThread last[pendente]"},
+         true},
         {nullptr, AccountState::Active, {}, false},
     };
     ProvisionInstallation();
-    DeleteFileA(kConfigPath);  // the configuration file is missing
+    DeleteFileA(kConfigPath); // the configuration file is missing
     for (const auto& row : rows) {
         SCOPED_TRACE(row.stt ? row.stt : "(missing)");
         DeleteFileA("C:\\kvlmonitor\\kvlservice.log");
@@ -108,7 +111,7 @@ TEST_F(MonitorTest, StartUpFallsBackToTheProgramDirectory)
 TEST_F(MonitorTest, UpdateIntervalOutsideOneToTwentyFourHoursIsADay)
 {
     const struct {
-        const char* updateTm;  // nullptr: missing
+        const char* updateTm; // nullptr: missing
         int hours;
     } rows[] = {{"0", 24}, {"25", 24}, {"-3", 24}, {"abc", 24}, {nullptr, 24}, {"6", 6}, {"1", 1}, {"24", 24}};
     for (const auto& row : rows) {
@@ -135,8 +138,9 @@ TEST_F(MonitorTest, FirstPassChecksTheStatusThenRunsTheScheduledChecks)
     Pass(kStart);
 
     EXPECT_EQ(world.events, Concat({kCheckStatus}, kScheduledRun));
-    EXPECT_EQ(LogMessages(), (Events{"KVLServiceThread status[ativo]", "Atualizacao 24h", "CheckConfig", "UpdateSoft",
-                                     "CheckConfig"}));
+    EXPECT_EQ(
+        LogMessages(),
+        (Events{"KVLServiceThread status[ativo]", "Atualizacao 24h", "CheckConfig", "UpdateSoft", "CheckConfig"}));
     EXPECT_EQ(state_.nextStatusCheck, kStart + 180);
     EXPECT_EQ(state_.nextUpdate, kStart + 24 * kHour);
     EXPECT_EQ(Setting(kValueLastTime), std::to_string(kStart));
@@ -198,8 +202,8 @@ TEST_F(MonitorTest, PassLaterThanOneIntervalRestartsTheScheduleFromNow)
     // More than a whole interval late (suspended): one line, then from now.
     const std::int64_t late = kStart + 72 * kHour + 10;
     Pass(late);
-    const std::string expected = "nextUpdate <" + std::to_string(kStart + 72 * kHour) + "> now <" +
-                                 std::to_string(late) + ">";
+    const std::string expected =
+        "nextUpdate <" + std::to_string(kStart + 72 * kHour) + "> now <" + std::to_string(late) + ">";
     EXPECT_EQ(CountLogged(expected), 1);
     EXPECT_EQ(state_.nextUpdate, late + 24 * kHour);
     EXPECT_EQ(CountLogged("Atualizacao 24h"), 3);
@@ -209,20 +213,20 @@ TEST_F(MonitorTest, PassLaterThanOneIntervalRestartsTheScheduleFromNow)
 
 struct TransitionRow {
     const char* name;
-    const char* from;                 // "stt" at start-up
-    std::optional<std::string> to;    // the word the check leaves; nullopt: the check fails
-    std::int64_t lastSuccessAge;      // failed checks: age of "ts_stt" in seconds
+    const char* from;              // "stt" at start-up
+    std::optional<std::string> to; // the word the check leaves; nullopt: the check fails
+    std::int64_t lastSuccessAge;   // failed checks: age of "ts_stt" in seconds
     bool vpnRunning;
-    Events actions;                   // after the status check of the second pass
+    Events actions; // after the status check of the second pass
     AccountState after;
-    bool configRemoved;               // file deleted, "cnf" = "0", "v_cnf" = ""
-    bool scheduledChecksAfter;        // the next scheduled time runs the checks
+    bool configRemoved;        // file deleted, "cnf" = "0", "v_cnf" = ""
+    bool scheduledChecksAfter; // the next scheduled time runs the checks
 };
 
 // Names the row in test listings.
 void PrintTo(const TransitionRow& row, std::ostream* out) { *out << row.name; }
 
-class TransitionTest : public MonitorTest, public ::testing::WithParamInterface<TransitionRow> {};
+class TransitionTest : public MonitorTest, public ::testing::WithParamInterface<TransitionRow> { };
 
 TEST_P(TransitionTest, SecondStatusCheck)
 {
@@ -231,7 +235,7 @@ TEST_P(TransitionTest, SecondStatusCheck)
     Set(kValueStatus, row.from);
     world.checkStatus = {0, row.from};
     Start(kStart);
-    Pass(kStart);  // the same word again; active and pending accounts run their checks
+    Pass(kStart); // the same word again; active and pending accounts run their checks
 
     world.events.clear();
     world.vpnState = row.vpnRunning ? SERVICE_RUNNING : SERVICE_STOPPED;
@@ -270,20 +274,45 @@ INSTANTIATE_TEST_SUITE_P(
         // once, and the checks that were held back run in the same pass.
         TransitionRow{"BlockedToActive", "bloqueado", "ativo", 0, false, Concat(kRefetch, kScheduledRun),
                       AccountState::Active, false, true},
-        TransitionRow{"CancelledToActive", "cancelado", "ativo", 0, false, kScheduledRun, AccountState::Active, false, true},
+        TransitionRow{"CancelledToActive", "cancelado", "ativo", 0, false, kScheduledRun, AccountState::Active, false,
+                      true},
         TransitionRow{"PendingToActive", "pendente", "ativo", 0, true, {}, AccountState::Active, false, true},
-        TransitionRow{"ActiveToBlocked", "ativo", "bloqueado", 0, true, {"service stop"}, AccountState::Blocked, true, false},
-        TransitionRow{"ActiveToBlockedVpnStopped", "ativo", "bloqueado", 0, false, {}, AccountState::Blocked, true, false},
-        TransitionRow{"ActiveToCancelled", "ativo", "cancelado", 0, true, {"shell runas Halvex -stop"},
-                      AccountState::Cancelled, true, false},
+        TransitionRow{
+            "ActiveToBlocked", "ativo", "bloqueado", 0, true, {"service stop"}, AccountState::Blocked, true, false},
+        TransitionRow{
+            "ActiveToBlockedVpnStopped", "ativo", "bloqueado", 0, false, {}, AccountState::Blocked, true, false},
+        TransitionRow{"ActiveToCancelled",
+                      "ativo",
+                      "cancelado",
+                      0,
+                      true,
+                      {"shell runas Halvex -stop"},
+                      AccountState::Cancelled,
+                      true,
+                      false},
         // Both words mean cancelled, but the word changed: stopped and removed again.
-        TransitionRow{"CancelledToDuplicated", "cancelado", "duplicado", 0, true, {"shell runas Halvex -stop"},
-                      AccountState::Cancelled, true, false},
+        TransitionRow{"CancelledToDuplicated",
+                      "cancelado",
+                      "duplicado",
+                      0,
+                      true,
+                      {"shell runas Halvex -stop"},
+                      AccountState::Cancelled,
+                      true,
+                      false},
         TransitionRow{"SameWordInCapitals", "bloqueado", "BLOQUEADO", 0, true, {}, AccountState::Blocked, false, false},
         TransitionRow{"AnotherWord", "ativo", "suspenso", 0, true, {}, AccountState::Active, false, true},
-        TransitionRow{"FailedEightDaysAfterSuccess", "ativo", std::nullopt, 8 * kDay, true,
-                      {"shell runas Halvex -stop"}, AccountState::Blocked, true, false},
-        TransitionRow{"FailedADayAfterSuccess", "ativo", std::nullopt, kDay, true, {}, AccountState::Active, false, true}),
+        TransitionRow{"FailedEightDaysAfterSuccess",
+                      "ativo",
+                      std::nullopt,
+                      8 * kDay,
+                      true,
+                      {"shell runas Halvex -stop"},
+                      AccountState::Blocked,
+                      true,
+                      false},
+        TransitionRow{
+            "FailedADayAfterSuccess", "ativo", std::nullopt, kDay, true, {}, AccountState::Active, false, true}),
     [](const ::testing::TestParamInfo<TransitionRow>& info) { return std::string(info.param.name); });
 
 TEST_F(MonitorTest, SameWordFetchesAMissingConfigurationFile)
@@ -296,7 +325,7 @@ TEST_F(MonitorTest, SameWordFetchesAMissingConfigurationFile)
 
     world.events.clear();
     Pass(kStart + 180);
-    EXPECT_EQ(world.events, Events{kCheckStatus});  // the file is there
+    EXPECT_EQ(world.events, Events{kCheckStatus}); // the file is there
 
     DeleteFileA(kConfigPath);
     Set(kValueConfigOnly, "0");
@@ -313,7 +342,7 @@ TEST_F(MonitorTest, FailedChecksBlockOnceTheLastSuccessIsSevenDaysOld)
 {
     const struct {
         const char* name;
-        std::optional<std::string> tsStt;  // nullopt: missing
+        std::optional<std::string> tsStt; // nullopt: missing
         bool blocked;
         std::string tsSttAfter;
     } rows[] = {
@@ -411,7 +440,7 @@ TEST_F(MonitorTest, InstalledPackageIsRemovedAfterTheStatusCheck)
         SCOPED_TRACE(row.name);
         platform_ = FakePlatform();
         ProvisionInstallation();
-        Set(kValueStatus, "bloqueado");  // no scheduled checks in the way
+        Set(kValueStatus, "bloqueado"); // no scheduled checks in the way
         Set(kValueUpdateState, row.updateStt);
         Set(kValueSoftwareFile, row.fileSw);
         const std::string package = std::string(kInstallDir) + row.fileSw;

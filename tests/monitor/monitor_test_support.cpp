@@ -13,9 +13,9 @@ constexpr char kLogFile[] = "C:\\kvlmonitor\\kvlservice.log";
 
 // Every value the loop and its checks read or write.
 const char* const kLoopValues[] = {
-    kValueInstallDir, kValueConfigDir, kValueConfigFile, kValueUpdateHours, kValueStatus,     kValueStatusDay,
-    kValueLastTime,   kValueConfigVersion, kValueConfigOnly, kValueConfigState, kValueUpdateState, kValueSoftwareFile,
-    kValueFirstTime,  kValueStatusTime, kValueLogDir,
+    kValueInstallDir,  kValueConfigDir,    kValueConfigFile,    kValueUpdateHours, kValueStatus,
+    kValueStatusDay,   kValueLastTime,     kValueConfigVersion, kValueConfigOnly,  kValueConfigState,
+    kValueUpdateState, kValueSoftwareFile, kValueFirstTime,     kValueStatusTime,  kValueLogDir,
 };
 
 void RemoveScratch()

@@ -21,7 +21,7 @@ TEST_F(MonitorTest, StartPendingWaitFollowsTheWaitHintAndTheCheckPoint)
 {
     const struct {
         const char* name;
-        std::vector<SERVICE_STATUS> afterStart;  // the start's own query first
+        std::vector<SERVICE_STATUS> afterStart; // the start's own query first
         std::vector<DWORD> pauses;
     } rows[] = {
         // No hint: one pause of the minimum, one query, and the wait is over.
@@ -105,9 +105,9 @@ TEST_F(MonitorTest, StatusTimeOlderThanSevenWholeDaysHoldsBackRestarts)
 {
     const struct {
         const char* name;
-        std::optional<double> daysAgo;  // nullopt: missing
+        std::optional<double> daysAgo; // nullopt: missing
         int result;
-        const char* logged;             // nullptr: nothing
+        const char* logged; // nullptr: nothing
     } rows[] = {
         {"seven days", 7.0, 0, "IsSevenDayOff: 7"},
         {"almost eight days", 7.99, 0, "IsSevenDayOff: 7"},
@@ -142,7 +142,11 @@ TEST_F(MonitorTest, ConfigurationCheckRestartsTheServiceWhenTheVersionChanged)
         {"no version", false, {0, "8"}, true, 0, {}},
         {"library failed", true, {4, "8"}, true, 0, {"library -checkconfig 12"}},
         {"unchanged", true, {0, "7"}, true, 0, {"library -checkconfig 12"}},
-        {"changed, running", true, {0, "8"}, true, 0,
+        {"changed, running",
+         true,
+         {0, "8"},
+         true,
+         0,
          {"library -checkconfig 12", "service stop", "sleep 1000", "service start"}},
         {"changed, stopped", true, {0, "8"}, false, 0, {"library -checkconfig 12", "service start"}},
         {"changed, status eight days old", true, {0, "8"}, true, 8, {"library -checkconfig 12"}},
@@ -179,8 +183,9 @@ TEST_F(MonitorTest, UpdateCheckAsksForTheConfigurationFirstThenTheSoftware)
     UpdateSoft(platform_);
 
     EXPECT_EQ(Setting(kValueConfigOnly), "0");
-    EXPECT_EQ(world.events, (Events{"library -checkconfig 12", "sleep 2000", "library -checkupdate 12", "service stop",
-                                    "sleep 1000", "service start"}));
+    EXPECT_EQ(world.events,
+              (Events{"library -checkconfig 12", "sleep 2000", "library -checkupdate 12", "service stop", "sleep 1000",
+                      "service start"}));
     EXPECT_EQ(LogMessages(), (Events{"UpdateSoft", "CheckConfig", "VPNStopService", "Kvl - VPNStartService"}));
 }
 

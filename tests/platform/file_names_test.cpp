@@ -10,9 +10,11 @@ namespace {
 
 TEST(PlainFileName, OrdinaryNamesAreAccepted)
 {
-    for (const char* name : {"vpn.conf", "a.b.c", "a", "korv client.ovpn", "a b  c.txt", "KVL-2.1.0.msi",
-                             ".hidden", "..x", "x..y", "con1", "conx.txt", "com0", "lpt10", "com", "nul_", "xnul",
-                             "auxiliary.txt", "COM1x.log", "~$tmp", "caf\xc3\xa9.txt"}) {
+    for (const char* name : {"vpn.conf",      "a.b.c",         "a",        "korv client.ovpn",
+                             "a b  c.txt",    "KVL-2.1.0.msi", ".hidden",  "..x",
+                             "x..y",          "con1",          "conx.txt", "com0",
+                             "lpt10",         "com",           "nul_",     "xnul",
+                             "auxiliary.txt", "COM1x.log",     "~$tmp",    "caf\xc3\xa9.txt"}) {
         EXPECT_EQ(IsPlainFileName(name), 1) << "[" << name << "]";
     }
     EXPECT_EQ(IsPlainFileName(std::string(kPlainNameLimit, 'n').c_str()), 1) << "255 characters";
@@ -28,8 +30,8 @@ TEST(PlainFileName, EmptyMissingOrTooLongIsRefused)
 TEST(PlainFileName, ReservedAndControlCharactersAreRefused)
 {
     for (const char* reserved : {"<", ">", ":", "\"", "/", "\\", "|", "?", "*", "\x01", "\x1f", "\t", "\n", "\x7f"}) {
-        for (const std::string& name : {std::string(reserved), "a" + std::string(reserved) + "b",
-                                        "vpn.conf" + std::string(reserved)}) {
+        for (const std::string& name :
+             {std::string(reserved), "a" + std::string(reserved) + "b", "vpn.conf" + std::string(reserved)}) {
             EXPECT_EQ(IsPlainFileName(name.c_str()), 0) << "[" << name << "]";
         }
     }

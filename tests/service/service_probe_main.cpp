@@ -45,9 +45,8 @@ void AppendLine(const char* name, const char* text)
 BOOL WINAPI RecordingSetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status)
 {
     char line[160];
-    std::snprintf(line, sizeof line, "state=%lu checkpoint=%lu wait=%lu accept=%lu exit=%lu\n",
-                  status->dwCurrentState, status->dwCheckPoint, status->dwWaitHint, status->dwControlsAccepted,
-                  status->dwWin32ExitCode);
+    std::snprintf(line, sizeof line, "state=%lu checkpoint=%lu wait=%lu accept=%lu exit=%lu\n", status->dwCurrentState,
+                  status->dwCheckPoint, status->dwWaitHint, status->dwControlsAccepted, status->dwWin32ExitCode);
     AppendLine("probe-status.txt", line);
     return SetServiceStatus(handle, status);
 }
@@ -62,7 +61,8 @@ DWORD WINAPI ProbeMonitorThread(LPVOID argument)
 {
     AppendLine("probe-monitor.txt", "started\n");
     char marker[MAX_PATH];
-    if (ProbeFile("probe-block-monitor", marker, sizeof marker) && GetFileAttributesA(marker) != INVALID_FILE_ATTRIBUTES) {
+    if (ProbeFile("probe-block-monitor", marker, sizeof marker) &&
+        GetFileAttributesA(marker) != INVALID_FILE_ATTRIBUTES) {
         AppendLine("probe-monitor.txt", "blocked\n");
         Sleep(INFINITE);
     }

@@ -95,12 +95,12 @@ TEST(ServiceErrorText, LongestTextThatLeavesRoomForTheCode)
 {
     char text[kLastErrorTextSize];
     std::string fits(240, 'e');
-    fits += "\r\n";  // 242 characters: 242 + 14 = 256
+    fits += "\r\n"; // 242 characters: 242 + 14 = 256
     FormatErrorText(fits.c_str(), 0xFFFFFFFF, text, sizeof text);
     EXPECT_EQ(std::string(text), std::string(240, 'e') + " (0xffffffff)");
 
     std::string tooLong(241, 'e');
-    tooLong += "\r\n";  // 243 characters
+    tooLong += "\r\n"; // 243 characters
     std::memset(text, 'x', sizeof text);
     FormatErrorText(tooLong.c_str(), 5, text, sizeof text);
     EXPECT_STREQ(text, "");
@@ -150,15 +150,24 @@ TEST(ServiceCommandLine, SwitchesByNameIgnoringCaseAfterEitherPrefix)
         const char* argument;
         ServiceSwitch expected;
     } cases[] = {
-        {"-service", ServiceSwitch::Service}, {"-install", ServiceSwitch::Install},
-        {"/INSTALL", ServiceSwitch::Install}, {"-Install", ServiceSwitch::Install},
-        {"/config", ServiceSwitch::Config},   {"-REMOVE", ServiceSwitch::Remove},
-        {"-start", ServiceSwitch::Start},     {"/Stop", ServiceSwitch::Stop},
-        {"-debug", ServiceSwitch::Debug},     {nullptr, ServiceSwitch::None},
-        {"", ServiceSwitch::None},            {"install", ServiceSwitch::None},
-        {"\\install", ServiceSwitch::None},   {"-foo", ServiceSwitch::Unknown},
-        {"-", ServiceSwitch::Unknown},        {"--install", ServiceSwitch::Unknown},
-        {"-installs", ServiceSwitch::Unknown}, {"-stop ", ServiceSwitch::Unknown},
+        {"-service", ServiceSwitch::Service},
+        {"-install", ServiceSwitch::Install},
+        {"/INSTALL", ServiceSwitch::Install},
+        {"-Install", ServiceSwitch::Install},
+        {"/config", ServiceSwitch::Config},
+        {"-REMOVE", ServiceSwitch::Remove},
+        {"-start", ServiceSwitch::Start},
+        {"/Stop", ServiceSwitch::Stop},
+        {"-debug", ServiceSwitch::Debug},
+        {nullptr, ServiceSwitch::None},
+        {"", ServiceSwitch::None},
+        {"install", ServiceSwitch::None},
+        {"\\install", ServiceSwitch::None},
+        {"-foo", ServiceSwitch::Unknown},
+        {"-", ServiceSwitch::Unknown},
+        {"--install", ServiceSwitch::Unknown},
+        {"-installs", ServiceSwitch::Unknown},
+        {"-stop ", ServiceSwitch::Unknown},
     };
     for (const auto& entry : cases)
         EXPECT_EQ(ParseSwitch(entry.argument), entry.expected) << (entry.argument ? entry.argument : "(none)");

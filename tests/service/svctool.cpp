@@ -38,9 +38,12 @@ struct StateName {
     const char* name;
 };
 const StateName kStates[] = {
-    {SERVICE_STOPPED, "STOPPED"},          {SERVICE_START_PENDING, "START_PENDING"},
-    {SERVICE_STOP_PENDING, "STOP_PENDING"}, {SERVICE_RUNNING, "RUNNING"},
-    {SERVICE_CONTINUE_PENDING, "CONTINUE_PENDING"}, {SERVICE_PAUSE_PENDING, "PAUSE_PENDING"},
+    {SERVICE_STOPPED, "STOPPED"},
+    {SERVICE_START_PENDING, "START_PENDING"},
+    {SERVICE_STOP_PENDING, "STOP_PENDING"},
+    {SERVICE_RUNNING, "RUNNING"},
+    {SERVICE_CONTINUE_PENDING, "CONTINUE_PENDING"},
+    {SERVICE_PAUSE_PENDING, "PAUSE_PENDING"},
     {SERVICE_PAUSED, "PAUSED"},
 };
 
@@ -146,8 +149,8 @@ int Description()
     ScHandle service(manager ? OpenServiceA(manager.get(), kName, SERVICE_QUERY_CONFIG) : nullptr);
     BYTE buffer[1024];
     DWORD needed = 0;
-    bool read = service &&
-                QueryServiceConfig2A(service.get(), SERVICE_CONFIG_DESCRIPTION, buffer, sizeof buffer, &needed);
+    bool read =
+        service && QueryServiceConfig2A(service.get(), SERVICE_CONFIG_DESCRIPTION, buffer, sizeof buffer, &needed);
     if (read) {
         const char* text = reinterpret_cast<SERVICE_DESCRIPTIONA*>(buffer)->lpDescription;
         if (text != nullptr)
@@ -219,8 +222,8 @@ int DropSettingsKey()
         return 0;
     DWORD subkeys = 0;
     DWORD values = 0;
-    LONG rc = RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
-                               nullptr, nullptr);
+    LONG rc = RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                               nullptr, nullptr, nullptr);
     key.reset();
     if (rc != ERROR_SUCCESS || subkeys != 0 || values != 0)
         return 0;
@@ -257,7 +260,8 @@ int main(int argc, char** argv)
         return UnsetSetting(argv[2]);
     if (argc >= 2 && std::strcmp(argv[1], "drop-settings-key") == 0)
         return DropSettingsKey();
-    std::fprintf(stderr, "usage: svctool state|wait STATE MS|interrogate|value NAME|text NAME|description|"
-                         "start-presignalled MS|purge\n");
+    std::fprintf(stderr,
+                 "usage: svctool state|wait STATE MS|interrogate|value NAME|text NAME|description|"
+                 "start-presignalled MS|purge\n");
     return 2;
 }

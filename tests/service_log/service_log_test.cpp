@@ -181,7 +181,7 @@ TEST_F(ServiceSettings, UnreadableValuesAreLoggedWithTheirName)
 {
     DWORD hours = 24;
     ASSERT_TRUE(SetRawValue(kValueUpdateHours, REG_DWORD, &hours, sizeof hours));
-    ASSERT_TRUE(SetTextValue(kValueFirstTime, "true-ish"));  // 9 bytes for an 8-byte reader
+    ASSERT_TRUE(SetTextValue(kValueFirstTime, "true-ish")); // 9 bytes for an 8-byte reader
     char buffer[100];
     EXPECT_EQ(0, GetRegValue(kValueUpdateHours, buffer, sizeof buffer));
     EXPECT_EQ(0, GetRegValue(kValueFirstTime, buffer, 8));
@@ -221,7 +221,7 @@ TEST_F(ServiceSettings, LogPathFollowsLogDirWithOrWithoutItsBackslash)
     ResetLogPath();
     EXPECT_STREQ("c:\\kvlservice.log", logPath);
 
-    ApplyLogDirectory();  // no "log_dir": the start-up path stays
+    ApplyLogDirectory(); // no "log_dir": the start-up path stays
     EXPECT_STREQ("c:\\kvlservice.log", logPath);
 
     ASSERT_TRUE(SetTextValue(kValueLogDir, "D:\\logs"));

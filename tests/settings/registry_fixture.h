@@ -58,5 +58,5 @@ inline bool SettingsKeyExists()
 {
     RegKey key;
     return RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsSubkey, 0, KEY_READ | KEY_WOW64_32KEY, key.out()) ==
-           ERROR_SUCCESS;
+        ERROR_SUCCESS;
 }

@@ -131,14 +131,16 @@ TEST(IdentityKey, CreatedOnFirstWriteAndOverwrittenOnSecond)
 TEST(RunKey, DeletingTheTrayEntryReportsWhetherItWasThere)
 {
     RegKey key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunSubkey, 0, nullptr, 0,
-                                             KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, key.out(), nullptr));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunSubkey, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr,
+                              key.out(), nullptr));
     RegDeleteValueA(key.get(), kValueRunTray);
     EXPECT_EQ(0, DeleteRegValue(kRunSubkey, kValueRunTray));
 
     const char command[] = "C:\\VPNKorv\\Nimbet.exe";
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key.get(), kValueRunTray, 0, REG_SZ,
-                                            reinterpret_cast<const BYTE*>(command), sizeof command));
+    ASSERT_EQ(
+        ERROR_SUCCESS,
+        RegSetValueExA(key.get(), kValueRunTray, 0, REG_SZ, reinterpret_cast<const BYTE*>(command), sizeof command));
     key.reset();
     EXPECT_EQ(1, DeleteRegValue(kRunSubkey, kValueRunTray));
     EXPECT_EQ(0, DeleteRegValue(kRunSubkey, kValueRunTray));

@@ -155,7 +155,8 @@ int main(int argc, char** argv)
         SERVICE_TABLE_ENTRYA table[] = {{name, ServiceMain}, {nullptr, nullptr}};
         return StartServiceCtrlDispatcherA(table) ? 0 : 1;
     }
-    std::fprintf(stderr,
-                 "usage: VPNKorvStandin.exe -install [-pending MS] [-hint MS] [-checkpoints N] [-stuck-stop] | -remove\n");
+    std::fprintf(
+        stderr,
+        "usage: VPNKorvStandin.exe -install [-pending MS] [-hint MS] [-checkpoints N] [-stuck-stop] | -remove\n");
     return 2;
 }

@@ -72,8 +72,9 @@ TrustedRootForTest::TrustedRootForTest(const std::string& pemFile)
 {
     const std::string pem = ReadWholeFile(pemFile).value_or("");
     DWORD size = 0;
-    if (pem.empty() || !CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
-                                             nullptr, &size, nullptr, nullptr))
+    if (pem.empty() ||
+        !CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, nullptr, &size,
+                              nullptr, nullptr))
         return;
     der_.resize(size);
     if (!CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, der_.data(),
@@ -98,8 +99,7 @@ TrustedRootForTest::~TrustedRootForTest()
     PCCERT_CONTEXT wanted = CertCreateCertificateContext(kCertEncoding, der_.data(), static_cast<DWORD>(der_.size()));
     if (wanted != nullptr) {
         // Found by its exact encoding; deleting frees the found context.
-        PCCERT_CONTEXT found =
-            CertFindCertificateInStore(store, kCertEncoding, 0, CERT_FIND_EXISTING, wanted, nullptr);
+        PCCERT_CONTEXT found = CertFindCertificateInStore(store, kCertEncoding, 0, CERT_FIND_EXISTING, wanted, nullptr);
         if (found != nullptr)
             CertDeleteCertificateFromStore(found);
         CertFreeCertificateContext(wanted);
@@ -152,12 +152,12 @@ void CheckTest::SetUp()
     ASSERT_TRUE(SetSettingForTest(kValueConfigDir, kTestConfigDir));
     // What the checks write starts absent; the snapshot puts back whatever
     // was there before the case.
-    for (const char* name : {kValueNewSoftwareVersion, kValueSoftwareUrl, kValueSoftwareFile, kValueConfigVersion,
-                             kValueFileVersion, kValueConfigFile, kValueConfigUrl, kValueConfigSubDir,
-                             kValueCommandCode1, kValueCommandCode3, kValueCommandCode4, kValueCommandCode6,
-                             kValueCommandCode7, kValueCommandCode8, kValueCommandVersion1, kValueCommandVersion3,
-                             kValueCommandVersion4, kValueCommandVersion6, kValueCommandVersion7,
-                             kValueCommandVersion8})
+    for (const char* name :
+         {kValueNewSoftwareVersion, kValueSoftwareUrl,     kValueSoftwareFile,    kValueConfigVersion,
+          kValueFileVersion,        kValueConfigFile,      kValueConfigUrl,       kValueConfigSubDir,
+          kValueCommandCode1,       kValueCommandCode3,    kValueCommandCode4,    kValueCommandCode6,
+          kValueCommandCode7,       kValueCommandCode8,    kValueCommandVersion1, kValueCommandVersion3,
+          kValueCommandVersion4,    kValueCommandVersion6, kValueCommandVersion7, kValueCommandVersion8})
         DeleteSettingForTest(name);
 
     SetState("{}");

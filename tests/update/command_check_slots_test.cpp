@@ -7,7 +7,8 @@
 
 namespace {
 
-TEST(CommandSlots, EachKnownCodeFillsItsOwnPair) {
+TEST(CommandSlots, EachKnownCodeFillsItsOwnPair)
+{
     for (int slotNumber : kCommandSlots) {
         const std::string code = std::to_string(slotNumber);
         const CommandSlot* slot = FindCommandSlot(code.c_str());
@@ -17,11 +18,12 @@ TEST(CommandSlots, EachKnownCodeFillsItsOwnPair) {
     }
 }
 
-TEST(CommandSlots, CodesAreComparedWhole) {
+TEST(CommandSlots, CodesAreComparedWhole)
+{
     for (const char* code : {"2", "5", "0", "9", "10", "01", "1 ", " 1", "11", "1\t", "", "cod1"}) {
         EXPECT_EQ(FindCommandSlot(code), nullptr) << "[" << code << "]";
     }
     EXPECT_EQ(FindCommandSlot(nullptr), nullptr);
 }
 
-}  // namespace
+} // namespace

@@ -73,8 +73,8 @@ protected:
         for (const Entry& e : entries) {
             files += files.empty() ? "" : ",";
             files += "{\"v_cnf\":" + Quoted(e.v_cnf) + ",\"is_cnf\":" + Quoted(e.is_cnf) +
-                     ",\"url_cnf\":" + Quoted(e.url_cnf) + ",\"sub_dir\":" + Quoted(e.sub_dir) +
-                     ",\"file_cnf\":" + Quoted(e.file_cnf) + "}";
+                ",\"url_cnf\":" + Quoted(e.url_cnf) + ",\"sub_dir\":" + Quoted(e.sub_dir) +
+                ",\"file_cnf\":" + Quoted(e.file_cnf) + "}";
         }
         SetState(std::string(R"({"file_faults": {)") + fileFaults + R"(}, "subscribers": {")" + kTestUser +
                  R"(": {"config": {"result": ")" + result + R"(", "files": [)" + files + "]}}}}");
@@ -82,8 +82,7 @@ protected:
 
     static std::string ConfigMembers(const std::string& version, const std::string& configOnly)
     {
-        return R"({"m":"chk_cnf_upd","u":"checker","v_cnf":")" + version + R"(","cnf_only":")" + configOnly +
-               "\"}";
+        return R"({"m":"chk_cnf_upd","u":"checker","v_cnf":")" + version + R"(","cnf_only":")" + configOnly + "\"}";
     }
 };
 
@@ -91,8 +90,7 @@ TEST_F(ConfigCheckTest, FetchesTheVpnFileIntoConfigDirAndOtherFilesIntoTheInstal
 {
     ServeFile("vpn.conf", "remote vpn.example 1194\n");
     ServeFile("rules/rules.txt", "allow all\n");
-    ListFiles({{"7", "1", Url("vpn.conf"), "", "vpn.conf"},
-               {"2", "0", Url("rules/rules.txt"), "rules", "rules.txt"}});
+    ListFiles({{"7", "1", Url("vpn.conf"), "", "vpn.conf"}, {"2", "0", Url("rules/rules.txt"), "rules", "rules.txt"}});
     Tree expected = TreeOf(kTestRoot);
 
     ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
@@ -225,9 +223,9 @@ TEST_F(ConfigCheckTest, FiftyEntriesAreFetchedAndAFiftyFirstNeverRequested)
     std::string files;
     for (const Entry& e : entries)
         files += (files.empty() ? "" : ",") + std::string("{\"v_cnf\":") + Quoted(e.v_cnf) +
-                 ",\"url_cnf\":" + Quoted(e.url_cnf) + ",\"file_cnf\":" + Quoted(e.file_cnf) + "}";
-    SetState(std::string(R"({"subscribers": {")") + kTestUser + R"(": {"config": {"result": "0", "files": [)" +
-             files + "]}}}}");
+            ",\"url_cnf\":" + Quoted(e.url_cnf) + ",\"file_cnf\":" + Quoted(e.file_cnf) + "}";
+    SetState(std::string(R"({"subscribers": {")") + kTestUser + R"(": {"config": {"result": "0", "files": [)" + files +
+             "]}}}}");
 
     ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
 
@@ -401,9 +399,9 @@ TEST_F(ConfigCheckTest, NamesThatLeaveTheBaseDirectoryTouchNothingOutsideIt)
     ServeFile("x", "payload");
     ServeFile("next.txt", "next");
     const Entry hostile[] = {
-        {"7", "1", Url("x"), "", "..\\x"},   {"7", "1", Url("x"), "", "C:\\x"}, {"7", "1", Url("x"), "", "\\x"},
-        {"7", "1", Url("x"), "", "a/b"},     {"7", "1", Url("x"), "", ".."},    {"7", "1", Url("x"), "..", "x"},
-        {"7", "1", Url("x"), "..\\..", "x"}, {"2", "0", Url("x"), "..\\x", "x"}, {"2", "0", Url("x"), "C:\\", "x"},
+        {"7", "1", Url("x"), "", "..\\x"},   {"7", "1", Url("x"), "", "C:\\x"},      {"7", "1", Url("x"), "", "\\x"},
+        {"7", "1", Url("x"), "", "a/b"},     {"7", "1", Url("x"), "", ".."},         {"7", "1", Url("x"), "..", "x"},
+        {"7", "1", Url("x"), "..\\..", "x"}, {"2", "0", Url("x"), "..\\x", "x"},     {"2", "0", Url("x"), "C:\\", "x"},
         {"2", "0", Url("x"), "\\x", "x"},    {"2", "0", Url("x"), "a\\..\\..", "x"},
     };
     for (const Entry& entry : hostile) {

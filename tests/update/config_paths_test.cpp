@@ -8,33 +8,39 @@
 
 namespace {
 
-TEST(ConfigSubDir, RelativeLevelsBelowTheBaseAreAccepted) {
-    for (const char* subDir : {"rules", "a\\b", "a\\b\\c", "rules\\", "a\\\\b", "a/b", "..rules", "v1.2",
-                               "my rules\\v 2", "con1\\comx"}) {
+TEST(ConfigSubDir, RelativeLevelsBelowTheBaseAreAccepted)
+{
+    for (const char* subDir :
+         {"rules", "a\\b", "a\\b\\c", "rules\\", "a\\\\b", "a/b", "..rules", "v1.2", "my rules\\v 2", "con1\\comx"}) {
         EXPECT_EQ(IsContainedSubDir(subDir), 1) << subDir;
     }
 }
 
-TEST(ConfigSubDir, EscapesAreRefused) {
-    for (const char* subDir : {"..", "..\\x", "a\\..\\..\\x", "a\\..", "a/../b", "C:\\x", "C:x", "c:",
-                               "\\x", "\\\\server\\share", "/x", "\\\\?\\C:\\x", "a\\...\\b", "a\\.. \\b",
-                               ".", "a\\.\\b", "a:b", ""}) {
+TEST(ConfigSubDir, EscapesAreRefused)
+{
+    for (const char* subDir :
+         {"..", "..\\x", "a\\..\\..\\x", "a\\..", "a/../b", "C:\\x", "C:x", "c:", "\\x", "\\\\server\\share", "/x",
+          "\\\\?\\C:\\x", "a\\...\\b", "a\\.. \\b", ".", "a\\.\\b", "a:b", ""}) {
         EXPECT_EQ(IsContainedSubDir(subDir), 0) << "[" << subDir << "]";
     }
     EXPECT_EQ(IsContainedSubDir(nullptr), 0);
 }
 
 // Each level is held to the plain-name rule of every name from the server.
-TEST(ConfigSubDir, LevelsThatAreNoPlainNameAreRefused) {
-    for (const char* subDir : {"CON", "a\\nul.txt", "Lpt1\\b", "a\\b.", "a\\b \\c", "rules ", "a\\b|c",
-                               "a\\<b>", "a*", "a?\\b", "a\\\"b", "a\x01" "b\\c"}) {
+TEST(ConfigSubDir, LevelsThatAreNoPlainNameAreRefused)
+{
+    for (const char* subDir :
+         {"CON", "a\\nul.txt", "Lpt1\\b", "a\\b.", "a\\b \\c", "rules ", "a\\b|c", "a\\<b>", "a*", "a?\\b", "a\\\"b",
+          "a\x01"
+          "b\\c"}) {
         EXPECT_EQ(IsContainedSubDir(subDir), 0) << "[" << subDir << "]";
     }
     EXPECT_EQ(IsContainedSubDir(("a\\" + std::string(kPlainNameLimit, 'l')).c_str()), 1);
     EXPECT_EQ(IsContainedSubDir(("a\\" + std::string(kPlainNameLimit + 1, 'l') + "\\b").c_str()), 0);
 }
 
-TEST(ConfigPaths, ComposedWithOneSeparatorAfterTheBase) {
+TEST(ConfigPaths, ComposedWithOneSeparatorAfterTheBase)
+{
     char dir[kConfigDirPathSize];
     char file[kConfigFilePathSize];
     ASSERT_EQ(ComposeConfigDirPath(dir, sizeof dir, "C:\\KVL\\config", "rules"), 1);
@@ -48,7 +54,8 @@ TEST(ConfigPaths, ComposedWithOneSeparatorAfterTheBase) {
     EXPECT_STREQ(file, "C:\\KVL\\\\a.txt");
 }
 
-TEST(ConfigPaths, FilePathThatWouldNotFitIsRefusedNotCut) {
+TEST(ConfigPaths, FilePathThatWouldNotFitIsRefusedNotCut)
+{
     char file[kConfigFilePathSize];
     // base + "\" + sub + "\" + name: exactly the longest path the buffer holds.
     const std::string sub(kConfigSubDirSize - 1, 's');
@@ -67,7 +74,8 @@ TEST(ConfigPaths, FilePathThatWouldNotFitIsRefusedNotCut) {
     EXPECT_EQ(ComposeConfigFilePath(file, sizeof file, longestBase.c_str(), sub.c_str(), name.c_str()), 0);
 }
 
-TEST(ConfigPaths, DirectoryPathThatWouldNotFitIsRefused) {
+TEST(ConfigPaths, DirectoryPathThatWouldNotFitIsRefused)
+{
     char dir[kConfigDirPathSize];
     const std::string base(kConfigDirPathSize - 1 - 1 - 10, 'b');
     ASSERT_EQ(ComposeConfigDirPath(dir, sizeof dir, base.c_str(), "0123456789"), 1);
@@ -76,4 +84,4 @@ TEST(ConfigPaths, DirectoryPathThatWouldNotFitIsRefused) {
     EXPECT_STREQ(dir, "");
 }
 
-}  // namespace
+} // namespace

@@ -14,12 +14,11 @@ namespace {
 
 constexpr int kCheckFailed = 4;
 
-const std::string kUsageText =
-    "Ferolin -install          to install the Ferolin\n"
-    "Ferolin -uninstall        to uninstall the Ferolin\n"
-    "Ferolin -update\t\t\t to update the VPN Korv\n"
-    "Ferolin -checkupdate\t\t to check for update the VPN Korv\n"
-    "Ferolin -checkstatus\t\t to check for status the VPN Korv\n";
+const std::string kUsageText = "Ferolin -install          to install the Ferolin\n"
+                               "Ferolin -uninstall        to uninstall the Ferolin\n"
+                               "Ferolin -update\t\t\t to update the VPN Korv\n"
+                               "Ferolin -checkupdate\t\t to check for update the VPN Korv\n"
+                               "Ferolin -checkstatus\t\t to check for status the VPN Korv\n";
 
 // What FerolinRun printed for `argument` (already quoted as needed).
 std::string RunFerolin(const std::string& argument, DWORD* exitCode)

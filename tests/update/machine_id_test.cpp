@@ -9,7 +9,8 @@ namespace {
 
 constexpr unsigned long kTunnel = 131;
 
-std::string Identity(unsigned long serial, const unsigned char* address) {
+std::string Identity(unsigned long serial, const unsigned char* address)
+{
     char volume[kVolumeTextSize] = "";
     char adapter[kAdapterTextSize] = "";
     FormatVolumeText(serial, volume, sizeof volume);
@@ -20,7 +21,8 @@ std::string Identity(unsigned long serial, const unsigned char* address) {
     return volume;
 }
 
-TEST(MachineId, VolumeHeadAndAdapterTail) {
+TEST(MachineId, VolumeHeadAndAdapterTail)
+{
     const unsigned char address[6] = {0, 26, 43, 60, 77, 94};
     char adapter[kAdapterTextSize] = "";
     FormatAdapterText(address, adapter, sizeof adapter);
@@ -28,7 +30,8 @@ TEST(MachineId, VolumeHeadAndAdapterTail) {
     EXPECT_EQ(Identity(1234567890, address), "1234507794");
 }
 
-TEST(MachineId, ShortOrMissingParts) {
+TEST(MachineId, ShortOrMissingParts)
+{
     const unsigned char address[6] = {0, 26, 43, 60, 77, 94};
     EXPECT_EQ(Identity(42, address), "42") << "a short volume text keeps its terminator first";
     EXPECT_EQ(Identity(1234567890, nullptr), "1234567890") << "no adapter: the whole volume text";
@@ -42,14 +45,16 @@ TEST(MachineId, ShortOrMissingParts) {
     EXPECT_STREQ(fiveOnly, "1234567890") << "an adapter text of five is not used";
 }
 
-TEST(MachineId, LongestInputsStayWithinTenCharacters) {
+TEST(MachineId, LongestInputsStayWithinTenCharacters)
+{
     const unsigned char address[6] = {255, 255, 255, 255, 255, 254};
     const std::string id = Identity(4294967295UL, address);
     EXPECT_EQ(id, "4294955254");
     EXPECT_EQ(id.size(), kMachineIdMaxLength);
 }
 
-TEST(AdapterText, AppendsAndNeverOverruns) {
+TEST(AdapterText, AppendsAndNeverOverruns)
+{
     const unsigned char address[8] = {0, 26, 43, 60, 77, 94, 200, 201};
     char buffer[16];
     std::memset(buffer, '#', sizeof buffer);
@@ -66,7 +71,8 @@ TEST(AdapterText, AppendsAndNeverOverruns) {
     EXPECT_STREQ(appended, "902643607794") << "only six bytes, after the existing text";
 }
 
-TEST(VolumeText, DecimalOrEmptyWhenItDoesNotFit) {
+TEST(VolumeText, DecimalOrEmptyWhenItDoesNotFit)
+{
     char buffer[kVolumeTextSize];
     FormatVolumeText(4294967295UL, buffer, sizeof buffer);
     EXPECT_STREQ(buffer, "4294967295");
@@ -76,7 +82,8 @@ TEST(VolumeText, DecimalOrEmptyWhenItDoesNotFit) {
     EXPECT_STREQ(buffer, "");
 }
 
-TEST(ChooseAdapter, LowestIndexAmongEthernetAndWireless) {
+TEST(ChooseAdapter, LowestIndexAmongEthernetAndWireless)
+{
     const AdapterRecord byIndex[] = {
         {kAdapterTypeEthernet, 12, {}, 6},
         {kAdapterTypeEthernet, 7, {}, 6},
@@ -91,7 +98,8 @@ TEST(ChooseAdapter, LowestIndexAmongEthernetAndWireless) {
     EXPECT_EQ(ChooseAdapter(mixed, 3), 2u);
 }
 
-TEST(ChooseAdapter, FallsBackToTheFirstAdapter) {
+TEST(ChooseAdapter, FallsBackToTheFirstAdapter)
+{
     const AdapterRecord tunnels[] = {
         {kTunnel, 5, {}, 6},
         {kTunnel, 2, {}, 6},
@@ -114,7 +122,8 @@ TEST(ChooseAdapter, FallsBackToTheFirstAdapter) {
     EXPECT_EQ(ChooseAdapter(nullptr, 0), 0u);
 }
 
-TEST(ChooseAdapter, TieGoesToTheEarlierAdapter) {
+TEST(ChooseAdapter, TieGoesToTheEarlierAdapter)
+{
     const AdapterRecord ties[] = {
         {kTunnel, 1, {}, 6},
         {kAdapterTypeIeee80211, 3, {}, 6},
@@ -123,4 +132,4 @@ TEST(ChooseAdapter, TieGoesToTheEarlierAdapter) {
     EXPECT_EQ(ChooseAdapter(ties, 3), 1u);
 }
 
-}  // namespace
+} // namespace

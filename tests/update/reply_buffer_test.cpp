@@ -16,14 +16,15 @@ class ReplySinkTest : public ::testing::Test {
 protected:
     void SetUp() override { ResetReplyBuffer(); }
 
-    std::filesystem::path TempFile(const char* name) {
-        std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                     (std::string("kvl_reply_sink_") + name);
+    std::filesystem::path TempFile(const char* name)
+    {
+        std::filesystem::path path = std::filesystem::temp_directory_path() / (std::string("kvl_reply_sink_") + name);
         created_.push_back(path);
         return path;
     }
 
-    void TearDown() override {
+    void TearDown() override
+    {
         for (const auto& path : created_) {
             std::error_code ignored;
             std::filesystem::remove(path, ignored);
@@ -34,7 +35,8 @@ private:
     std::vector<std::filesystem::path> created_;
 };
 
-TEST_F(ReplySinkTest, ChunkThatLeavesATerminatorIsKept) {
+TEST_F(ReplySinkTest, ChunkThatLeavesATerminatorIsKept)
+{
     std::vector<char> chunk(kReplyBufferSize - 1, 'x');
     EXPECT_EQ(ReplySink(chunk.data(), 1, chunk.size(), nullptr), chunk.size());
     EXPECT_EQ(replyLength, kReplyBufferSize - 1);
@@ -42,14 +44,16 @@ TEST_F(ReplySinkTest, ChunkThatLeavesATerminatorIsKept) {
     EXPECT_EQ(ReplyBuffer[kReplyBufferSize - 1], '\0');
 }
 
-TEST_F(ReplySinkTest, ChunkFillingTheWholeBufferIsDroppedButAccepted) {
+TEST_F(ReplySinkTest, ChunkFillingTheWholeBufferIsDroppedButAccepted)
+{
     std::vector<char> chunk(kReplyBufferSize, 'x');
     EXPECT_EQ(ReplySink(chunk.data(), 1, chunk.size(), nullptr), chunk.size());
     EXPECT_EQ(replyLength, 0u);
     EXPECT_STREQ(ReplyBuffer, "");
 }
 
-TEST_F(ReplySinkTest, LaterSmallerChunkFollowsTheLastKeptOne) {
+TEST_F(ReplySinkTest, LaterSmallerChunkFollowsTheLastKeptOne)
+{
     std::vector<char> first(10000, 'a');
     std::vector<char> second(6000, 'b');
     std::vector<char> third(2000, 'c');
@@ -60,21 +64,24 @@ TEST_F(ReplySinkTest, LaterSmallerChunkFollowsTheLastKeptOne) {
     EXPECT_EQ(std::string(ReplyBuffer), std::string(10000, 'a') + std::string(2000, 'c'));
 }
 
-TEST_F(ReplySinkTest, SizeTimesCountIsWhatIsAppended) {
+TEST_F(ReplySinkTest, SizeTimesCountIsWhatIsAppended)
+{
     const char items[] = "abcdef";
     EXPECT_EQ(ReplySink(const_cast<char*>(items), 2, 3, nullptr), 3u);
     EXPECT_STREQ(ReplyBuffer, "abcdef");
     EXPECT_EQ(replyLength, 6u);
 }
 
-TEST_F(ReplySinkTest, OverflowingChunkSizeIsDropped) {
+TEST_F(ReplySinkTest, OverflowingChunkSizeIsDropped)
+{
     char byte = 'x';
     const std::size_t huge = std::numeric_limits<std::size_t>::max() / 2 + 1;
     EXPECT_EQ(ReplySink(&byte, huge, 2, nullptr), 2u);
     EXPECT_EQ(replyLength, 0u);
 }
 
-TEST_F(ReplySinkTest, FileStreamGetsTheChunkAndTheBufferToo) {
+TEST_F(ReplySinkTest, FileStreamGetsTheChunkAndTheBufferToo)
+{
     const auto path = TempFile("write.bin");
     std::FILE* file = std::fopen(path.string().c_str(), "wb");
     ASSERT_NE(file, nullptr);
@@ -89,7 +96,8 @@ TEST_F(ReplySinkTest, FileStreamGetsTheChunkAndTheBufferToo) {
     EXPECT_STREQ(ReplyBuffer, data);
 }
 
-TEST_F(ReplySinkTest, ShortFileWriteIsReported) {
+TEST_F(ReplySinkTest, ShortFileWriteIsReported)
+{
     const auto path = TempFile("readonly.bin");
     std::FILE* create = std::fopen(path.string().c_str(), "wb");
     ASSERT_NE(create, nullptr);
@@ -102,7 +110,8 @@ TEST_F(ReplySinkTest, ShortFileWriteIsReported) {
     std::fclose(file);
 }
 
-TEST_F(ReplySinkTest, ResetEmptiesTheBuffer) {
+TEST_F(ReplySinkTest, ResetEmptiesTheBuffer)
+{
     char data[] = "old reply";
     ReplySink(data, 1, std::strlen(data), nullptr);
     ResetReplyBuffer();
@@ -112,4 +121,4 @@ TEST_F(ReplySinkTest, ResetEmptiesTheBuffer) {
     }
 }
 
-}  // namespace
+} // namespace

@@ -11,29 +11,30 @@
 namespace {
 
 // Parses `doc` from the process-wide reply buffer, as the checks do.
-int Parse(const std::string& doc) {
+int Parse(const std::string& doc)
+{
     EXPECT_LT(doc.size(), kReplyBufferSize);
     ResetReplyBuffer();
     std::memcpy(ReplyBuffer, doc.data(), doc.size());
     return ParseReply(ReplyBuffer);
 }
 
-std::string ConfigElements(int count) {
+std::string ConfigElements(int count)
+{
     std::string list;
     for (int i = 0; i < count; ++i) {
         list += (i ? "," : "");
-        list += "{\"v_cnf\":\"v" + std::to_string(i) + "\",\"file_cnf\":\"f" + std::to_string(i) +
-                ".conf\"}";
+        list += "{\"v_cnf\":\"v" + std::to_string(i) + "\",\"file_cnf\":\"f" + std::to_string(i) + ".conf\"}";
     }
     return list;
 }
 
-std::string CommandElements(int count) {
+std::string CommandElements(int count)
+{
     std::string list;
     for (int i = 0; i < count; ++i) {
         list += (i ? "," : "");
-        list += "{\"cod_cmd\":\"" + std::to_string(i) + "\",\"v_cmd\":\"c" + std::to_string(i) +
-                "\"}";
+        list += "{\"cod_cmd\":\"" + std::to_string(i) + "\",\"v_cmd\":\"c" + std::to_string(i) + "\"}";
     }
     return list;
 }
@@ -41,7 +42,8 @@ std::string CommandElements(int count) {
 constexpr char kFlatStatus[] =
     R"({"result":"0","v_stt":"17","stt":"ativo","msg":"Conta em dia","int":"30","per":"12"})";
 
-TEST(ParseReplyStatus, FlatObjectFillsStatusSection) {
+TEST(ParseReplyStatus, FlatObjectFillsStatusSection)
+{
     ASSERT_EQ(Parse(kFlatStatus), 1);
     const StatusReply& s = replyRecord.status;
     EXPECT_EQ(s.result, 0);
@@ -52,7 +54,8 @@ TEST(ParseReplyStatus, FlatObjectFillsStatusSection) {
     EXPECT_STREQ(s.per, "12");
 }
 
-TEST(ParseReplyStatus, ResultIsReadOnlyFromStringsWithAtoiRules) {
+TEST(ParseReplyStatus, ResultIsReadOnlyFromStringsWithAtoiRules)
+{
     ASSERT_EQ(Parse(R"({"result":7,"stt":"bloqueado"})"), 1);
     EXPECT_EQ(replyRecord.status.result, 0) << "a bare number is not stored";
     EXPECT_STREQ(replyRecord.status.stt, "bloqueado");
@@ -70,7 +73,8 @@ TEST(ParseReplyStatus, ResultIsReadOnlyFromStringsWithAtoiRules) {
     EXPECT_EQ(replyRecord.status.result, INT_MIN);
 }
 
-TEST(ParseReplyStatus, NamesMatchWholeAndCaseSensitive) {
+TEST(ParseReplyStatus, NamesMatchWholeAndCaseSensitive)
+{
     ASSERT_EQ(Parse(R"({"v_stt":"5","STT":"x"})"), 1);
     EXPECT_STREQ(replyRecord.status.v_stt, "5");
     EXPECT_STREQ(replyRecord.status.stt, "");
@@ -81,14 +85,16 @@ TEST(ParseReplyStatus, NamesMatchWholeAndCaseSensitive) {
     EXPECT_STREQ(replyRecord.status.stt, "");
 }
 
-TEST(ParseReplyStatus, OverlongValuesAreCutToTheirField) {
+TEST(ParseReplyStatus, OverlongValuesAreCutToTheirField)
+{
     const std::string msg(300, 'm');
     ASSERT_EQ(Parse("{\"msg\":\"" + msg + "\",\"int\":\"1234567890123\"}"), 1);
     EXPECT_EQ(std::string(replyRecord.status.msg), msg.substr(0, kStatusMessageSize - 1));
     EXPECT_STREQ(replyRecord.status.int_stt, "123456789");
 }
 
-TEST(ParseReplySections, SoftObjectFillsSoftwareAndLaterReplyClearsIt) {
+TEST(ParseReplySections, SoftObjectFillsSoftwareAndLaterReplyClearsIt)
+{
     ASSERT_EQ(Parse(R"({"soft":{"result":"0","v_sw":"2.4.1",)"
                     R"("url_sw":"https:\/\/dl.example\/p.msi","file_sw":"p.msi"}})"),
               1);
@@ -104,12 +110,14 @@ TEST(ParseReplySections, SoftObjectFillsSoftwareAndLaterReplyClearsIt) {
     EXPECT_STREQ(replyRecord.status.stt, "ativo");
 }
 
-TEST(ParseReplySections, EscapesAreKeptUndecoded) {
+TEST(ParseReplySections, EscapesAreKeptUndecoded)
+{
     ASSERT_EQ(Parse(R"({"msg":"Conex\u00e3o \"suspensa\"\\"})"), 1);
     EXPECT_STREQ(replyRecord.status.msg, R"(Conex\u00e3o \"suspensa\"\\)");
 }
 
-TEST(ParseReplySections, ResettingArrayFillsConfigEntriesFromZero) {
+TEST(ParseReplySections, ResettingArrayFillsConfigEntriesFromZero)
+{
     ASSERT_EQ(Parse(R"({"config":{"result":"0","files":[)"
                     R"({"v_cnf":"3","is_cnf":"1","url_cnf":"https://h/a.ovpn","sub_dir":"","file_cnf":"a.ovpn"},)"
                     R"({"v_cnf":"4","is_cnf":"0","url_cnf":"https://h/b.ini","sub_dir":"etc","file_cnf":"b.ini"}]}})"),
@@ -126,17 +134,18 @@ TEST(ParseReplySections, ResettingArrayFillsConfigEntriesFromZero) {
     EXPECT_STREQ(config.entries[2].file_cnf, "") << "no object reached entry 2";
 }
 
-TEST(ParseReplySections, FiftyOneConfigElementsFillEntriesZeroToFortyNine) {
+TEST(ParseReplySections, FiftyOneConfigElementsFillEntriesZeroToFortyNine)
+{
     ASSERT_EQ(Parse("{\"config\":{\"result\":\"0\",\"files\":[" + ConfigElements(51) + "]}}"), 1);
     for (int i = 0; i < kConfigEntryCount; ++i) {
-        EXPECT_EQ(std::string(replyRecord.config.entries[i].file_cnf),
-                  "f" + std::to_string(i) + ".conf");
+        EXPECT_EQ(std::string(replyRecord.config.entries[i].file_cnf), "f" + std::to_string(i) + ".conf");
     }
     // The 51st element must not have overwritten the last slot.
     EXPECT_STREQ(replyRecord.config.entries[kConfigEntryCount - 1].v_cnf, "v49");
 }
 
-TEST(ParseReplySections, TwentyFiveCommandsFillEntriesZeroToNineteen) {
+TEST(ParseReplySections, TwentyFiveCommandsFillEntriesZeroToNineteen)
+{
     ASSERT_EQ(Parse("{\"command\":{\"result\":\"0\",\"list\":[" + CommandElements(25) + "]}}"), 1);
     for (int i = 0; i < kCommandEntryCount; ++i) {
         EXPECT_EQ(std::string(replyRecord.command.entries[i].cod_cmd), std::to_string(i));
@@ -144,14 +153,16 @@ TEST(ParseReplySections, TwentyFiveCommandsFillEntriesZeroToNineteen) {
     }
 }
 
-TEST(ParseReplySections, ObjectAsSectionValueIsCounted) {
+TEST(ParseReplySections, ObjectAsSectionValueIsCounted)
+{
     // Outer object -> 1, the section's own object -> 2.
     ASSERT_EQ(Parse(R"({"config":{"file_cnf":"a.ovpn"}})"), 1);
     EXPECT_STREQ(replyRecord.config.entries[1].file_cnf, "");
     EXPECT_STREQ(replyRecord.config.entries[2].file_cnf, "a.ovpn");
 }
 
-TEST(ParseReplySections, ArrayAsSectionValueIsNotCounted) {
+TEST(ParseReplySections, ArrayAsSectionValueIsNotCounted)
+{
     // Outer object -> 1, the array is only looked at, the element -> 2.
     ASSERT_EQ(Parse(R"({"config":[{"file_cnf":"a.ovpn"}]})"), 1);
     EXPECT_STREQ(replyRecord.config.entries[0].file_cnf, "");
@@ -159,7 +170,8 @@ TEST(ParseReplySections, ArrayAsSectionValueIsNotCounted) {
     EXPECT_STREQ(replyRecord.config.entries[2].file_cnf, "a.ovpn");
 }
 
-TEST(ParseReplySections, EntryMembersInsideAnArrayAreDropped) {
+TEST(ParseReplySections, EntryMembersInsideAnArrayAreDropped)
+{
     ASSERT_EQ(Parse(R"({"command":{"result":"0","list":["cod_cmd","4","v_cmd","9"]}})"), 1);
     for (const CommandEntry& entry : replyRecord.command.entries) {
         EXPECT_STREQ(entry.cod_cmd, "");
@@ -167,7 +179,8 @@ TEST(ParseReplySections, EntryMembersInsideAnArrayAreDropped) {
     }
 }
 
-TEST(ParseReplySections, MemberWithObjectValueStoresNothingAndIsNotCounted) {
+TEST(ParseReplySections, MemberWithObjectValueStoresNothingAndIsNotCounted)
+{
     ASSERT_EQ(Parse(R"({"config":{"result":"0","files":[)"
                     R"({"v_cnf":{"file_cnf":"inner.conf"},"url_cnf":"u"}]}})"),
               1);
@@ -178,7 +191,8 @@ TEST(ParseReplySections, MemberWithObjectValueStoresNothingAndIsNotCounted) {
     EXPECT_STREQ(replyRecord.config.entries[1].file_cnf, "");
 }
 
-TEST(ParseReplySections, StringValueNamingASectionSwitchesIt) {
+TEST(ParseReplySections, StringValueNamingASectionSwitchesIt)
+{
     ASSERT_EQ(Parse(R"({"x":"soft","v_sw":"9"})"), 1);
     EXPECT_STREQ(replyRecord.soft.v_sw, "9");
 
@@ -188,7 +202,8 @@ TEST(ParseReplySections, StringValueNamingASectionSwitchesIt) {
     EXPECT_STREQ(replyRecord.soft.v_sw, "");
 }
 
-TEST(ParseReplySections, SeveralSectionsInOneReply) {
+TEST(ParseReplySections, SeveralSectionsInOneReply)
+{
     ASSERT_EQ(Parse(R"({"config":{"result":"0","l":[{"file_cnf":"a"}]},)"
                     R"("command":{"result":"1","l":[{"cod_cmd":"4","v_cmd":"v"}]},)"
                     R"("status":{"stt":"ativo"}})"),
@@ -199,15 +214,16 @@ TEST(ParseReplySections, SeveralSectionsInOneReply) {
     EXPECT_STREQ(replyRecord.status.stt, "ativo");
 }
 
-TEST(ParseReplyFailures, BrokenDocumentsKeepThePreviousRecord) {
+TEST(ParseReplyFailures, BrokenDocumentsKeepThePreviousRecord)
+{
     const char* broken[] = {
-        R"({"stt":"bloqueado")",                // object left open
-        R"({"stt":"bloqueado"])",               // wrong closing bracket
-        R"({"stt":"bloqueado"}})",              // closing bracket without container
-        R"({"stt":"bloq)",                      // string without its closing quote
-        R"({"stt":"blo\queado"})",              // escape that is not allowed
-        "{\"stt\":\"bloqueado\",x\x7f}",        // byte 127 in a primitive
-        "{\"stt\":\"bloqueado\",x\xc3\xa9}",    // byte above 127 in a primitive
+        R"({"stt":"bloqueado")",             // object left open
+        R"({"stt":"bloqueado"])",            // wrong closing bracket
+        R"({"stt":"bloqueado"}})",           // closing bracket without container
+        R"({"stt":"bloq)",                   // string without its closing quote
+        R"({"stt":"blo\queado"})",           // escape that is not allowed
+        "{\"stt\":\"bloqueado\",x\x7f}",     // byte 127 in a primitive
+        "{\"stt\":\"bloqueado\",x\xc3\xa9}", // byte above 127 in a primitive
     };
     for (const char* doc : broken) {
         ASSERT_EQ(Parse(kFlatStatus), 1);
@@ -217,7 +233,8 @@ TEST(ParseReplyFailures, BrokenDocumentsKeepThePreviousRecord) {
     }
 }
 
-TEST(ParseReplyFailures, ErrorPageParsesAsAnEmptyReply) {
+TEST(ParseReplyFailures, ErrorPageParsesAsAnEmptyReply)
+{
     ASSERT_EQ(Parse(kFlatStatus), 1);
     EXPECT_EQ(Parse("<html><head><title>502 Bad Gateway</title></head>\r\n"
                     "<body><a href=\"/\">home</a></body></html>"),
@@ -226,12 +243,14 @@ TEST(ParseReplyFailures, ErrorPageParsesAsAnEmptyReply) {
     EXPECT_STREQ(replyRecord.soft.file_sw, "");
 }
 
-TEST(ParseReplyFailures, HighBytesInsideStringsAreText) {
+TEST(ParseReplyFailures, HighBytesInsideStringsAreText)
+{
     ASSERT_EQ(Parse("{\"msg\":\"Conex\xe3o suspensa\"}"), 1);
     EXPECT_STREQ(replyRecord.status.msg, "Conex\xe3o suspensa");
 }
 
-TEST(ParseReplyFailures, MoreThanTheTokenLimitIsNotParsed) {
+TEST(ParseReplyFailures, MoreThanTheTokenLimitIsNotParsed)
+{
     auto primitives = [](unsigned count) {
         std::string doc = "[";
         for (unsigned i = 0; i < count; ++i) {
@@ -246,7 +265,8 @@ TEST(ParseReplyFailures, MoreThanTheTokenLimitIsNotParsed) {
     EXPECT_STREQ(replyRecord.status.stt, "");
 }
 
-TEST(ParseReplyFailures, EmptyReplyClearsEverything) {
+TEST(ParseReplyFailures, EmptyReplyClearsEverything)
+{
     ASSERT_EQ(Parse(kFlatStatus), 1);
     entryIndex = 7;
     EXPECT_EQ(Parse(""), 1);
@@ -256,20 +276,23 @@ TEST(ParseReplyFailures, EmptyReplyClearsEverything) {
     EXPECT_EQ(ParseReply(nullptr), 0);
 }
 
-TEST(ParseReplyFailures, NameWithoutValueEndsTheWalk) {
+TEST(ParseReplyFailures, NameWithoutValueEndsTheWalk)
+{
     EXPECT_EQ(Parse(R"("stt")"), 1);
     EXPECT_STREQ(replyRecord.status.stt, "");
     EXPECT_EQ(Parse(R"("soft")"), 1);
     EXPECT_EQ(Parse(R"(["x","soft"])"), 1);
 }
 
-TEST(ParseReplyWhitespace, TabsAndLineFeedsAreIgnoredAndSpaceRunsShrink) {
+TEST(ParseReplyWhitespace, TabsAndLineFeedsAreIgnoredAndSpaceRunsShrink)
+{
     ASSERT_EQ(Parse("{\n\t\"stt\" :\t\"ativo\",\r\n  \"msg\":\"linha 1\nlinha  2\r\nfim\"\n}"), 1);
     EXPECT_STREQ(replyRecord.status.stt, "ativo");
     EXPECT_STREQ(replyRecord.status.msg, "linha 1linha 2\rfim");
 }
 
-TEST(SqueezeWhitespace, KeepsTheLastSpaceOfARunAndCarriageReturns) {
+TEST(SqueezeWhitespace, KeepsTheLastSpaceOfARunAndCarriageReturns)
+{
     char text[] = "a \t b  \r\n   c";
     // The space before the tab is followed by a tab as received, so it stays.
     EXPECT_EQ(SqueezeWhitespace(text), std::strlen("a  b \r c"));
@@ -277,7 +300,8 @@ TEST(SqueezeWhitespace, KeepsTheLastSpaceOfARunAndCarriageReturns) {
     EXPECT_EQ(SqueezeWhitespace(nullptr), 0u);
 }
 
-TEST(SqueezeWhitespace, LooksNoFurtherThanTheReplyBuffer) {
+TEST(SqueezeWhitespace, LooksNoFurtherThanTheReplyBuffer)
+{
     // No terminator anywhere in the buffer: nothing may be read or written
     // past it (the sanitizer build checks), and the whole text is one token.
     ResetReplyBuffer();
@@ -292,4 +316,4 @@ TEST(SqueezeWhitespace, LooksNoFurtherThanTheReplyBuffer) {
     EXPECT_EQ(ParseReply(ReplyBuffer), 1);
 }
 
-}  // namespace
+} // namespace

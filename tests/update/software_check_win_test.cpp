@@ -93,9 +93,9 @@ TEST_F(SoftwareCheckTest, OfferWhoseFileIsNoPlainFileNameIsRefusedWhole)
     ASSERT_TRUE(WriteWholeFile(sentinel, "sentinel"));
     const Tree before = TreeOf(kTestRoot);
     // As JSON texts: the reply's escapes reach the client undecoded.
-    for (const char* hostile : {"..\\\\x.msi", "..\\\\..\\\\Windows\\\\win.ini", "C:\\\\x.msi", "C:x.msi",
-                                "\\\\x.msi", "a/b.msi", "x.msi:stream", "CON", "nul.msi", "Com1.msi", "x.msi.",
-                                "x.msi ", "x?.msi", ""}) {
+    for (const char* hostile :
+         {"..\\\\x.msi", "..\\\\..\\\\Windows\\\\win.ini", "C:\\\\x.msi", "C:x.msi", "\\\\x.msi", "a/b.msi",
+          "x.msi:stream", "CON", "nul.msi", "Com1.msi", "x.msi.", "x.msi ", "x?.msi", ""}) {
         SCOPED_TRACE(std::string("file_sw [") + hostile + "]");
         SeedOffer();
         OfferSoft(R"({"result": "0", "v_sw": "6.6", "url_sw": "http://x/evil.msi", "file_sw": ")" +

@@ -46,7 +46,7 @@ std::string Md5Of(const std::string& text)
 std::string ExpectedStatusBody(const std::string& identity, const std::string& statusVersion)
 {
     return std::string(R"(data={\"m\":\"chk_stt\",\"u\":\")") + kUser + R"(\",\"s\":\")" + kPasswordDigest +
-           R"(\",\"c_id\":\")" + Md5Of(identity) + R"(\",\"v_stt\":\")" + statusVersion + R"(\"})";
+        R"(\",\"c_id\":\")" + Md5Of(identity) + R"(\",\"v_stt\":\")" + statusVersion + R"(\"})";
 }
 
 // Decodes the JSON string text between token bounds (escapes the server's
@@ -62,18 +62,30 @@ std::string JsonStringText(const std::string& json, const jsmntok_t& token)
         }
         char e = json[++i];
         switch (e) {
-        case 'n': text += '\n'; break;
-        case 't': text += '\t'; break;
-        case 'r': text += '\r'; break;
-        case 'b': text += '\b'; break;
-        case 'f': text += '\f'; break;
+        case 'n':
+            text += '\n';
+            break;
+        case 't':
+            text += '\t';
+            break;
+        case 'r':
+            text += '\r';
+            break;
+        case 'b':
+            text += '\b';
+            break;
+        case 'f':
+            text += '\f';
+            break;
         case 'u':
             if (i + 4 < token.end) {
                 text += static_cast<char>(strtol(json.substr(i + 1, 4).c_str(), nullptr, 16));
                 i += 4;
             }
             break;
-        default: text += e; break;
+        default:
+            text += e;
+            break;
         }
     }
     return text;
@@ -158,7 +170,10 @@ protected:
     std::string FilesUrl() const { return "http://127.0.0.1:" + filesPort_ + "/"; }
     static std::string LogPath() { return DevserverRunDir() + "requests.log"; }
 
-    static void SetState(const std::string& json) { ASSERT_TRUE(WriteWholeFile(DevserverRunDir() + "state.json", json)); }
+    static void SetState(const std::string& json)
+    {
+        ASSERT_TRUE(WriteWholeFile(DevserverRunDir() + "state.json", json));
+    }
 
     // Requests that reached the server since SetUp.
     std::vector<LoggedRequest> NewRequests() const
@@ -187,8 +202,7 @@ protected:
         return values;
     }
 
-    static void SeedStatus(const char* stt, const char* msg, const char* version, const char* intText,
-                           const char* per)
+    static void SeedStatus(const char* stt, const char* msg, const char* version, const char* intText, const char* per)
     {
         ASSERT_TRUE(SetSettingForTest(kValueStatus, stt));
         ASSERT_TRUE(SetSettingForTest(kValueStatusMessage, msg));

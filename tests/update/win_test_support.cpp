@@ -14,7 +14,6 @@ namespace {
 
 constexpr REGSAM kView = KEY_WOW64_32KEY;
 
-
 bool OpenSettings(REGSAM access, RegKey& key)
 {
     return RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsSubkey, 0, access | kView, key.out()) == ERROR_SUCCESS;

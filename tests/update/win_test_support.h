@@ -58,8 +58,7 @@ bool WriteWholeFile(const std::string& path, const std::string& text);
 // Runs `commandLine` with its standard output on a pipe and returns what it
 // wrote; `exitCode` receives its exit code. Gives up (nullopt) when the
 // program cannot be started or does not end within `timeoutMs`.
-std::optional<std::string> RunAndCapture(const std::string& commandLine, DWORD* exitCode,
-                                         DWORD timeoutMs = 60000);
+std::optional<std::string> RunAndCapture(const std::string& commandLine, DWORD* exitCode, DWORD timeoutMs = 60000);
 
 // `text` with each "\n" as "\r\n": what a program's text-mode standard
 // output delivers for it.
