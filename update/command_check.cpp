@@ -21,7 +21,7 @@ int CheckCommandUpdate()
     char body[kRequestBodySize];
     if (!FormatCommandBody(body, sizeof body, user, listVersion))
         return kCheckFailed;
-    return SendCheckRequest(target, body, StoreCommands);
+    return SendCheckRequest(target, body, [](const char*) { return StoreCommands(); });
 }
 
 int StoreCommands()

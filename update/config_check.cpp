@@ -22,7 +22,7 @@ int FailDownload(const char* versionValue)
     return kStoreConfigStopped;
 }
 
-int StoreConfigEntry(const ConfigEntry& entry)
+int StoreConfigEntry(const ConfigEntry& entry, const char* serverCaFile)
 {
     const bool vpnFile = std::strcmp(entry.is_cnf, kVpnConfigKind) == 0;
     const char* versionValue = vpnFile ? kValueConfigVersion : kValueFileVersion;
@@ -59,7 +59,7 @@ int StoreConfigEntry(const ConfigEntry& entry)
         return kStoreConfigStopped;
 
     // An empty VPN configuration would replace a working one: a failed download.
-    if (!FetchConfigFile(entry.url_cnf, filePath, vpnFile ? FetchedBody::kNotEmpty : FetchedBody::kAny))
+    if (!FetchConfigFile(entry.url_cnf, filePath, vpnFile ? FetchedBody::kNotEmpty : FetchedBody::kAny, serverCaFile))
         return FailDownload(versionValue);
     return kStoreConfigDone;
 }
@@ -90,7 +90,7 @@ int CheckConfigUpdate()
     return SendCheckRequest(target, body, StoreConfigFiles);
 }
 
-int StoreConfigFiles()
+int StoreConfigFiles(const char* serverCaFile)
 {
     const ConfigReply& reply = replyRecord.config;
     if (reply.result != 0)
@@ -99,7 +99,7 @@ int StoreConfigFiles()
         // The list ends at the first entry without a file name.
         if (entry.file_cnf[0] == '\0')
             return kStoreConfigDone;
-        if (StoreConfigEntry(entry) != kStoreConfigDone)
+        if (StoreConfigEntry(entry, serverCaFile) != kStoreConfigDone)
             return kStoreConfigStopped;
     }
     return kStoreConfigDone;

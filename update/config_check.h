@@ -22,5 +22,7 @@ inline constexpr int kStoreConfigStopped = 1; // stopped at an entry that failed
 // subdirectory and fetches the file. An entry whose names would leave the
 // base directory, whose path would not fit, or whose download fails is a
 // failed download: its kind's version value is emptied, so that the next
-// check asks for the file again, and the list stops there.
-int StoreConfigFiles();
+// check asks for the file again, and the list stops there. An https download
+// verifies its server against `serverCaFile` when it is not null, else
+// against the Windows certificate store.
+int StoreConfigFiles(const char* serverCaFile);

@@ -23,7 +23,7 @@ bool IsEmptyFile(const char* path)
 
 } // namespace
 
-int FetchConfigFile(const char* url, const char* filePath, FetchedBody body)
+int FetchConfigFile(const char* url, const char* filePath, FetchedBody body, const char* serverCaFile)
 {
     char partPath[kPartPathSize];
     if (!FormatWhole(partPath, sizeof partPath, "%s%s", filePath, kPartFileSuffix))
@@ -31,7 +31,7 @@ int FetchConfigFile(const char* url, const char* filePath, FetchedBody body)
 
     PartFile part(partPath);
     long httpStatus = 0;
-    if (DownloadToFile(url, partPath, &httpStatus) != 0 || !IsSuccessStatus(httpStatus))
+    if (DownloadToFile(url, partPath, &httpStatus, serverCaFile) != 0 || !IsSuccessStatus(httpStatus))
         return 0;
     if (body == FetchedBody::kNotEmpty && IsEmptyFile(partPath))
         return 0;

@@ -17,4 +17,5 @@ enum class FetchedBody { kAny, kNotEmpty };
 // (a redirection included: none is followed), the body was empty where
 // `body` is kNotEmpty, or the file could not be put in place. On 0 the
 // scratch file is gone and an earlier file at `filePath` is untouched.
-int FetchConfigFile(const char* url, const char* filePath, FetchedBody body);
+// `serverCaFile` is DownloadToFile's: the CA an https server must chain to.
+int FetchConfigFile(const char* url, const char* filePath, FetchedBody body, const char* serverCaFile);

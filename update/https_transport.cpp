@@ -36,9 +36,24 @@ void SetStallLimits(CURL* curl)
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, transferLimits.lowSpeedSeconds);
 }
 
+// The server is verified, its certificate and its name, against `caFile`
+// alone, or (no file) against the trusted roots of the Windows certificate
+// store. No CA folder is used: the cross-built libcurl's defaults name the
+// build machine's "/etc/ssl/certs", which on Windows is a folder any user may
+// create on the current drive.
+void VerifyServer(CURL* curl, const char* caFile)
+{
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(curl, CURLOPT_CAINFO, caFile);
+    curl_easy_setopt(curl, CURLOPT_CAPATH, static_cast<const char*>(nullptr));
+    curl_easy_setopt(curl, CURLOPT_SSL_OPTIONS, caFile != nullptr ? 0L : static_cast<long>(CURLSSLOPT_NATIVE_CA));
+}
+
 } // namespace
 
-int PostRequest(const char* url, const char* body, const char* certFile, const char* keyPassPhrase, const char* keyFile)
+int PostRequest(const char* url, const char* body, const char* certFile, const char* keyPassPhrase, const char* keyFile,
+                const char* serverCaFile)
 {
     // Outlives the handle, which may write into it until it is cleaned up.
     char errorText[CURL_ERROR_SIZE];
@@ -54,9 +69,14 @@ int PostRequest(const char* url, const char* body, const char* certFile, const c
     curl_easy_setopt(handle, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
     curl_easy_setopt(handle, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
     // The client proves itself with its certificate; the server is trusted
-    // without checking its certificate or name.
-    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 0L);
-    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 0L);
+    // without checking its certificate or name unless the installation has
+    // opted in with a CA file of its own.
+    if (serverCaFile != nullptr) {
+        VerifyServer(handle, serverCaFile);
+    } else {
+        curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 0L);
+        curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 0L);
+    }
     curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, ReplySink);
     // libcurl's default stream is stdout: a reply (a subscriber's status, or
@@ -76,7 +96,7 @@ int PostRequest(const char* url, const char* body, const char* certFile, const c
     return static_cast<int>(curl_easy_perform(handle));
 }
 
-int DownloadToFile(const char* url, const char* path, long* httpStatus)
+int DownloadToFile(const char* url, const char* path, long* httpStatus, const char* serverCaFile)
 {
     if (httpStatus != nullptr)
         *httpStatus = 0;
@@ -94,16 +114,7 @@ int DownloadToFile(const char* url, const char* path, long* httpStatus)
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, ReplySink);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, static_cast<void*>(file.get()));
-    // An https server is verified, its certificate and its name, against the
-    // trusted roots of the Windows certificate store. No CA file or folder is
-    // used: the cross-built libcurl's defaults name the build machine's
-    // "/etc/ssl/certs", which on Windows is a folder any user may create on
-    // the current drive.
-    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
-    curl_easy_setopt(handle, CURLOPT_CAINFO, static_cast<const char*>(nullptr));
-    curl_easy_setopt(handle, CURLOPT_CAPATH, static_cast<const char*>(nullptr));
-    curl_easy_setopt(handle, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_NATIVE_CA));
+    VerifyServer(handle, serverCaFile);
     // A download may be large and slow, so there is no overall limit; only a
     // dead connection or a stalled transfer ends it.
     SetStallLimits(handle);

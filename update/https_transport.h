@@ -13,20 +13,23 @@ inline constexpr int kNoTransferHandle = 2;
 
 // Posts `body` to `url` as a form with the PEM client certificate `certFile`
 // and the PEM key `keyFile` (protected by `keyPassPhrase`); the reply lands in
-// ReplyBuffer, which is emptied first. The server's certificate and host are
-// not verified and redirects are followed. Returns kNoTransferHandle, or
-// libcurl's result (0 when the transfer completed, whatever HTTP status).
-int PostRequest(const char* url, const char* body, const char* certFile, const char* keyPassPhrase,
-                const char* keyFile);
+// ReplyBuffer, which is emptied first. Redirects are followed. Without
+// `serverCaFile` the server's certificate and host are not verified; with it,
+// an https server must present a certificate for its name that chains to that
+// PEM file (and only to it). Returns kNoTransferHandle, or libcurl's result (0
+// when the transfer completed, whatever HTTP status).
+int PostRequest(const char* url, const char* body, const char* certFile, const char* keyPassPhrase, const char* keyFile,
+                const char* serverCaFile);
 
 // Fetches `url` into the file `path` (created or truncated). Redirections are
 // not followed. An https server must present a certificate for its name that
-// chains to a trusted root of the Windows certificate store (libcurl's
-// CURLSSLOPT_NATIVE_CA; no CA file or folder is read). The bytes are
+// chains to `serverCaFile` when one is given, else to a trusted root of the
+// Windows certificate store (libcurl's CURLSSLOPT_NATIVE_CA; no other CA file
+// or folder is read). The bytes are
 // also appended to ReplyBuffer while they fit. Returns libcurl's result (0 when
 // the transfer completed, whatever HTTP status), or a non-zero code when the
 // file or the transfer handle cannot be created (then nothing is fetched).
 // When `httpStatus` is given it receives the reply's HTTP status, 0 when no
 // reply arrived: a caller that must not keep an error page as its file can
 // tell one from the file it asked for.
-int DownloadToFile(const char* url, const char* path, long* httpStatus = nullptr);
+int DownloadToFile(const char* url, const char* path, long* httpStatus = nullptr, const char* serverCaFile = nullptr);

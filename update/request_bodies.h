@@ -49,14 +49,18 @@ inline constexpr char kClientCertFileName[] = "client_cert.pem";
 inline constexpr char kClientKeyFileName[] = "client_key.pem";
 inline constexpr char kClientFilePathFormat[] = "%sbin\\%s";
 inline constexpr char kKeyPassPhrase[] = "Lantern58";
+// Opt-in: when the bin folder holds this PEM file, the update server (and any
+// https configuration download of the same check) must present a certificate
+// for its name that chains to it.
+inline constexpr char kServerCaFileName[] = "server_ca.pem";
 
 // Used when the settings key names no update server.
 inline constexpr char kDefaultUpdateServerUrl[] = "https://update.vpnkorv.example:5016/";
 
 // Room for the longest installation directory the read accepts, "bin\" and
-// the longer file name.
-inline constexpr std::size_t kClientFilePathSize =
-    (kInstallDirReadSize - 1) + (sizeof "bin\\" - 1) + std::max(sizeof kClientCertFileName, sizeof kClientKeyFileName);
+// the longest file name.
+inline constexpr std::size_t kClientFilePathSize = (kInstallDirReadSize - 1) + (sizeof "bin\\" - 1) +
+    std::max({sizeof kClientCertFileName, sizeof kClientKeyFileName, sizeof kServerCaFileName});
 
 // Composes installDir + "bin\" + fileName (the directory is used unchanged and
 // is expected to end with a backslash). Returns 1, or 0 when it would not fit.

@@ -30,12 +30,16 @@ struct RequestTarget {
 int ReadRequestTarget(RequestTarget* target);
 
 // A check's store step: copies its section of the reply record into the
-// settings key. Its result is not examined.
-using StoreStep = int (*)();
+// settings key; a download it makes verifies its server against
+// `serverCaFile` when that is not null. Its result is not examined.
+using StoreStep = int (*)(const char* serverCaFile);
 
 // Posts `body` to the target with the installation's client certificate and
-// key, parses the reply and, when it parsed, runs `store`. Returns kCheckDone
-// when the reply arrived (whatever it held), kCheckFailed when the
-// certificate paths do not fit or the transfer failed (nothing is parsed or
-// stored then).
+// key, parses the reply and, when it parsed, runs `store`. When the
+// installation's bin folder holds a readable kServerCaFileName, the server is
+// verified against it and the same file goes to `store`; without one the
+// server is not verified. Returns kCheckDone when the reply arrived (whatever
+// it held), kCheckFailed when the certificate paths do not fit or the
+// transfer failed, a server that fails the verification included (nothing is
+// parsed or stored then).
 int SendCheckRequest(const RequestTarget& target, const char* body, StoreStep store);

@@ -22,7 +22,7 @@ int CheckSoftwareUpdate()
     char body[kRequestBodySize];
     if (!FormatSoftwareBody(body, sizeof body, user, installedVersion))
         return kCheckFailed;
-    return SendCheckRequest(target, body, StoreSoftwareOffer);
+    return SendCheckRequest(target, body, [](const char*) { return StoreSoftwareOffer(); });
 }
 
 int StoreSoftwareOffer()

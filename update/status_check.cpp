@@ -44,7 +44,7 @@ int CheckStatus()
     char body[kRequestBodySize];
     if (!FormatStatusBody(body, sizeof body, user, passwordDigest, identityDigest, statusVersion))
         return kCheckFailed;
-    return SendCheckRequest(target, body, StoreStatus);
+    return SendCheckRequest(target, body, [](const char*) { return StoreStatus(); });
 }
 
 int StoreStatus()

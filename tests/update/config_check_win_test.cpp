@@ -379,6 +379,39 @@ TEST_F(ConfigCheckTest, HttpsDownloadIsVerifiedAgainstTheWindowsCertificateStore
     EXPECT_EQ(FileRequests().size(), 1u) << "nothing asked of the untrusted server";
 }
 
+TEST_F(ConfigCheckTest, ServerCaFileInBinAloneDecidesWhichServersAreTrusted)
+{
+    const std::string pki = DevserverRunDir() + "pki\\";
+    const std::string caFile = std::string(kTestInstallDir) + "bin\\server_ca.pem";
+    const std::string target = std::string(kTestConfigDir) + "\\vpn.conf";
+    const std::string url = FilesTlsUrl() + "/vpn.conf";
+    ServeFile("vpn.conf", "remote verified.example 1194\n");
+
+    // The test CA is no Windows root, so only the file can make the
+    // download's handshake succeed.
+    ASSERT_TRUE(CopyFileA((pki + "ca.pem").c_str(), caFile.c_str(), FALSE));
+    ListFiles({{"7", "1", url, "", "vpn.conf"}});
+
+    ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
+
+    EXPECT_EQ(ReadWholeFile(target), "remote verified.example 1194\n");
+    EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "7");
+
+    // Now the store trusts the server and the file names another CA: the
+    // file wins, and the check ends before it lists or fetches anything.
+    TrustedRootForTest trusted(pki + "ca.pem");
+    ASSERT_TRUE(trusted.added());
+    ASSERT_TRUE(CopyFileA((pki + "other_ca.pem").c_str(), caFile.c_str(), FALSE));
+    ListFiles({{"8", "1", url, "", "vpn.conf"}});
+    const Tree before = TreeOf(kTestRoot);
+
+    EXPECT_EQ(Ferolin("-checkconfig", 12), kCheckFailed);
+
+    EXPECT_EQ(TreeOf(kTestRoot), before);
+    EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "7");
+    EXPECT_EQ(FileRequests().size(), 1u);
+}
+
 TEST_F(ConfigCheckTest, FailedDownloadOfAnotherFileEmptiesItsOwnVersion)
 {
     const std::string target = std::string(kTestInstallDir) + "rules.txt";

@@ -32,6 +32,8 @@ constexpr char kPassword[] = "secret";
 constexpr char kPasswordDigest[] = "5ebe2294ecd0e0f08eab7690d2a6ee69";
 constexpr char kInstallDir[] = "C:\\kvltest\\";
 constexpr char kForeignInstallDir[] = "C:\\kvltest-foreign\\";
+// The test client again, in an installation that holds a server CA file.
+constexpr char kVerifyingInstallDir[] = "C:\\kvltest-verifying\\";
 // Nothing listens there on the loopback address.
 constexpr char kDeadServerUrl[] = "https://127.0.0.1:1/";
 constexpr char kStaleIdentity[] = "stale-id";
@@ -131,6 +133,17 @@ protected:
     {
         InstallClientFiles(kInstallDir, "client_cert.pem", "client_key.pem");
         InstallClientFiles(kForeignInstallDir, "other_client_cert.pem", "other_client_key.pem");
+        InstallClientFiles(kVerifyingInstallDir, "client_cert.pem", "client_key.pem");
+    }
+
+    // Puts the test PKI's `caName` into the verifying installation's bin as
+    // its server CA file, and points the settings at that installation.
+    static void VerifyServerAgainst(const char* caName)
+    {
+        const std::string pki = DevserverRunDir() + "pki\\";
+        ASSERT_TRUE(CopyFileA((pki + caName).c_str(),
+                              (std::string(kVerifyingInstallDir) + "bin\\server_ca.pem").c_str(), FALSE));
+        ASSERT_TRUE(SetSettingForTest(kValueInstallDir, kVerifyingInstallDir));
     }
 
     static void InstallClientFiles(const std::string& installDir, const char* certName, const char* keyName)
@@ -307,6 +320,26 @@ TEST_F(StatusCheckTest, ClientCertificateFromAnotherAuthorityIsRefused)
 
     EXPECT_EQ(Ferolin("-checkstatus", 12), kCheckFailed);
 
+    EXPECT_EQ(StoredStatus(), Values(5));
+}
+
+TEST_F(StatusCheckTest, ServerVerifiedAgainstTheInstallationsCaIsAnswered)
+{
+    VerifyServerAgainst("ca.pem");
+
+    ASSERT_EQ(Ferolin("-checkstatus", 12), kCheckDone);
+
+    EXPECT_EQ(NewRequests().size(), 1u);
+    EXPECT_EQ(StoredStatus(), (Values{"ativo", "Bem-vindo", "7", "30", "12"}));
+}
+
+TEST_F(StatusCheckTest, ServerThatFailsTheInstallationsCaIsAFailedTransfer)
+{
+    VerifyServerAgainst("other_ca.pem");
+
+    EXPECT_EQ(Ferolin("-checkstatus", 12), kCheckFailed);
+
+    EXPECT_TRUE(NewRequests().empty()) << "refused in the handshake, before the request";
     EXPECT_EQ(StoredStatus(), Values(5));
 }
 
