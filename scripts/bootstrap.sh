@@ -37,7 +37,7 @@ packages=(
   libmbedtls-dev libcurl4-openssl-dev libssl-dev openssl
   libcpp-httplib-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
-  python3-rich
+  python3-rich libbenchmark-dev
   locales
   ccache
 )
