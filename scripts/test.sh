@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# The project's test command: installs what is missing, builds both
-# configurations and the fuzz target, runs the host tier (sanitizers), a short
-# fuzz run and the Windows tier (under Wine), and closes with one line
-# "N passed, N failed" over all of them. Exits non-zero on any failure.
+# The project's test command: installs what is missing, builds the host,
+# fuzz, product (32-bit) and Windows test (64-bit) configurations, runs the
+# host tier (sanitizers), a short run of every fuzz target, the Windows tier
+# (under Wine), the product tier (the shipped binaries) and the demo's
+# scenario, and closes with one line "N passed, N failed" over all of them.
+# Exits non-zero on any failure.
 #
 #   KVL_FUZZ_SECONDS  length of each fuzz target's run (default 15)
 #   KVL_DEPS_DIR      where the cross-built dependencies live (see bootstrap.sh)

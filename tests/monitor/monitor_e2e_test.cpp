@@ -29,8 +29,6 @@ std::string StateWith(const std::string& status, const std::string& misbehave = 
         (misbehave.empty() ? "" : ",\n        \"misbehave\": " + misbehave) + "}}}";
 }
 
-bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 std::string BuildPath(const char* relative) { return WindowsPathOfLinuxPath(KVL_BUILD_DIR) + "\\" + relative; }
 
 class InstalledServiceTest : public CheckTest {

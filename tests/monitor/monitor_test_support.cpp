@@ -33,8 +33,6 @@ std::string DayStampOf(std::int64_t time)
     return stamp;
 }
 
-bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 void PutFile(const std::string& path, const std::string& text) { ASSERT_TRUE(WriteWholeFile(path, text)) << path; }
 
 void MonitorTest::SetUp()

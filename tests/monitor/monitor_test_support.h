@@ -29,7 +29,6 @@ inline constexpr std::int64_t kDay = 86400;
 // The day stamp of `time`, as the loop writes it.
 std::string DayStampOf(std::int64_t time);
 
-bool FileExists(const std::string& path);
 void PutFile(const std::string& path, const std::string& text = "remote vpn.example 1194\n");
 
 class MonitorTest : public ::testing::Test {

@@ -26,8 +26,6 @@ std::string Pki(const char* file)
 
 std::string InBin(const char* file) { return std::string(kBinDir) + file; }
 
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 struct Outcome {
     int result;
     std::string output;
@@ -69,7 +67,7 @@ protected:
         EXPECT_FALSE(GetSettingForTest(kValueSoftwareVersion).has_value());
         EXPECT_EQ(ReadWholeFile(InBin("client_cert.pem")).value_or("<absent>"), "former certificate");
         for (const char* file : {"client_key.pem", "client_cert.pem.new", "client_key.pem.new", "client_cert.pem.old"})
-            EXPECT_FALSE(Exists(InBin(file))) << file;
+            EXPECT_FALSE(FileExists(InBin(file))) << file;
     }
 
     RegistrySnapshot snapshot_;
@@ -120,8 +118,8 @@ TEST_F(Provisioning, AcceptedValuesAndPairLandTogether)
     EXPECT_FALSE(GetSettingForTest(kValueCommandVersion).has_value()) << "the installer's empty values are skipped";
     EXPECT_EQ(ReadWholeFile(InBin("client_cert.pem")), ReadWholeFile(Pki("client_cert.pem")));
     EXPECT_EQ(ReadWholeFile(InBin("client_key.pem")), ReadWholeFile(Pki("client_key.pem")));
-    EXPECT_FALSE(Exists(InBin("client_cert.pem.old")));
-    EXPECT_FALSE(Exists(InBin("client_key.pem.new")));
+    EXPECT_FALSE(FileExists(InBin("client_cert.pem.old")));
+    EXPECT_FALSE(FileExists(InBin("client_key.pem.new")));
 }
 
 TEST_F(Provisioning, AFailedPlacementPutsValuesAndFilesBack)
@@ -153,7 +151,7 @@ TEST_F(Provisioning, AnInstallationIsNeededAndForgetOnlyWhenAsked)
     EXPECT_EQ(Provision({"-forget"}).result, kProvisioned);
     EXPECT_FALSE(GetSettingForTest(kValueUserLogin).has_value());
     EXPECT_FALSE(GetSettingForTest(kValueInstallDir).has_value());
-    EXPECT_FALSE(Exists(InBin("client_cert.pem")));
+    EXPECT_FALSE(FileExists(InBin("client_cert.pem")));
     EXPECT_EQ(Provision({"v_sw=2.0"}).result, kProvisionNoInstallation);
 }
 

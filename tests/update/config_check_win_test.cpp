@@ -45,8 +45,6 @@ std::string Quoted(const std::string& text)
     return out + "\"";
 }
 
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 class ConfigCheckTest : public CheckTest {
 protected:
     void SetUp() override
@@ -154,12 +152,12 @@ TEST_F(ConfigCheckTest, OnlyAnIsCnfOfExactlyOneIsTheVpnFile)
         ListFiles({{"8", kind, Url("k.conf"), "", "k.conf"}});
         ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
         EXPECT_EQ(GetSettingForTest(kValueFileVersion), "8");
-        EXPECT_TRUE(Exists(std::string(kTestInstallDir) + "k.conf"));
+        EXPECT_TRUE(FileExists(std::string(kTestInstallDir) + "k.conf"));
     }
     // "cnf_only" is "1": what was asked for does not decide where it goes.
     EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "6");
     EXPECT_EQ(GetSettingForTest(kValueConfigFile), std::nullopt);
-    EXPECT_FALSE(Exists(std::string(kTestConfigDir) + "\\k.conf"));
+    EXPECT_FALSE(FileExists(std::string(kTestConfigDir) + "\\k.conf"));
 
     ListFiles({{"8", "1", Url("k.conf"), "", "k.conf"}});
     ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
@@ -238,7 +236,7 @@ TEST_F(ConfigCheckTest, FiftyEntriesAreFetchedAndAFiftyFirstNeverRequested)
         snprintf(name, sizeof name, "f%02d", i);
         EXPECT_EQ(ReadWholeFile(std::string(kTestInstallDir) + name), name);
     }
-    EXPECT_FALSE(Exists(std::string(kTestInstallDir) + "f50"));
+    EXPECT_FALSE(FileExists(std::string(kTestInstallDir) + "f50"));
     EXPECT_EQ(GetSettingForTest(kValueFileVersion), "vf49");
 }
 
@@ -448,7 +446,7 @@ TEST_F(ConfigCheckTest, NamesThatLeaveTheBaseDirectoryTouchNothingOutsideIt)
         ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
 
         EXPECT_EQ(TreeOf(kTestRoot), before);
-        EXPECT_FALSE(Exists(kRootX));
+        EXPECT_FALSE(FileExists(kRootX));
         EXPECT_EQ(GetSettingForTest(entry.is_cnf == "1" ? kValueConfigVersion : kValueFileVersion), "");
         // The service deletes "config_dir\config_file" for a blocked account:
         // a hostile name must never be recorded there.

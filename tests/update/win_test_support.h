@@ -54,6 +54,8 @@ std::string WindowsPathOfLinuxPath(const std::string& linuxPath);
 
 std::optional<std::string> ReadWholeFile(const std::string& path);
 bool WriteWholeFile(const std::string& path, const std::string& text);
+// Whether a file or folder exists at `path`.
+bool FileExists(const std::string& path);
 
 // Runs `commandLine` with its standard output on a pipe and returns what it
 // wrote; `exitCode` receives its exit code. Gives up (nullopt) when the
