@@ -1,9 +1,7 @@
 #include "monitor_pass.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 #include "bounded_format.h"
 #include "file_names.h"
@@ -17,22 +15,11 @@
 
 namespace {
 
-constexpr char kWordActive[] = "ativo";
-constexpr char kWordBlocked[] = "bloqueado";
-constexpr char kWordCancelled[] = "cancelado";
-constexpr char kWordDuplicated[] = "duplicado";
 // Left by the library's installation of a downloaded package; compared
 // exactly, unlike the account status words.
 constexpr char kUpdateInstalled[] = "atualizado";
 constexpr char kUpdateStateAfterCleanUp[] = "1.0.28";
 constexpr char kFirstTimeWord[] = "true";
-
-bool SameWord(const char* a, const char* b) { return _stricmp(a, b) == 0; }
-
-bool RunsScheduledChecks(AccountState account)
-{
-    return account == AccountState::Active || account == AccountState::Pending;
-}
 
 // Reads `name` into `buffer`; false when it is missing or empty.
 bool ReadNonEmpty(const char* name, char* buffer, DWORD size)
@@ -70,93 +57,10 @@ void RefetchConfiguration(const MonitorPlatform& platform)
     CheckConfig(platform);
 }
 
-AccountState StateOfWord(const char* word)
+void StopAndLogFailure(bool stopped)
 {
-    if (SameWord(word, kWordBlocked))
-        return AccountState::Blocked;
-    if (SameWord(word, kWordCancelled) || SameWord(word, kWordDuplicated))
-        return AccountState::Cancelled;
-    if (SameWord(word, kWordActive))
-        return AccountState::Active;
-    return AccountState::Pending;
-}
-
-// Ends the VPN connection through the elevated stop program, when it runs.
-// A failed run is logged and the pass goes on: the configuration is removed
-// all the same, and the next checks still run.
-void StopThroughElevatedRun(const MonitorPlatform& platform)
-{
-    if (IsVpnConnectionRunning(platform) && !RunElevatedVPNStop(platform))
+    if (!stopped)
         LogMessage("%s %s stop failed", kMonitorTag, kVpnStopProgram);
-}
-
-// A successful check brought `word`, which differs from the last one.
-void ActOnNewWord(MonitorState& state, const MonitorPlatform& platform, const char* word)
-{
-    if (SameWord(word, kWordActive)) {
-        if (state.account == AccountState::Blocked)
-            RefetchConfiguration(platform);
-        state.account = AccountState::Active;
-    } else if (SameWord(word, kWordBlocked)) {
-        state.account = AccountState::Blocked;
-        if (IsVpnConnectionRunning(platform) && !VPNStopService(platform))
-            LogMessage("%s %s stop failed", kMonitorTag, kVpnStopProgram);
-        RemoveVpnConfiguration(state);
-    } else if (SameWord(word, kWordCancelled) || SameWord(word, kWordDuplicated)) {
-        state.account = AccountState::Cancelled;
-        StopThroughElevatedRun(platform);
-        RemoveVpnConfiguration(state);
-    }
-}
-
-void AfterSuccessfulCheck(MonitorState& state, const MonitorPlatform& platform, std::int64_t now, const char* word)
-{
-    char today[kDayStampSize];
-    FormatDayStamp(now, today);
-    SetRegValue(today, kValueStatusDay);
-
-    if (SameWord(word, state.lastStatus)) {
-        if (RunsScheduledChecks(state.account) && now < state.nextUpdate && ConfigFileMissing(state))
-            RefetchConfiguration(platform);
-        return;
-    }
-    ActOnNewWord(state, platform, word);
-    CopyWhole(state.lastStatus, sizeof state.lastStatus, word);
-}
-
-// No successful check: once the last successful one is seven days old, the
-// connection is blocked, at every failed check.
-void AfterFailedCheck(MonitorState& state, const MonitorPlatform& platform, std::int64_t now)
-{
-    char today[kDayStampSize];
-    char weekAgo[kDayStampSize];
-    FormatDayStamp(now, today);
-    FormatDayStamp(now - kStatusGraceSeconds, weekAgo);
-
-    char lastSuccess[kMonitorStatusDaySize];
-    if (GetRegValue(kValueStatusDay, lastSuccess, sizeof lastSuccess) == 0) {
-        SetRegValue(today, kValueStatusDay);
-        CopyWhole(lastSuccess, sizeof lastSuccess, today);
-    }
-    if (std::strcmp(lastSuccess, weekAgo) > 0)
-        return;
-    state.account = AccountState::Blocked;
-    LogMessage("%s 7d blocked", kMonitorTag);
-    StopThroughElevatedRun(platform);
-    RemoveVpnConfiguration(state);
-}
-
-void CheckAccountStatus(MonitorState& state, const MonitorPlatform& platform, std::int64_t now)
-{
-    // Written as a signed 32-bit number, as the library's readers expect it.
-    char lastTime[kLastTimeSize];
-    if (FormatWhole(lastTime, sizeof lastTime, "%ld", static_cast<long>(static_cast<std::int32_t>(now))))
-        SetRegValue(lastTime, kValueLastTime);
-    char word[kMonitorStatusWordSize];
-    if (platform.ferolin(kCheckStatusSwitch, kSwitchLength) == 0 && GetRegValue(kValueStatus, word, sizeof word) != 0)
-        AfterSuccessfulCheck(state, platform, now, word);
-    else
-        AfterFailedCheck(state, platform, now);
 }
 
 // After the library installed a downloaded package: the package file goes,
@@ -185,44 +89,72 @@ void CleanUpInstallation(const MonitorState& state)
     SetRegValue(kUpdateStateAfterCleanUp, kValueUpdateState);
 }
 
-void RunScheduledUpdate(MonitorState& state, const MonitorPlatform& platform, std::int64_t now)
-{
-    char firstTime[kMonitorFirstTimeSize];
-    if (GetRegValue(kValueFirstTime, firstTime, sizeof firstTime) != 0 && std::strcmp(firstTime, kFirstTimeWord) == 0)
-        LogMessage("Atualizando a aplicacao");
-    else
-        LogMessage("Atualizacao 24h");
+// The pass's effects on this machine: the settings key, the files, the log,
+// and `platform` for everything else.
+class WindowsEffects final : public MonitorEffects {
+public:
+    WindowsEffects(const MonitorState& state, const MonitorPlatform& platform) : state_(state), platform_(platform) { }
 
-    const std::int64_t interval = state.updateHours * kSecondsPerHour;
-    state.nextUpdate += interval;
-    if (state.nextUpdate <= now) {
-        // Suspended, or the clock jumped: the schedule starts again from now.
-        LogMessage("nextUpdate <%d> now <%d>", static_cast<int>(state.nextUpdate), static_cast<int>(now));
-        state.nextUpdate = now + interval;
+    void RecordCheckTime(std::int64_t now) override
+    {
+        // Written as a signed 32-bit number, as the library's readers expect it.
+        char lastTime[kLastTimeSize];
+        if (FormatWhole(lastTime, sizeof lastTime, "%ld", static_cast<long>(static_cast<std::int32_t>(now))))
+            SetRegValue(lastTime, kValueLastTime);
     }
-    SetRegValue("1", kValueConfigOnly);
-    CheckConfig(platform);
-    UpdateSoft(platform);
-}
+    bool CheckStatus(char (&word)[kMonitorStatusWordSize]) override
+    {
+        return platform_.ferolin(kCheckStatusSwitch, kSwitchLength) == 0 &&
+            GetRegValue(kValueStatus, word, sizeof word) != 0;
+    }
+    bool ReadStatusDay(char (&day)[kMonitorStatusDaySize]) override
+    {
+        return GetRegValue(kValueStatusDay, day, sizeof day) != 0;
+    }
+    void WriteStatusDay(const char* day) override { SetRegValue(day, kValueStatusDay); }
+    bool ConfigFileMissing() override { return ::ConfigFileMissing(state_); }
+    void RefetchConfiguration() override { ::RefetchConfiguration(platform_); }
+    void StopVpnService() override
+    {
+        if (IsVpnConnectionRunning(platform_))
+            StopAndLogFailure(VPNStopService(platform_));
+    }
+    // A failed run is logged and the pass goes on: the configuration is
+    // removed all the same, and the next checks still run.
+    void StopVpnElevated() override
+    {
+        if (IsVpnConnectionRunning(platform_))
+            StopAndLogFailure(RunElevatedVPNStop(platform_));
+    }
+    void RemoveConfiguration() override { RemoveVpnConfiguration(state_); }
+    void LogSevenDayBlock() override { LogMessage("%s 7d blocked", kMonitorTag); }
+    void CleanUpInstallation() override { ::CleanUpInstallation(state_); }
+    void AnnounceUpdate() override
+    {
+        char firstTime[kMonitorFirstTimeSize];
+        if (GetRegValue(kValueFirstTime, firstTime, sizeof firstTime) != 0 &&
+            std::strcmp(firstTime, kFirstTimeWord) == 0)
+            LogMessage("Atualizando a aplicacao");
+        else
+            LogMessage("Atualizacao 24h");
+    }
+    void LogScheduleRestart(std::int64_t nextUpdate, std::int64_t now) override
+    {
+        LogMessage("nextUpdate <%d> now <%d>", static_cast<int>(nextUpdate), static_cast<int>(now));
+    }
+    void RunUpdateChecks() override
+    {
+        SetRegValue("1", kValueConfigOnly);
+        CheckConfig(platform_);
+        UpdateSoft(platform_);
+    }
+
+private:
+    const MonitorState& state_;
+    const MonitorPlatform& platform_;
+};
 
 } // namespace
-
-void FormatDayStamp(std::int64_t time, char (&stamp)[kDayStampSize])
-{
-    std::time_t value = static_cast<std::time_t>(time);
-    const std::tm* local = std::localtime(&value);
-    if (local == nullptr ||
-        !FormatWhole(stamp, sizeof stamp, "%03d%02d%02d", local->tm_year, local->tm_mon, local->tm_mday))
-        stamp[0] = '\0';
-}
-
-int UpdateHoursFromText(const char* text)
-{
-    const long hours = std::strtol(text, nullptr, 10);
-    if (hours < kMinUpdateHours || hours > kMaxUpdateHours)
-        return kDefaultUpdateHours;
-    return static_cast<int>(hours);
-}
 
 void StartMonitor(MonitorState& state, const char* programDirectory, std::int64_t now)
 {
@@ -256,13 +188,8 @@ void StartMonitor(MonitorState& state, const char* programDirectory, std::int64_
 
 void RunMonitorPass(MonitorState& state, const MonitorPlatform& platform, std::int64_t now)
 {
-    if (now >= state.nextStatusCheck) {
-        state.nextStatusCheck = now + kStatusCheckInterval;
-        CheckAccountStatus(state, platform, now);
-        CleanUpInstallation(state);
-    }
-    if (RunsScheduledChecks(state.account) && now >= state.nextUpdate)
-        RunScheduledUpdate(state, platform, now);
+    WindowsEffects effects(state, platform);
+    RunMonitorPass(state, effects, now);
 }
 
 void RemoveVpnConfiguration(const MonitorState& state)

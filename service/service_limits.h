@@ -6,6 +6,7 @@
 
 #include <cstddef>
 
+#include "monitor_limits.h"
 #include "service_names.h"
 
 // Longest full path of the program that is accepted, in characters.
@@ -32,42 +33,6 @@ inline constexpr int kStopPollLimit = 60;
 inline constexpr DWORD kMonitorStopWait = 5000;
 // Between two passes the monitoring thread waits this long on the exit event.
 inline constexpr DWORD kMonitorPassInterval = 1000;
-
-// Settings that the monitoring loop reads, each with the buffer it is read
-// into (bytes, terminator included): a longer stored text counts as missing.
-inline constexpr DWORD kMonitorInstallDirSize = 200;
-inline constexpr DWORD kMonitorConfigDirSize = 255;
-inline constexpr DWORD kMonitorConfigFileSize = 100;
-inline constexpr DWORD kMonitorUpdateHoursSize = 100;
-inline constexpr DWORD kMonitorStatusWordSize = 50;
-inline constexpr DWORD kMonitorStatusDaySize = 100;
-inline constexpr DWORD kMonitorUpdateStateSize = 100;
-inline constexpr DWORD kMonitorSoftwareFileSize = 100;
-inline constexpr DWORD kMonitorFirstTimeSize = 8;
-inline constexpr DWORD kMonitorConfigVersionSize = 50;
-inline constexpr DWORD kMonitorStatusTimeSize = 15;
-// Directory, backslash, file name: with the sizes above it always fits.
-inline constexpr std::size_t kMonitorPathSize = 500;
-static_assert(kMonitorPathSize >= kMonitorConfigDirSize + kMonitorConfigFileSize &&
-              kMonitorPathSize >= kMonitorInstallDirSize + kMonitorSoftwareFileSize);
-// "last_time": a signed 32-bit decimal number.
-inline constexpr std::size_t kLastTimeSize = 16;
-// "%03d%02d%02d" of a year up to 9999 needs 8; room for any int.
-inline constexpr std::size_t kDayStampSize = 40;
-
-// The monitoring loop's schedules, in seconds.
-inline constexpr long long kStatusCheckInterval = 180;
-inline constexpr int kDefaultUpdateHours = 24;
-inline constexpr int kMinUpdateHours = 1;
-inline constexpr int kMaxUpdateHours = 24;
-inline constexpr long long kSecondsPerHour = 3600;
-// A failed status check blocks the connection once the last successful one
-// is this old.
-inline constexpr long long kStatusGraceSeconds = 7 * 86400;
-// A changed configuration is not applied once "tm_status" is more than this
-// many whole days old.
-inline constexpr int kStatusTimeDayLimit = 7;
-inline constexpr long kSecondsPerDay = 86400;
 
 // Control of the VPN connection service, in milliseconds.
 // Start-pending: each pause is a tenth of the wait hint, within these bounds.

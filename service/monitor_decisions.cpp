@@ -1,0 +1,150 @@
+#include "monitor_decisions.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "bounded_format.h"
+
+namespace {
+
+constexpr char kWordActive[] = "ativo";
+constexpr char kWordBlocked[] = "bloqueado";
+constexpr char kWordCancelled[] = "cancelado";
+constexpr char kWordDuplicated[] = "duplicado";
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// A successful check brought `word`, which differs from the last one.
+void ActOnNewWord(MonitorState& state, MonitorEffects& effects, const char* word)
+{
+    if (SameStatusWord(word, kWordActive)) {
+        if (state.account == AccountState::Blocked)
+            effects.RefetchConfiguration();
+        state.account = AccountState::Active;
+    } else if (SameStatusWord(word, kWordBlocked)) {
+        state.account = AccountState::Blocked;
+        effects.StopVpnService();
+        effects.RemoveConfiguration();
+    } else if (SameStatusWord(word, kWordCancelled) || SameStatusWord(word, kWordDuplicated)) {
+        state.account = AccountState::Cancelled;
+        effects.StopVpnElevated();
+        effects.RemoveConfiguration();
+    }
+}
+
+void AfterSuccessfulCheck(MonitorState& state, MonitorEffects& effects, std::int64_t now, const char* word)
+{
+    char today[kDayStampSize];
+    FormatDayStamp(now, today);
+    effects.WriteStatusDay(today);
+
+    if (SameStatusWord(word, state.lastStatus)) {
+        if (RunsScheduledChecks(state.account) && now < state.nextUpdate && effects.ConfigFileMissing())
+            effects.RefetchConfiguration();
+        return;
+    }
+    ActOnNewWord(state, effects, word);
+    CopyWhole(state.lastStatus, sizeof state.lastStatus, word);
+}
+
+// No successful check: once the last successful one is seven days old, the
+// connection is blocked, at every failed check.
+void AfterFailedCheck(MonitorState& state, MonitorEffects& effects, std::int64_t now)
+{
+    char today[kDayStampSize];
+    char weekAgo[kDayStampSize];
+    FormatDayStamp(now, today);
+    FormatDayStamp(now - kStatusGraceSeconds, weekAgo);
+
+    char lastSuccess[kMonitorStatusDaySize];
+    if (!effects.ReadStatusDay(lastSuccess)) {
+        effects.WriteStatusDay(today);
+        CopyWhole(lastSuccess, sizeof lastSuccess, today);
+    }
+    if (std::strcmp(lastSuccess, weekAgo) > 0)
+        return;
+    state.account = AccountState::Blocked;
+    effects.LogSevenDayBlock();
+    effects.StopVpnElevated();
+    effects.RemoveConfiguration();
+}
+
+void CheckAccountStatus(MonitorState& state, MonitorEffects& effects, std::int64_t now)
+{
+    effects.RecordCheckTime(now);
+    char word[kMonitorStatusWordSize];
+    if (effects.CheckStatus(word))
+        AfterSuccessfulCheck(state, effects, now, word);
+    else
+        AfterFailedCheck(state, effects, now);
+}
+
+void RunScheduledUpdate(MonitorState& state, MonitorEffects& effects, std::int64_t now)
+{
+    effects.AnnounceUpdate();
+    const std::int64_t interval = state.updateHours * kSecondsPerHour;
+    state.nextUpdate += interval;
+    if (state.nextUpdate <= now) {
+        // Suspended, or the clock jumped: the schedule starts again from now.
+        effects.LogScheduleRestart(state.nextUpdate, now);
+        state.nextUpdate = now + interval;
+    }
+    effects.RunUpdateChecks();
+}
+
+} // namespace
+
+bool SameStatusWord(const char* a, const char* b)
+{
+    for (;; ++a, ++b) {
+        if (LowerAscii(*a) != LowerAscii(*b))
+            return false;
+        if (*a == '\0')
+            return true;
+    }
+}
+
+AccountState StateOfWord(const char* word)
+{
+    if (SameStatusWord(word, kWordBlocked))
+        return AccountState::Blocked;
+    if (SameStatusWord(word, kWordCancelled) || SameStatusWord(word, kWordDuplicated))
+        return AccountState::Cancelled;
+    if (SameStatusWord(word, kWordActive))
+        return AccountState::Active;
+    return AccountState::Pending;
+}
+
+bool RunsScheduledChecks(AccountState account)
+{
+    return account == AccountState::Active || account == AccountState::Pending;
+}
+
+void FormatDayStamp(std::int64_t time, char (&stamp)[kDayStampSize])
+{
+    std::time_t value = static_cast<std::time_t>(time);
+    const std::tm* local = std::localtime(&value);
+    if (local == nullptr ||
+        !FormatWhole(stamp, sizeof stamp, "%03d%02d%02d", local->tm_year, local->tm_mon, local->tm_mday))
+        stamp[0] = '\0';
+}
+
+int UpdateHoursFromText(const char* text)
+{
+    const long hours = std::strtol(text, nullptr, 10);
+    if (hours < kMinUpdateHours || hours > kMaxUpdateHours)
+        return kDefaultUpdateHours;
+    return static_cast<int>(hours);
+}
+
+void RunMonitorPass(MonitorState& state, MonitorEffects& effects, std::int64_t now)
+{
+    if (now >= state.nextStatusCheck) {
+        state.nextStatusCheck = now + kStatusCheckInterval;
+        CheckAccountStatus(state, effects, now);
+        effects.CleanUpInstallation();
+    }
+    if (RunsScheduledChecks(state.account) && now >= state.nextUpdate)
+        RunScheduledUpdate(state, effects, now);
+}
