@@ -1,0 +1,245 @@
+// The monitoring loop's decisions over arbitrary status words, stored day
+// stamps, clock jumps and check outcomes. Each pass's effects are recorded
+// and compared with what the account rules demand for that pass, so a pass
+// that runs the scheduled checks of a blocked account, keeps a blocked VPN
+// configuration, blocks before seven days or loses its schedule is a finding.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "monitor_decisions.h"
+
+namespace {
+
+enum class Effect {
+    RecordCheckTime,
+    CheckStatus,
+    ReadStatusDay,
+    WriteStatusDay,
+    ConfigFileMissing,
+    Refetch,
+    StopService,
+    StopElevated,
+    Remove,
+    SevenDayLog,
+    CleanUp,
+    Announce,
+    ScheduleRestart,
+    UpdateChecks,
+};
+
+// The stored "ts_stt" lives on between passes, as in the settings key.
+struct Recorder final : MonitorEffects {
+    bool checkSucceeds = false;
+    std::string word;
+    bool configMissing = false;
+    bool dayStored = false;
+    std::string storedDay;
+    std::vector<Effect> seen;
+
+    void RecordCheckTime(std::int64_t) override { seen.push_back(Effect::RecordCheckTime); }
+    bool CheckStatus(char (&out)[kMonitorStatusWordSize]) override
+    {
+        seen.push_back(Effect::CheckStatus);
+        // A word too long for the reader's buffer counts as missing.
+        if (!checkSucceeds || word.size() >= sizeof out)
+            return false;
+        std::memcpy(out, word.c_str(), word.size() + 1);
+        return true;
+    }
+    bool ReadStatusDay(char (&out)[kMonitorStatusDaySize]) override
+    {
+        seen.push_back(Effect::ReadStatusDay);
+        if (!dayStored || storedDay.size() >= sizeof out)
+            return false;
+        std::memcpy(out, storedDay.c_str(), storedDay.size() + 1);
+        return true;
+    }
+    void WriteStatusDay(const char* day) override
+    {
+        seen.push_back(Effect::WriteStatusDay);
+        dayStored = true;
+        storedDay = day;
+    }
+    bool ConfigFileMissing() override
+    {
+        seen.push_back(Effect::ConfigFileMissing);
+        return configMissing;
+    }
+    void RefetchConfiguration() override { seen.push_back(Effect::Refetch); }
+    void StopVpnService() override { seen.push_back(Effect::StopService); }
+    void StopVpnElevated() override { seen.push_back(Effect::StopElevated); }
+    void RemoveConfiguration() override { seen.push_back(Effect::Remove); }
+    void LogSevenDayBlock() override { seen.push_back(Effect::SevenDayLog); }
+    void CleanUpInstallation() override { seen.push_back(Effect::CleanUp); }
+    void AnnounceUpdate() override { seen.push_back(Effect::Announce); }
+    void LogScheduleRestart(std::int64_t, std::int64_t) override { seen.push_back(Effect::ScheduleRestart); }
+    void RunUpdateChecks() override { seen.push_back(Effect::UpdateChecks); }
+};
+
+[[noreturn]] void Finding(const char* what, std::int64_t now)
+{
+    std::fprintf(stderr, "monitor pass: %s (now %lld)\n", what, static_cast<long long>(now));
+    std::abort();
+}
+
+void Expect(bool holds, const char* what, std::int64_t now)
+{
+    if (!holds)
+        Finding(what, now);
+}
+
+std::string Stamp(std::int64_t time)
+{
+    char stamp[kDayStampSize];
+    FormatDayStamp(time, stamp);
+    return stamp;
+}
+
+// The account rules, written here afresh rather than taken from the loop.
+bool SameWord(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
+bool ChecksRun(AccountState account) { return account == AccountState::Active || account == AccountState::Pending; }
+
+// A settings text ends at its first zero byte.
+std::string Text(FuzzedDataProvider& in, std::size_t longest)
+{
+    std::string text = in.ConsumeRandomLengthString(longest);
+    return text.substr(0, text.find('\0'));
+}
+
+// Words the server sends, in other cases too, and anything else.
+std::string PickWord(FuzzedDataProvider& in)
+{
+    static const char* const kWords[] = {"ativo", "ATIVO", "bloqueado", "Bloqueado", "cancelado", "duplicado"};
+    const std::size_t pick = in.ConsumeIntegralInRange<std::size_t>(0, std::size(kWords));
+    if (pick < std::size(kWords))
+        return kWords[pick];
+    return Text(in, kMonitorStatusWordSize + 4);
+}
+
+// Dates from 1970 to the 29th century: the stamp's three-digit year holds
+// up to 2899.
+constexpr std::int64_t kLatestTime = 29000000000LL;
+constexpr std::int64_t kDay = 86400;
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    FuzzedDataProvider in(data, size);
+    MonitorState state{};
+    Recorder effects;
+    std::int64_t now = in.ConsumeIntegralInRange<std::int64_t>(0, kLatestTime);
+
+    state.updateHours = in.ConsumeIntegralInRange<int>(kMinUpdateHours, kMaxUpdateHours);
+    state.nextStatusCheck = now;
+    state.nextUpdate = now;
+    const std::string startWord = PickWord(in);
+    std::snprintf(state.lastStatus, sizeof state.lastStatus, "%s", startWord.c_str());
+    state.account = in.ConsumeBool() ? AccountState::Active : StateOfWord(state.lastStatus);
+    if (in.ConsumeBool()) {
+        effects.dayStored = true;
+        effects.storedDay = in.ConsumeBool() ? Stamp(now - in.ConsumeIntegralInRange<std::int64_t>(0, 30 * kDay))
+                                             : Text(in, kMonitorStatusDaySize + 4);
+    }
+
+    while (in.remaining_bytes() > 0) {
+        // Mostly the loop's own rhythm, sometimes a suspension or a clock set
+        // back or forward.
+        std::int64_t step = in.ConsumeBool() ? in.ConsumeIntegralInRange<std::int64_t>(0, 400)
+                                             : in.ConsumeIntegralInRange<std::int64_t>(-10 * kDay, 40 * kDay);
+        if (now + step < 0 || now + step > kLatestTime)
+            step = -step;
+        now += step;
+        effects.checkSucceeds = in.ConsumeBool();
+        effects.word = PickWord(in);
+        effects.configMissing = in.ConsumeBool();
+        effects.seen.clear();
+
+        const MonitorState before = state;
+        const bool dayWasStored = effects.dayStored;
+        const std::string dayBefore = effects.storedDay;
+        RunMonitorPass(state, effects, now);
+
+        // What the account rules demand of this pass.
+        std::vector<Effect> expected;
+        AccountState account = before.account;
+        std::string lastStatus = before.lastStatus;
+        const bool statusDue = now >= before.nextStatusCheck;
+        if (statusDue) {
+            expected = {Effect::RecordCheckTime, Effect::CheckStatus};
+            const bool success = effects.checkSucceeds && effects.word.size() < kMonitorStatusWordSize;
+            if (success) {
+                expected.push_back(Effect::WriteStatusDay);
+                const std::string& word = effects.word;
+                if (SameWord(word, before.lastStatus)) {
+                    if (ChecksRun(account) && now < before.nextUpdate) {
+                        expected.push_back(Effect::ConfigFileMissing);
+                        if (effects.configMissing)
+                            expected.push_back(Effect::Refetch);
+                    }
+                } else {
+                    lastStatus = word;
+                    if (SameWord(word, "ativo")) {
+                        if (account == AccountState::Blocked)
+                            expected.push_back(Effect::Refetch);
+                        account = AccountState::Active;
+                    } else if (SameWord(word, "bloqueado")) {
+                        account = AccountState::Blocked;
+                        expected.insert(expected.end(), {Effect::StopService, Effect::Remove});
+                    } else if (SameWord(word, "cancelado") || SameWord(word, "duplicado")) {
+                        account = AccountState::Cancelled;
+                        expected.insert(expected.end(), {Effect::StopElevated, Effect::Remove});
+                    }
+                }
+                Expect(effects.storedDay == Stamp(now), "a successful check did not store today's stamp", now);
+            } else {
+                expected.push_back(Effect::ReadStatusDay);
+                const bool readable = dayWasStored && dayBefore.size() < kMonitorStatusDaySize;
+                std::string lastSuccess = dayBefore;
+                if (!readable) {
+                    expected.push_back(Effect::WriteStatusDay);
+                    lastSuccess = Stamp(now);
+                }
+                if (lastSuccess.compare(Stamp(now - 7 * kDay)) <= 0) {
+                    account = AccountState::Blocked;
+                    expected.insert(expected.end(), {Effect::SevenDayLog, Effect::StopElevated, Effect::Remove});
+                }
+                // Stamps order the days: one written by a check under seven
+                // days ago never blocks.
+                if (readable && dayBefore.size() == Stamp(now).size() && dayBefore.compare(Stamp(now - 6 * kDay)) >= 0)
+                    Expect(account == before.account, "blocked before seven days had passed", now);
+            }
+            expected.push_back(Effect::CleanUp);
+            Expect(state.nextStatusCheck == now + kStatusCheckInterval, "status schedule lost", now);
+        } else {
+            Expect(state.nextStatusCheck == before.nextStatusCheck, "status schedule moved without a check", now);
+        }
+
+        const std::int64_t interval = before.updateHours * kSecondsPerHour;
+        if (ChecksRun(account) && now >= before.nextUpdate) {
+            expected.push_back(Effect::Announce);
+            if (before.nextUpdate + interval <= now) {
+                expected.push_back(Effect::ScheduleRestart);
+                Expect(state.nextUpdate == now + interval, "a restarted schedule is not one interval ahead", now);
+            } else {
+                Expect(state.nextUpdate == before.nextUpdate + interval, "the update schedule lost its phase", now);
+            }
+            expected.push_back(Effect::UpdateChecks);
+        } else {
+            Expect(state.nextUpdate == before.nextUpdate, "update schedule moved without an update", now);
+        }
+
+        Expect(effects.seen == expected, "the pass's effects differ from the account rules", now);
+        Expect(state.account == account, "wrong account state after the pass", now);
+        Expect(lastStatus == state.lastStatus, "wrong last status word after the pass", now);
+    }
+    return 0;
+}
