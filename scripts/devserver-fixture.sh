@@ -10,8 +10,10 @@
 # free ports of 127.0.0.1 with its request log in DIR/requests.log. It returns
 # once the server listens; DIR/ready then holds "port=N", "files_port=M" and
 # "files_tls_port=K" (the same files over HTTPS, with DIR/pki/server_cert.pem).
-# stop ends the server that start recorded in DIR/devserver.pid, and only
-# that one.
+# A second server on the same state presents DIR/pki/misnamed_server_cert.pem
+# (the test CA's, for another host name); DIR/ready also holds its port as
+# "misnamed_port=P". stop ends the servers that start recorded in
+# DIR/devserver.pid and DIR/devserver-misnamed.pid, and only those.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -23,12 +25,12 @@ usage() {
   exit 2
 }
 
-# Ends the server recorded in DIR/devserver.pid, if it still runs.
-stop_server() {
-  local dir=$1 pid i
-  [ -f "$dir/devserver.pid" ] || return 0
-  pid=$(cat "$dir/devserver.pid")
-  rm -f "$dir/devserver.pid"
+# Ends the server recorded in DIR/NAME.pid, if it still runs.
+stop_one() {
+  local dir=$1 name=$2 pid i
+  [ -f "$dir/$name.pid" ] || return 0
+  pid=$(cat "$dir/$name.pid")
+  rm -f "$dir/$name.pid"
   [[ "$pid" =~ ^[0-9]+$ ]] || return 0
   kill -0 "$pid" 2>/dev/null || return 0
   kill -TERM "$pid" 2>/dev/null || true
@@ -40,8 +42,47 @@ stop_server() {
   kill -KILL "$pid" 2>/dev/null || true
 }
 
+stop_server() {
+  stop_one "$1" devserver
+  stop_one "$1" devserver-misnamed
+  rm -f "$1/ready"
+}
+
+# launch DIR DEVSERVER NAME READYFILE [OPTION...]: starts one server on free
+# ports and waits until READYFILE is written.
+launch() {
+  local dir=$1 devserver=$2 name=$3 ready=$4 pid i
+  shift 4
+  rm -f "$ready"
+  # Its output goes to a file: ctest waits for every holder of its pipe.
+  "$devserver" --pki "$dir/pki" --port 0 --files-port 0 --files-tls-port 0 \
+    --state "$dir/state.json" --ready-file "$ready" "$@" \
+    </dev/null >"$dir/$name.out" 2>&1 &
+  pid=$!
+  echo "$pid" >"$dir/$name.pid"
+
+  for ((i = 0; i < ready_wait_seconds * 10; i++)); do
+    if [ -s "$ready" ]; then
+      echo "$name $pid ready: $(tr '\n' ' ' <"$ready")"
+      return 0
+    fi
+    if ! kill -0 "$pid" 2>/dev/null; then
+      rm -f "$dir/$name.pid"
+      echo "$name exited before it was ready:" >&2
+      cat "$dir/$name.out" >&2
+      stop_server "$dir"
+      exit 1
+    fi
+    sleep 0.1
+  done
+  echo "$name not ready after ${ready_wait_seconds}s:" >&2
+  cat "$dir/$name.out" >&2
+  stop_server "$dir"
+  exit 1
+}
+
 start_server() {
-  local dir=$1 devserver=$2 pid i
+  local dir=$1 devserver=$2 port
   if [ ! -x "$devserver" ]; then
     echo "devserver not found or not executable: $devserver" >&2
     exit 1
@@ -54,31 +95,15 @@ start_server() {
   : >"$dir/requests.log"
   rm -f "$dir/ready"
 
-  # Its output goes to a file: ctest waits for every holder of its pipe.
-  "$devserver" --pki "$dir/pki" --port 0 --files-port 0 --files-tls-port 0 \
-    --state "$dir/state.json" --files "$dir/files" \
-    --request-log "$dir/requests.log" --ready-file "$dir/ready" \
-    </dev/null >"$dir/devserver.out" 2>&1 &
-  pid=$!
-  echo "$pid" >"$dir/devserver.pid"
-
-  for ((i = 0; i < ready_wait_seconds * 10; i++)); do
-    if [ -s "$dir/ready" ]; then
-      echo "devserver $pid ready: $(tr '\n' ' ' <"$dir/ready")"
-      return 0
-    fi
-    if ! kill -0 "$pid" 2>/dev/null; then
-      rm -f "$dir/devserver.pid"
-      echo "devserver exited before it was ready:" >&2
-      cat "$dir/devserver.out" >&2
-      exit 1
-    fi
-    sleep 0.1
-  done
-  echo "devserver not ready after ${ready_wait_seconds}s:" >&2
-  cat "$dir/devserver.out" >&2
-  stop_server "$dir"
-  exit 1
+  launch "$dir" "$devserver" devserver-misnamed "$dir/ready-misnamed" \
+    --cert "$dir/pki/misnamed_server_cert.pem"
+  port=$(sed -n 's/^port=//p' "$dir/ready-misnamed")
+  launch "$dir" "$devserver" devserver "$dir/ready.first" \
+    --files "$dir/files" --request-log "$dir/requests.log"
+  # The tests read one file; it appears whole, once both servers listen.
+  cp "$dir/ready.first" "$dir/ready.tmp"
+  echo "misnamed_port=$port" >>"$dir/ready.tmp"
+  mv -f "$dir/ready.tmp" "$dir/ready"
 }
 
 case "${1:-}" in

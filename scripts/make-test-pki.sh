@@ -25,7 +25,7 @@ BITS=2048
 
 FILES=(
   ca.pem ca.key
-  server_cert.pem server_key.pem
+  server_cert.pem server_key.pem misnamed_server_cert.pem
   client_cert.pem client_key.pem client_key_traditional.pem
   other_ca.pem other_ca.key
   other_client_cert.pem other_client_key.pem
@@ -89,6 +89,12 @@ keyUsage=critical,digitalSignature,keyEncipherment
 extendedKeyUsage=serverAuth
 subjectAltName=DNS:localhost,IP:127.0.0.1
 EOF
+cat > misnamed.ext <<'EOF'
+basicConstraints=critical,CA:FALSE
+keyUsage=critical,digitalSignature,keyEncipherment
+extendedKeyUsage=serverAuth
+subjectAltName=DNS:update.invalid
+EOF
 cat > client.ext <<'EOF'
 basicConstraints=critical,CA:FALSE
 keyUsage=critical,digitalSignature,keyEncipherment
@@ -100,6 +106,8 @@ new_ca other_ca "KVL Other Test CA"
 
 openssl_quiet genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:$BITS -out server_key.pem
 sign ca server_key.pem "" "/O=Pelmora Test/CN=localhost" server.ext server_cert.pem
+# Signed by the same CA for another host: only the host-name check refuses it.
+sign ca server_key.pem "" "/O=Pelmora Test/CN=update.invalid" misnamed.ext misnamed_server_cert.pem
 
 # OpenSSL 3 writes an encrypted PKCS#8 key with AES-256-CBC and
 # PBKDF2-HMAC-SHA256 by default; the traditional form carries the

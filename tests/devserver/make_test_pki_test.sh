@@ -16,7 +16,8 @@ fail() {
 
 "$script" pki >/dev/null || fail "the script failed with a relative folder"
 for f in ca.pem ca.key server_cert.pem server_key.pem client_cert.pem client_key.pem \
-  client_key_traditional.pem other_ca.pem other_ca.key other_client_cert.pem other_client_key.pem; do
+  client_key_traditional.pem other_ca.pem other_ca.key other_client_cert.pem other_client_key.pem \
+  misnamed_server_cert.pem; do
   [ -s "pki/$f" ] || fail "pki/$f missing or empty"
 done
 
@@ -42,6 +43,12 @@ if openssl verify -CAfile pki/ca.pem pki/other_client_cert.pem >/dev/null 2>&1; 
 openssl verify -CAfile pki/other_ca.pem pki/other_client_cert.pem >/dev/null || fail "the other client is not signed by the other CA"
 openssl x509 -in pki/server_cert.pem -noout -ext subjectAltName | grep -q 'DNS:localhost, IP Address:127.0.0.1' ||
   fail "server certificate lacks DNS:localhost, IP:127.0.0.1"
+# The misnamed server must fail on its name alone.
+openssl verify -CAfile pki/ca.pem -purpose sslserver pki/misnamed_server_cert.pem >/dev/null ||
+  fail "misnamed server certificate not trusted"
+if openssl verify -CAfile pki/ca.pem -verify_ip 127.0.0.1 pki/misnamed_server_cert.pem >/dev/null 2>&1; then
+  fail "misnamed server certificate is valid for 127.0.0.1"
+fi
 openssl x509 -in pki/client_cert.pem -noout -subject | grep -q 'CN = kvl-test-client' || fail "client subject"
 
 before=$(cat pki/*.pem pki/*.key | sha256sum)

@@ -343,6 +343,25 @@ TEST_F(StatusCheckTest, ServerThatFailsTheInstallationsCaIsAFailedTransfer)
     EXPECT_EQ(StoredStatus(), Values(5));
 }
 
+// The certificate is the trusted CA's own, issued for another host: only the
+// host-name check can refuse it. Without the CA file the same server is
+// answered, so the refusal is the verification's.
+TEST_F(StatusCheckTest, ServerNamedOtherwiseThanItsAddressIsAFailedTransfer)
+{
+    const std::string misnamedUrl = "https://127.0.0.1:" + DevserverReadyValue("misnamed_port") + "/";
+    ASSERT_NE(misnamedUrl, "https://127.0.0.1:/") << "the fixture started no misnamed server";
+    ASSERT_TRUE(SetSettingForTest(kValueUpdateServer, misnamedUrl));
+    ASSERT_EQ(Ferolin("-checkstatus", 12), kCheckDone);
+
+    for (const char* name : {kValueStatusVersion, kValueStatus, kValueStatusMessage, kValueStatusInt, kValueStatusPer})
+        DeleteSettingForTest(name);
+    VerifyServerAgainst("ca.pem");
+    ASSERT_TRUE(SetSettingForTest(kValueUpdateServer, misnamedUrl));
+
+    EXPECT_EQ(Ferolin("-checkstatus", 12), kCheckFailed);
+    EXPECT_EQ(StoredStatus(), Values(5));
+}
+
 TEST_F(StatusCheckTest, StalledServerTimesOut)
 {
     SetState(R"({"misbehave": {"chk_stt": {"stall_ms": 30000}},
