@@ -5,15 +5,15 @@
 
 #include "bounded_format.h"
 #include "ferolin_limits.h"
+#include "log_file_limits.h"
 #include "settings_names.h"
 
 namespace {
 
 // The service log's path is the directory, a backslash when it lacks one and
-// this name, in a 260-byte buffer; a longer directory cuts the file name.
-constexpr char kServiceLogName[] = "kvlservice.log";
-constexpr std::size_t kServiceLogPathSize = 260;
-constexpr std::size_t kLogDirBuffer = kServiceLogPathSize - 1 - (sizeof kServiceLogName - 1);
+// the log's name, within the log's path buffer; a longer directory cuts the
+// file name.
+constexpr std::size_t kLogDirBuffer = kLogPathSize - 1 - (sizeof kLogFileName - 1);
 
 constexpr char kHttpsScheme[] = "https://";
 constexpr std::size_t kInstallDirBuffer = kUpdateInstallDirReadSize; // also the monitoring loop's read

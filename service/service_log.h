@@ -4,17 +4,8 @@
 #include <cstdarg>
 #include <cstddef>
 
+#include "log_file_limits.h"
 #include "service_seams.h"
-
-// Size of the log path buffer; a rebuilt path keeps at most 259 characters.
-inline constexpr std::size_t kLogPathSize = 260;
-// Size of the buffer one log line is formatted into (time stamp first).
-inline constexpr std::size_t kLogLineSize = 5500;
-// Past this size the log stops growing: each new line overwrites its start.
-inline constexpr long kLogWrapSize = 100000;
-
-inline constexpr char kStartupLogPath[] = "c:\\kvlservice.log";
-inline constexpr char kLogFileName[] = "kvlservice.log";
 
 // Process-wide path of the log file.
 extern char logPath[kLogPathSize];

@@ -1,0 +1,16 @@
+// Where the service's log goes and how large it grows. Apart from the log's
+// code because the provisioning rules, which build on any host, refuse a
+// log directory that would cut the log's name.
+#pragma once
+
+#include <cstddef>
+
+// Size of the log path buffer; a rebuilt path keeps at most 259 characters.
+inline constexpr std::size_t kLogPathSize = 260;
+// Size of the buffer one log line is formatted into (time stamp first).
+inline constexpr std::size_t kLogLineSize = 5500;
+// Past this size the log stops growing: each new line overwrites its start.
+inline constexpr long kLogWrapSize = 100000;
+
+inline constexpr char kStartupLogPath[] = "c:\\kvlservice.log";
+inline constexpr char kLogFileName[] = "kvlservice.log";
