@@ -45,22 +45,24 @@ struct Recorder final : MonitorEffects {
     std::vector<Effect> seen;
 
     void RecordCheckTime(std::int64_t) override { seen.push_back(Effect::RecordCheckTime); }
+    // A stored text too long for the reader's buffer counts as missing.
+    template <std::size_t N>
+    static bool Read(bool stored, const std::string& text, char (&out)[N])
+    {
+        if (!stored || text.size() >= N)
+            return false;
+        std::memcpy(out, text.c_str(), text.size() + 1);
+        return true;
+    }
     bool CheckStatus(char (&out)[kMonitorStatusWordSize]) override
     {
         seen.push_back(Effect::CheckStatus);
-        // A word too long for the reader's buffer counts as missing.
-        if (!checkSucceeds || word.size() >= sizeof out)
-            return false;
-        std::memcpy(out, word.c_str(), word.size() + 1);
-        return true;
+        return Read(checkSucceeds, word, out);
     }
     bool ReadStatusDay(char (&out)[kMonitorStatusDaySize]) override
     {
         seen.push_back(Effect::ReadStatusDay);
-        if (!dayStored || storedDay.size() >= sizeof out)
-            return false;
-        std::memcpy(out, storedDay.c_str(), storedDay.size() + 1);
-        return true;
+        return Read(dayStored, storedDay, out);
     }
     void WriteStatusDay(const char* day) override
     {
