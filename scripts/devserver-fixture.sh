@@ -10,10 +10,12 @@
 # free ports of 127.0.0.1 with its request log in DIR/requests.log. It returns
 # once the server listens; DIR/ready then holds "port=N", "files_port=M" and
 # "files_tls_port=K" (the same files over HTTPS, with DIR/pki/server_cert.pem).
-# A second server on the same state presents DIR/pki/misnamed_server_cert.pem
-# (the test CA's, for another host name); DIR/ready also holds its port as
-# "misnamed_port=P". stop ends the servers that start recorded in
-# DIR/devserver.pid and DIR/devserver-misnamed.pid, and only those.
+# A second server on the same state and files presents
+# DIR/pki/misnamed_server_cert.pem (the test CA's, for another host name);
+# DIR/ready also holds its ports as "misnamed_port=P" (update server) and
+# "misnamed_files_tls_port=Q" (files over HTTPS). stop ends the servers that
+# start recorded in DIR/devserver.pid and DIR/devserver-misnamed.pid, and only
+# those.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -82,7 +84,7 @@ launch() {
 }
 
 start_server() {
-  local dir=$1 devserver=$2 port
+  local dir=$1 devserver=$2 port files_tls_port
   if [ ! -x "$devserver" ]; then
     echo "devserver not found or not executable: $devserver" >&2
     exit 1
@@ -96,13 +98,15 @@ start_server() {
   rm -f "$dir/ready"
 
   launch "$dir" "$devserver" devserver-misnamed "$dir/ready-misnamed" \
-    --cert "$dir/pki/misnamed_server_cert.pem"
+    --cert "$dir/pki/misnamed_server_cert.pem" --files "$dir/files"
   port=$(sed -n 's/^port=//p' "$dir/ready-misnamed")
+  files_tls_port=$(sed -n 's/^files_tls_port=//p' "$dir/ready-misnamed")
   launch "$dir" "$devserver" devserver "$dir/ready.first" \
     --files "$dir/files" --request-log "$dir/requests.log"
   # The tests read one file; it appears whole, once both servers listen.
   cp "$dir/ready.first" "$dir/ready.tmp"
   echo "misnamed_port=$port" >>"$dir/ready.tmp"
+  echo "misnamed_files_tls_port=$files_tls_port" >>"$dir/ready.tmp"
   mv -f "$dir/ready.tmp" "$dir/ready"
 }
 

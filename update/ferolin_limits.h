@@ -109,6 +109,9 @@ inline constexpr std::size_t kExecEchoBytes = 2000;
 inline constexpr unsigned kDownloadChunkBytes = 1024;
 inline constexpr std::size_t kDownloadNameLimit = 99;
 inline constexpr std::size_t kDownloadPathLimit = 250;
+// The installation's server CA file that the download reads whole: room for
+// a bundle of a few hundred certificates.
+inline constexpr std::size_t kServerCaFileBytesLimit = 1024 * 1024;
 
 // "-update": read sizes of its settings, and the installer's command line.
 inline constexpr std::size_t kUpdateInstallDirReadSize = 200;

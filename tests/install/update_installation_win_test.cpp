@@ -1,6 +1,7 @@
 // "-update" and the export VPNDownloadURLFile against the development
 // server's file server: a small MSI built by wixl, error pages, cut and
-// unreachable downloads, and names from the server that must stay plain.
+// unreachable downloads, names from the server that must stay plain, and the
+// installation's own server CA file.
 #include <windows.h>
 
 #include <string>
@@ -156,5 +157,56 @@ TEST_F(UpdateTest, TheExport)
     EXPECT_EQ(download((FilesUrl() + "/dl/").c_str(), kTestInstallDir, nullptr), 0);
     EXPECT_EQ(download(url.c_str(), kTestInstallDir, std::string(100, 'n').c_str()), 0);
     EXPECT_EQ(Downloaded().size(), 1u);
+    FreeLibrary(library);
+}
+
+TEST_F(UpdateTest, ServerCaFileInBinAloneDecidesWhichHttpsPackageServersAreTrusted)
+{
+    const std::string pki = DevserverRunDir() + "pki\\";
+    const std::string caFile = std::string(kTestInstallDir) + "bin\\server_ca.pem";
+    const std::string tlsPort = DevserverReadyValue("files_tls_port");
+    const std::string misnamedPort = DevserverReadyValue("misnamed_files_tls_port");
+    ASSERT_FALSE(misnamedPort.empty()) << "no misnamed file server in the ready file";
+    ServeFile("pkg/signed.msi", "package bytes");
+    const std::string path = "/pkg/signed.msi";
+    const std::string package = std::string(kTestInstallDir) + "signed.msi";
+    HMODULE library = LoadLibraryA("Ferolin.dll");
+    ASSERT_NE(library, nullptr);
+    auto download =
+        reinterpret_cast<DownloadExport>(reinterpret_cast<void*>(GetProcAddress(library, "VPNDownloadURLFile")));
+    ASSERT_NE(download, nullptr);
+    // Stops "-update" after the download: the bytes are no package to install.
+    SetSettingForTest(kValueUserLogin, std::string(15, 'u'));
+
+    // Without the file the Windows store decides, and it does not know the
+    // test CA.
+    ASSERT_TRUE(SetSettingForTest(kValueSoftwareUrl, "https://localhost:" + tlsPort + path));
+    ASSERT_TRUE(SetSettingForTest(kValueSoftwareFile, "signed.msi"));
+    EXPECT_EQ(Ferolin("-update", 7), kUpdateDownloadFailed);
+    EXPECT_TRUE(Downloaded().empty());
+
+    // With it, the server's name (DNS or address) and chain to the file.
+    ASSERT_TRUE(CopyFileA((pki + "ca.pem").c_str(), caFile.c_str(), FALSE));
+    EXPECT_EQ(Ferolin("-update", 7), kUpdateDone);
+    EXPECT_EQ(ReadWholeFile(package).value_or("<missing>"), "package bytes");
+    EXPECT_EQ(download(("https://127.0.0.1:" + tlsPort + path).c_str(), kTestInstallDir, "by-address.msi"), 1);
+    // Plain http is fetched as before.
+    EXPECT_EQ(download((FilesUrl() + path).c_str(), kTestInstallDir, "plain.msi"), 1);
+    const std::map<std::string, std::string> fetched = Downloaded();
+    EXPECT_EQ(fetched.size(), 3u);
+
+    // A certificate of the file's CA for another name.
+    for (const char* host : {"localhost", "127.0.0.1"}) {
+        const std::string url = std::string("https://") + host + ":" + misnamedPort + path;
+        EXPECT_EQ(download(url.c_str(), kTestInstallDir, "misnamed.msi"), 0) << url;
+    }
+    // A server the Windows store trusts but the file does not.
+    {
+        TrustedRootForTest trusted(pki + "ca.pem");
+        ASSERT_TRUE(trusted.added());
+        ASSERT_TRUE(CopyFileA((pki + "other_ca.pem").c_str(), caFile.c_str(), FALSE));
+        EXPECT_EQ(download(("https://localhost:" + tlsPort + path).c_str(), kTestInstallDir, "other.msi"), 0);
+    }
+    EXPECT_EQ(Downloaded(), fetched) << "no file, and no scratch file, from a refused server";
     FreeLibrary(library);
 }

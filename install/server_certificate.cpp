@@ -1,0 +1,180 @@
+#include "server_certificate.h"
+
+#include <wininet.h>
+
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "crypt_handles.h"
+#include "ferolin_limits.h"
+#include "unique_resource.h"
+#include "win_handles.h"
+
+namespace {
+
+constexpr DWORD kCertEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+constexpr char kPemBegin[] = "-----BEGIN CERTIFICATE-----";
+constexpr char kPemEnd[] = "-----END CERTIFICATE-----";
+
+// The engine's configuration up to its exclusive stores, which Windows 7
+// introduced. The header's own size depends on the Windows version it is
+// compiled for, and a larger one (with the later dwExclusiveFlags) is refused
+// by Wine 8.
+constexpr DWORD kChainEngineConfigSize =
+    offsetof(CERT_CHAIN_ENGINE_CONFIG, hExclusiveTrustedPeople) + sizeof(HCERTSTORE);
+
+bool ReadWholeFile(const char* path, std::string* text)
+{
+    FileStream file(std::fopen(path, "rb"));
+    if (!file)
+        return false;
+    char chunk[4096];
+    for (;;) {
+        const std::size_t got = std::fread(chunk, 1, sizeof chunk, file.get());
+        if (got == 0)
+            break;
+        if (text->size() + got > kServerCaFileBytesLimit)
+            return false;
+        text->append(chunk, got);
+    }
+    return std::ferror(file.get()) == 0;
+}
+
+// Every certificate block of the PEM text into `store`. A block that does not
+// decode refuses the whole file: half a file of roots is not what the
+// installation asked for.
+bool AddPemCertificates(const std::string& pem, HCERTSTORE store)
+{
+    int added = 0;
+    for (std::size_t at = pem.find(kPemBegin); at != std::string::npos; at = pem.find(kPemBegin, at)) {
+        const std::size_t end = pem.find(kPemEnd, at);
+        if (end == std::string::npos)
+            return false;
+        const std::size_t blockEnd = end + sizeof kPemEnd - 1;
+        const DWORD blockLength = static_cast<DWORD>(blockEnd - at);
+        DWORD derSize = 0;
+        if (!CryptStringToBinaryA(pem.data() + at, blockLength, CRYPT_STRING_BASE64HEADER, nullptr, &derSize, nullptr,
+                                  nullptr))
+            return false;
+        std::vector<BYTE> der(derSize);
+        if (!CryptStringToBinaryA(pem.data() + at, blockLength, CRYPT_STRING_BASE64HEADER, der.data(), &derSize,
+                                  nullptr, nullptr) ||
+            !CertAddEncodedCertificateToStore(store, kCertEncoding, der.data(), derSize, CERT_STORE_ADD_USE_EXISTING,
+                                              nullptr))
+            return false;
+        ++added;
+        at = blockEnd;
+    }
+    return added > 0;
+}
+
+// Strict dotted decimal, four parts of 0 to 255, into network order. A part
+// with a leading zero is not taken: the resolver may read it as octal and
+// connect elsewhere than the address compared.
+bool ParseIpv4(const char* text, BYTE address[4])
+{
+    const char* c = text;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0 && *c++ != '.')
+            return false;
+        if (c[0] == '0' && c[1] >= '0' && c[1] <= '9')
+            return false;
+        unsigned value = 0;
+        int digits = 0;
+        for (; *c >= '0' && *c <= '9'; ++c, ++digits) {
+            value = value * 10 + static_cast<unsigned>(*c - '0');
+            if (digits == 3 || value > 255)
+                return false;
+        }
+        if (digits == 0)
+            return false;
+        address[part] = static_cast<BYTE>(value);
+    }
+    return *c == '\0';
+}
+
+// An iPAddress entry of the subject alternative names equal to `address`.
+// crypt32's SSL policy compares DNS names only (Wine's does), so an address
+// is matched here; a certificate's common name never stands for an address.
+bool NamesAddress(PCCERT_CONTEXT cert, const BYTE address[4])
+{
+    PCERT_EXTENSION extension =
+        CertFindExtension(szOID_SUBJECT_ALT_NAME2, cert->pCertInfo->cExtension, cert->pCertInfo->rgExtension);
+    if (extension == nullptr)
+        return false;
+    LocalMemory<CERT_ALT_NAME_INFO> names;
+    DWORD size = 0;
+    if (!CryptDecodeObjectEx(kCertEncoding, X509_ALTERNATE_NAME, extension->Value.pbData, extension->Value.cbData,
+                             CRYPT_DECODE_ALLOC_FLAG, nullptr, names.out(), &size))
+        return false;
+    for (DWORD i = 0; i < names.get()->cAltEntry; ++i) {
+        const CERT_ALT_NAME_ENTRY& entry = names.get()->rgAltEntry[i];
+        if (entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == 4 &&
+            std::memcmp(entry.IPAddress.pbData, address, 4) == 0)
+            return true;
+    }
+    return false;
+}
+
+// The SSL policy for a server; `host` null leaves the name to the caller.
+bool PassesSslPolicy(PCCERT_CHAIN_CONTEXT chain, const char* host)
+{
+    wchar_t wideHost[INTERNET_MAX_HOST_NAME_LENGTH];
+    SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl = {};
+    ssl.cbSize = sizeof ssl;
+    ssl.dwAuthType = AUTHTYPE_SERVER;
+    if (host != nullptr) {
+        if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, host, -1, wideHost, sizeof wideHost / sizeof *wideHost) ==
+            0)
+            return false;
+        ssl.pwszServerName = wideHost;
+    } else {
+        ssl.fdwChecks = SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
+    }
+    CERT_CHAIN_POLICY_PARA policy = {};
+    policy.cbSize = sizeof policy;
+    policy.pvExtraPolicyPara = &ssl;
+    CERT_CHAIN_POLICY_STATUS status = {};
+    status.cbSize = sizeof status;
+    return CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status) && status.dwError == 0;
+}
+
+} // namespace
+
+int ServerChainsToCaFile(PCCERT_CONTEXT serverCert, const char* caFile, const char* host)
+{
+    std::string pem;
+    if (serverCert == nullptr || !ReadWholeFile(caFile, &pem))
+        return 0;
+    CertStore roots(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
+    if (!roots || !AddPemCertificates(pem, roots.get()))
+        return 0;
+
+    CERT_CHAIN_ENGINE_CONFIG config = {};
+    config.cbSize = kChainEngineConfigSize;
+    config.hExclusiveRoot = roots.get();
+    CertChainEngine engine;
+    if (!CertCreateCertificateChainEngine(&config, engine.out()))
+        return 0;
+
+    char serverAuth[] = szOID_PKIX_KP_SERVER_AUTH;
+    LPSTR usages[] = {serverAuth};
+    CERT_CHAIN_PARA para = {};
+    para.cbSize = sizeof para;
+    para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+    para.RequestedUsage.Usage.cUsageIdentifier = 1;
+    para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+    CertChain chain;
+    if (!CertGetCertificateChain(engine.get(), serverCert, nullptr, serverCert->hCertStore, &para, 0, nullptr,
+                                 chain.out()) ||
+        chain.get()->TrustStatus.dwErrorStatus != CERT_TRUST_NO_ERROR)
+        return 0;
+
+    BYTE address[4];
+    if (ParseIpv4(host, address))
+        return NamesAddress(serverCert, address) && PassesSslPolicy(chain.get(), nullptr) ? 1 : 0;
+    return PassesSslPolicy(chain.get(), host) ? 1 : 0;
+}
