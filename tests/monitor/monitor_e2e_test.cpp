@@ -136,6 +136,32 @@ TEST_F(InstalledServiceTest, ActiveAccountGetsItsConfigurationAndBlockedLosesIt)
               std::vector<std::string>{"chk_stt"});
 }
 
+TEST_F(InstalledServiceTest, ServerThatDropsEveryRequestBlocksAfterSevenDaysAndTheServiceRunsOn)
+{
+    // The last successful check long ago, and a server that hangs up on
+    // every request.
+    SetState(StateWith("ativo", R"({"chk_stt": {"drop": true}, "chk_cnf_upd": {"drop": true}})"));
+    ASSERT_TRUE(SetSettingForTest(kValueStatus, "ativo"));
+    ASSERT_TRUE(SetSettingForTest(kValueStatusDay, "1200101"));
+    ASSERT_TRUE(SetSettingForTest(kValueConfigFile, "vpn.conf"));
+    ASSERT_TRUE(SetSettingForTest(kValueConfigVersion, "7"));
+    ASSERT_TRUE(WriteWholeFile(configFile_, "remote vpn.example 1194\n"));
+    ASSERT_EQ(Tool(service_, "-start"), 0);
+
+    EXPECT_TRUE(WaitUntil([] { return ServiceLog().find("KVLServiceThread 7d blocked") != std::string::npos; }, 60))
+        << ServiceLog();
+    EXPECT_FALSE(FileExists(configFile_));
+    EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "");
+    // Blocked: no scheduled check follows the failed one, and the loop is
+    // still there to see the stop.
+    Sleep(2000);
+    EXPECT_EQ(Methods(), std::vector<std::string>{"chk_stt"});
+    EXPECT_EQ(Tool(BuildPath("tests\\service\\svctool.exe"), "wait RUNNING 1000"), 0);
+    EXPECT_EQ(Tool(service_, "-stop"), 0);
+    EXPECT_TRUE(WaitUntil([] { return ServiceLog().find("KVLServiceThread stopped") != std::string::npos; }, 10))
+        << ServiceLog();
+}
+
 TEST_F(InstalledServiceTest, StopDuringAStalledRequestEndsWithinTheStopBound)
 {
     SetState(StateWith("ativo", R"({"chk_stt": {"stall_ms": 20000}})"));

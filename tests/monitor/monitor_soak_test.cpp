@@ -1,0 +1,456 @@
+// The monitoring loop as the service runs it for days, compressed: start-up,
+// then pass after pass on a synthetic clock (180 s a pass, a scheduled run
+// every hour), with the real library entry linked in, the real settings key
+// and files, and the development update server misbehaving at random from a
+// fixed seed. The service manager and the shell are the monitoring tests'
+// fakes, so no pass waits for anything but the network.
+//
+//   KVL_SOAK_PASSES  passes of the soak (default 120; docs/soak.md has the
+//                    long run)
+//   KVL_SOAK_SEED    seed of the misbehaviour (default 20261207)
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "check_test_support.h"
+#include "ferolin_entry.h"
+#include "ferolin_seams.h"
+#include "monitor_fakes.h"
+#include "monitor_pass.h"
+#include "process_counters.h"
+#include "service_limits.h"
+#include "service_log.h"
+#include "settings_names.h"
+
+namespace {
+
+// How a check of the library ends when the server misbehaves one way.
+enum class Outcome {
+    Stored,        // the reply arrived and its values are written
+    NothingStored, // the reply arrived (result 0) but holds nothing to store
+    Failed,        // the exchange failed (result 4)
+};
+
+struct FaultKind {
+    const char* name;
+    const char* fault; // the devserver's fault object
+    Outcome outcome;
+};
+
+// The limits the library runs with here: a held answer fails after a few
+// seconds instead of two minutes. The faults below are measured against them.
+constexpr TransferLimits kSoakLimits = {3, 1, 2, 3};
+
+// Every misbehaviour of the update server that the soak draws from and that
+// the fault case runs one by one. A new kind is one more line.
+const FaultKind kServerFaults[] = {
+    {"slow answer", R"({"delay_ms": 300})", Outcome::Stored},
+    {"short stall", R"({"stall_ms": 300})", Outcome::Stored},
+    {"answer later than the limit", R"({"delay_ms": 5000})", Outcome::Failed},
+    {"stall longer than the limit", R"({"stall_ms": 5000})", Outcome::Failed},
+    {"dropped connection", R"({"drop": true})", Outcome::Failed},
+    {"error page", R"({"http_status": 500})", Outcome::NothingStored},
+    {"not a reply", R"({"body": "<html>maintenance</html>"})", Outcome::NothingStored},
+    {"empty reply", R"({"body": ""})", Outcome::NothingStored},
+};
+
+// Misbehaviours of the file server: each makes the configuration download
+// fail, so "v_cnf" is emptied and the old file stays.
+const char* const kFileFaults[] = {
+    R"({"truncate": true})",
+    R"({"http_status": 404})",
+};
+
+const char* const kStatusWords[] = {"ativo", "bloqueado", "cancelado"};
+
+// What the soak allows the process to grow by between the end of its warm-up
+// and its last pass. A handle per check, or a few hundred bytes per exchange
+// kept, is more than this over a thousand passes.
+constexpr unsigned long kHandleSlack = 4;
+constexpr std::size_t kPrivateBytesSlack = 512u << 10;
+
+constexpr std::int64_t kStart = 1796731200; // 7 December 2026, 12:00 UTC
+constexpr std::int64_t kDay = 86400;
+constexpr char kConfigName[] = "vpn.conf";
+
+std::string DayStamp(std::int64_t time)
+{
+    char stamp[kDayStampSize];
+    FormatDayStamp(time, stamp);
+    return stamp;
+}
+
+std::string ConfigText(int version) { return "remote vpn.example 1194\n# version " + std::to_string(version) + "\n"; }
+
+// What the server answers in one pass: the status word, the configuration
+// version it offers, and the faults of each method and of the file.
+struct Answers {
+    std::string word = "ativo";
+    int version = 7;
+    const FaultKind* status = nullptr;
+    const FaultKind* config = nullptr;
+    const FaultKind* software = nullptr;
+    const char* file = nullptr;
+};
+
+std::string StateOf(const Answers& answers)
+{
+    std::string misbehave;
+    for (const auto& [method, kind] : {std::pair{"chk_stt", answers.status}, std::pair{"chk_cnf_upd", answers.config},
+                                       std::pair{"chk_sw_upd", answers.software}}) {
+        if (kind == nullptr)
+            continue;
+        misbehave += std::string(misbehave.empty() ? "" : ", ") + "\"" + method + "\": " + kind->fault;
+    }
+    const std::string version = std::to_string(answers.version);
+    return R"({"subscribers": {"checker": {
+        "status": {"result": "0", "v_stt": "3", "stt": ")" +
+        answers.word + R"(", "msg": "Conta"},
+        "config": {"result": "0", "files": [
+            {"v_cnf": ")" +
+        version + R"(", "is_cnf": "1", "url_cnf": "{{files}}/vpn.conf", "sub_dir": "", "file_cnf": "vpn.conf"}]},
+        "misbehave": {)" +
+        misbehave + "}}}" +
+        (answers.file ? std::string(", \"file_faults\": {\"vpn.conf\": ") + answers.file + "}" : "") + "}";
+}
+
+AccountState StateOfWord(const std::string& word)
+{
+    if (word == "bloqueado")
+        return AccountState::Blocked;
+    if (word == "cancelado")
+        return AccountState::Cancelled;
+    return AccountState::Active;
+}
+
+bool RunsScheduledChecks(AccountState account)
+{
+    return account == AccountState::Active || account == AccountState::Pending;
+}
+
+// Wine 8 opens a new root key for every access to HKEY_CLASSES_ROOT in the
+// 32-bit view and never closes it (a failed open too), and every status check
+// writes the machine identity there. Measured, so that any other growth still
+// counts: one handle under Wine 8, none on Windows.
+unsigned long ClassesRootLeakPerOpen()
+{
+    constexpr unsigned long kOpens = 10;
+    const unsigned long before = ReadProcessCounters().handles;
+    for (unsigned long i = 0; i < kOpens; ++i) {
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_CLASSES_ROOT, kIdentitySubkey, 0, KEY_READ | KEY_WOW64_32KEY, &key) == ERROR_SUCCESS)
+            RegCloseKey(key);
+    }
+    const unsigned long after = ReadProcessCounters().handles;
+    return after > before ? (after - before) / kOpens : 0;
+}
+
+int EnvironmentNumber(const char* name, int fallback)
+{
+    const char* text = std::getenv(name);
+    return text != nullptr && *text != '\0' ? std::atoi(text) : fallback;
+}
+
+class RunningServiceTest : public CheckTest {
+protected:
+    void SetUp() override
+    {
+        CheckTest::SetUp();
+        for (const auto& [name, text] : {std::pair{kValuePasswordLogin, "secret"}, std::pair{kValueStatusVersion, ""},
+                                         std::pair{kValueConfigVersion, ""}, std::pair{kValueFileVersion, ""},
+                                         std::pair{kValueSoftwareVersion, "1.0"}, std::pair{kValueUpdateHours, "1"},
+                                         std::pair{kValueStatus, "ativo"}})
+            ASSERT_TRUE(SetSettingForTest(name, text));
+        for (const char* name : {kValueStatusDay, kValueStatusTime, kValueConfigOnly, kValueConfigState,
+                                 kValueFirstTime, kValueUpdateState, kValueLastTime})
+            DeleteSettingForTest(name);
+        std::snprintf(logPath, sizeof logPath, "%s", logFile_.c_str());
+        // Whatever the library or its transport would leave in the temporary
+        // folder lands in one of this case's own.
+        CreateDirectoryA(tempDir_.c_str(), nullptr);
+        ASSERT_TRUE(SetEnvironmentVariableA("TMP", tempDir_.c_str()));
+        ASSERT_TRUE(SetEnvironmentVariableA("TEMP", tempDir_.c_str()));
+        transferLimits = kSoakLimits;
+        platform_ = FakePlatform();
+        platform_.ferolin = Ferolin;
+    }
+
+    void TearDown() override
+    {
+        transferLimits = kDefaultTransferLimits;
+        ResetLogPath();
+        SetState("{}");
+    }
+
+    void Serve(const Answers& answers)
+    {
+        ServeFile(kConfigName, ConfigText(answers.version));
+        SetState(StateOf(answers));
+    }
+
+    // One pass at `now`; returns what the fakes saw. Their records are the
+    // test's, not the loop's, so they are emptied: they must not grow for a
+    // thousand passes.
+    std::vector<std::string> Pass(std::int64_t now)
+    {
+        world.now = now;
+        RunMonitorPass(state_, platform_, now);
+        std::vector<std::string> events;
+        events.swap(world.events);
+        world.sleeps.clear();
+        world.processWaits.clear();
+        return events;
+    }
+
+    // The update methods asked for since the last call, counted from the
+    // request log's new complete lines (read from where the last call
+    // stopped: the log grows by a few lines a pass).
+    struct Asked {
+        int status = 0;
+        int config = 0;
+        int software = 0;
+    };
+    Asked NewRequests()
+    {
+        Asked asked;
+        std::string text;
+        if (FILE* log = std::fopen((DevserverRunDir() + "requests.log").c_str(), "rb")) {
+            _fseeki64(log, static_cast<long long>(requestLogRead_), SEEK_SET);
+            char chunk[4096];
+            for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, log)) > 0;)
+                text.append(chunk, got);
+            std::fclose(log);
+        }
+        text.resize(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
+        requestLogRead_ += text.size();
+        for (const auto& [method, count] :
+             {std::pair{"chk_stt", &asked.status}, std::pair{"chk_cnf_upd", &asked.config},
+              std::pair{"chk_sw_upd", &asked.software}}) {
+            const std::string member = std::string("\"method\":\"") + method + "\"";
+            for (std::size_t at = text.find(member); at != std::string::npos; at = text.find(member, at + 1))
+                ++*count;
+        }
+        return asked;
+    }
+
+    std::string Setting(const char* name) const { return GetSettingForTest(name).value_or("<missing>"); }
+    std::string ConfigPath() const { return std::string(kTestConfigDir) + "\\" + kConfigName; }
+    int CountLogged(const std::string& message) const
+    {
+        const std::string log = ReadWholeFile(logFile_).value_or("");
+        int count = 0;
+        for (std::size_t at = log.find(" " + message + "\r\n"); at != std::string::npos;
+             at = log.find(" " + message + "\r\n", at + 1))
+            ++count;
+        return count;
+    }
+
+    const std::string logFile_ = std::string(kTestRoot) + "\\kvlservice.log";
+    const std::string tempDir_ = std::string(kTestRoot) + "\\tmp";
+    MonitorPlatform platform_{};
+    MonitorState state_{};
+    std::size_t requestLogRead_ = 0;
+};
+
+// For each way the server misbehaves, on every method at once: the pass
+// returns, both schedules keep their step, and the seven-day rule blocks only
+// when the exchange failed and the last success is seven days old.
+TEST_F(RunningServiceTest, EveryServerFaultKeepsTheScheduleAndBlocksOnlyAfterSevenDays)
+{
+    for (const FaultKind& kind : kServerFaults) {
+        SCOPED_TRACE(kind.name);
+        const bool fails = kind.outcome == Outcome::Failed;
+        platform_ = FakePlatform();
+        platform_.ferolin = Ferolin;
+        world.vpnState = SERVICE_RUNNING;
+        DeleteFileA(logFile_.c_str());
+        ASSERT_TRUE(SetSettingForTest(kValueStatus, "ativo"));
+        ASSERT_TRUE(SetSettingForTest(kValueConfigVersion, "7"));
+        ASSERT_TRUE(SetSettingForTest(kValueConfigFile, kConfigName));
+        ASSERT_TRUE(SetSettingForTest(kValueStatusDay, DayStamp(kStart - 6 * kDay)));
+        ASSERT_TRUE(WriteWholeFile(ConfigPath(), ConfigText(7)));
+        Answers answers;
+        answers.status = answers.config = answers.software = &kind;
+        Serve(answers);
+        NewRequests();
+        state_ = MonitorState{};
+        StartMonitor(state_, kTestInstallDir, kStart);
+
+        // Six days since the last success: a failure changes nothing.
+        Pass(kStart);
+        EXPECT_EQ(state_.nextStatusCheck, kStart + kStatusCheckInterval);
+        EXPECT_EQ(state_.nextUpdate, kStart + 3600);
+        Asked asked = NewRequests();
+        EXPECT_EQ(asked.status, 1);
+        EXPECT_EQ(asked.config, 2);
+        EXPECT_EQ(asked.software, 1);
+        EXPECT_EQ(state_.account, AccountState::Active);
+        EXPECT_EQ(Setting(kValueStatusDay), DayStamp(fails ? kStart - 6 * kDay : kStart));
+        EXPECT_TRUE(FileExists(ConfigPath()));
+
+        // Seven days: the failed check blocks at once and ends the VPN
+        // connection through the elevated stop.
+        const std::int64_t second = kStart + kStatusCheckInterval;
+        ASSERT_TRUE(SetSettingForTest(kValueStatusDay, DayStamp(second - 7 * kDay)));
+        const std::vector<std::string> events = Pass(second);
+        EXPECT_EQ(std::count(events.begin(), events.end(), "shell runas Halvex -stop"), fails ? 1 : 0);
+        EXPECT_EQ(state_.nextStatusCheck, second + kStatusCheckInterval);
+        EXPECT_EQ(state_.account, fails ? AccountState::Blocked : AccountState::Active);
+        EXPECT_EQ(CountLogged("KVLServiceThread 7d blocked"), fails ? 1 : 0);
+        EXPECT_EQ(FileExists(ConfigPath()), !fails);
+        if (fails) {
+            EXPECT_EQ(Setting(kValueConfigVersion), "");
+            EXPECT_EQ(Setting(kValueConfigState), "0");
+        } else {
+            EXPECT_EQ(Setting(kValueStatusDay), DayStamp(second));
+        }
+
+        // An hour on: the scheduled run comes on time unless blocked, and a
+        // blocked account is blocked again at the next failure.
+        const std::int64_t hourOn = kStart + 3600;
+        Pass(hourOn);
+        EXPECT_EQ(state_.nextStatusCheck, hourOn + kStatusCheckInterval);
+        EXPECT_EQ(state_.nextUpdate, fails ? hourOn : hourOn + 3600);
+        asked = NewRequests();
+        EXPECT_EQ(asked.status, 2);
+        EXPECT_EQ(asked.software, fails ? 0 : 1);
+        EXPECT_EQ(CountLogged("KVLServiceThread 7d blocked"), fails ? 2 : 0);
+    }
+}
+
+// The soak: every pass draws the server's answers and faults, and the key,
+// the files and both schedules must follow what the server said; at the end
+// the process holds what it held after the warm-up, the log keeps its size
+// rule and no scratch file is left.
+TEST_F(RunningServiceTest, SoakAgainstAServerThatMisbehavesAtRandom)
+{
+    const int passes = EnvironmentNumber("KVL_SOAK_PASSES", 120);
+    const unsigned seed = static_cast<unsigned>(EnvironmentNumber("KVL_SOAK_SEED", 20261207));
+    const int warmUp = std::max(10, passes / 10);
+    ASSERT_GT(passes, warmUp);
+    std::mt19937 random(seed);
+    const auto chance = [&random](int percent) { return std::uniform_int_distribution<int>(0, 99)(random) < percent; };
+    const auto pick = [&random](const auto& table) {
+        return &table[std::uniform_int_distribution<std::size_t>(0, std::size(table) - 1)(random)];
+    };
+
+    // The log starts just short of its size rule, so even a short run
+    // crosses it.
+    ASSERT_TRUE(WriteWholeFile(logFile_, std::string(kLogWrapSize - 2000, '-') + "\r\n"));
+    ASSERT_TRUE(SetSettingForTest(kValueConfigFile, kConfigName));
+    NewRequests();
+    StartMonitor(state_, kTestInstallDir, kStart);
+
+    // What the key must say, from the answers alone.
+    std::string word = "ativo";
+    std::optional<std::string> statusDay;
+    AccountState account = AccountState::Active;
+    std::int64_t nextUpdate = kStart;
+    std::string configVersion = Setting(kValueConfigVersion);
+
+    Answers answers;
+    ProcessCounters warm;
+    int failedChecks = 0;
+    int scheduledRuns = 0;
+    const DWORD started = GetTickCount();
+    for (int pass = 0; pass < passes && !HasFailure(); ++pass) {
+        SCOPED_TRACE("pass " + std::to_string(pass) + " of seed " + std::to_string(seed));
+        const std::int64_t now = kStart + pass * kStatusCheckInterval;
+        if (chance(4))
+            ++answers.version;
+        answers.word = chance(90) ? "ativo" : *pick(kStatusWords);
+        answers.status = chance(25) ? pick(kServerFaults) : nullptr;
+        answers.config = chance(25) ? pick(kServerFaults) : nullptr;
+        answers.software = chance(25) ? pick(kServerFaults) : nullptr;
+        answers.file = chance(10) ? *pick(kFileFaults) : nullptr;
+        Serve(answers);
+
+        Pass(now);
+
+        const Outcome status = answers.status ? answers.status->outcome : Outcome::Stored;
+        if (status == Outcome::Stored && answers.word != word) {
+            word = answers.word;
+            account = StateOfWord(word);
+        }
+        if (status != Outcome::Failed || !statusDay)
+            statusDay = DayStamp(now);
+        failedChecks += status == Outcome::Failed ? 1 : 0;
+        const bool scheduled = RunsScheduledChecks(account) && now >= nextUpdate;
+        if (scheduled) {
+            nextUpdate += 3600;
+            ++scheduledRuns;
+        }
+
+        EXPECT_EQ(state_.nextStatusCheck, now + kStatusCheckInterval);
+        EXPECT_EQ(state_.nextUpdate, nextUpdate);
+        EXPECT_EQ(state_.account, account);
+        const Asked asked = NewRequests();
+        EXPECT_EQ(asked.status, 1);
+        EXPECT_EQ(asked.software, scheduled ? 1 : 0);
+        EXPECT_EQ(Setting(kValueStatus), word);
+        EXPECT_EQ(Setting(kValueStatusDay), *statusDay);
+        EXPECT_EQ(Setting(kValueLastTime), std::to_string(now));
+
+        // The configuration version names the file that is there, and a
+        // blocked or cancelled account has neither.
+        if (!RunsScheduledChecks(account))
+            configVersion = "";
+        else if (asked.config > 0 && (answers.config ? answers.config->outcome : Outcome::Stored) == Outcome::Stored)
+            configVersion = answers.file ? "" : std::to_string(answers.version);
+        EXPECT_EQ(Setting(kValueConfigVersion), configVersion);
+        if (!RunsScheduledChecks(account)) {
+            EXPECT_FALSE(FileExists(ConfigPath()));
+        } else if (!configVersion.empty()) {
+            EXPECT_EQ(ReadWholeFile(ConfigPath()), ConfigText(std::stoi(configVersion)));
+        }
+
+        if (pass + 1 == warmUp)
+            warm = ReadProcessCounters();
+    }
+    const ProcessCounters end = ReadProcessCounters();
+    const unsigned long platformLeak = ClassesRootLeakPerOpen();
+    std::printf("soak: %d passes, seed %u, %.1f s; %d failed status checks, %d scheduled runs\n"
+                "soak: after %d passes: private %zu bytes, pagefile %zu bytes, %lu handles\n"
+                "soak: at the end:      private %zu bytes, pagefile %zu bytes, %lu handles\n"
+                "soak: the platform keeps %lu handle(s) per identity key access\n",
+                passes, seed, (GetTickCount() - started) / 1000.0, failedChecks, scheduledRuns, warmUp,
+                warm.privateBytes, warm.pagefileBytes, warm.handles, end.privateBytes, end.pagefileBytes, end.handles,
+                platformLeak);
+    ASSERT_FALSE(HasFailure());
+    EXPECT_GT(scheduledRuns, 0);
+    EXPECT_GT(failedChecks, 0);
+
+    // Counted by ReadProcessCounters, which reads real numbers under Wine.
+    EXPECT_GT(warm.handles, 0u);
+    // One identity key access per status check, one status check per pass.
+    const unsigned long identityAccesses = static_cast<unsigned long>(passes - warmUp);
+    EXPECT_LE(end.handles, warm.handles + kHandleSlack + platformLeak * identityAccesses);
+    EXPECT_LE(end.privateBytes, warm.privateBytes + kPrivateBytesSlack);
+
+    // The log crossed its size rule and stopped growing there.
+    const std::size_t logSize = ReadWholeFile(logFile_).value_or("").size();
+    EXPECT_GT(logSize, static_cast<std::size_t>(kLogWrapSize));
+    EXPECT_LE(logSize, static_cast<std::size_t>(kLogWrapSize) + kLogLineSize + 1);
+
+    // Nothing but the installation's files, the configuration and the log;
+    // no scratch download, nothing in the temporary folder.
+    std::map<std::string, std::string> tree = TreeOf(kTestRoot);
+    tree.erase(std::string("config\\") + kConfigName);
+    std::vector<std::string> names;
+    for (const auto& entry : tree)
+        names.push_back(entry.first);
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"config\\", "inst\\", "inst\\bin\\", "inst\\bin\\client_cert.pem",
+                                        "inst\\bin\\client_key.pem", "kvlservice.log", "tmp\\"}));
+}
+
+} // namespace
