@@ -65,6 +65,11 @@ void AfterFailedCheck(MonitorState& state, MonitorEffects& effects, std::int64_t
     if (std::strcmp(lastSuccess, weekAgo) > 0)
         return;
     state.account = AccountState::Blocked;
+    // The server's last word is most likely "ativo" still: forgetting it
+    // makes that word, when the server answers again, the change that
+    // restores the configuration and the scheduled checks. Otherwise the
+    // account would stay blocked until the service restarts.
+    state.lastStatus[0] = '\0';
     effects.LogSevenDayBlock();
     effects.StopVpnElevated();
     effects.RemoveConfiguration();

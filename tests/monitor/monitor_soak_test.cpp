@@ -123,7 +123,7 @@ std::string StateOf(const Answers& answers)
         (answers.file ? std::string(", \"file_faults\": {\"vpn.conf\": ") + answers.file + "}" : "") + "}";
 }
 
-AccountState StateOfWord(const std::string& word)
+AccountState AccountOfWord(const std::string& word)
 {
     if (word == "bloqueado")
         return AccountState::Blocked;
@@ -132,7 +132,7 @@ AccountState StateOfWord(const std::string& word)
     return AccountState::Active;
 }
 
-bool RunsScheduledChecks(AccountState account)
+bool ScheduledChecksRun(AccountState account)
 {
     return account == AccountState::Active || account == AccountState::Pending;
 }
@@ -379,12 +379,12 @@ TEST_F(RunningServiceTest, SoakAgainstAServerThatMisbehavesAtRandom)
         const Outcome status = answers.status ? answers.status->outcome : Outcome::Stored;
         if (status == Outcome::Stored && answers.word != word) {
             word = answers.word;
-            account = StateOfWord(word);
+            account = AccountOfWord(word);
         }
         if (status != Outcome::Failed || !statusDay)
             statusDay = DayStamp(now);
         failedChecks += status == Outcome::Failed ? 1 : 0;
-        const bool scheduled = RunsScheduledChecks(account) && now >= nextUpdate;
+        const bool scheduled = ScheduledChecksRun(account) && now >= nextUpdate;
         if (scheduled) {
             nextUpdate += 3600;
             ++scheduledRuns;
@@ -402,12 +402,12 @@ TEST_F(RunningServiceTest, SoakAgainstAServerThatMisbehavesAtRandom)
 
         // The configuration version names the file that is there, and a
         // blocked or cancelled account has neither.
-        if (!RunsScheduledChecks(account))
+        if (!ScheduledChecksRun(account))
             configVersion = "";
         else if (asked.config > 0 && (answers.config ? answers.config->outcome : Outcome::Stored) == Outcome::Stored)
             configVersion = answers.file ? "" : std::to_string(answers.version);
         EXPECT_EQ(Setting(kValueConfigVersion), configVersion);
-        if (!RunsScheduledChecks(account)) {
+        if (!ScheduledChecksRun(account)) {
             EXPECT_FALSE(FileExists(ConfigPath()));
         } else if (!configVersion.empty()) {
             EXPECT_EQ(ReadWholeFile(ConfigPath()), ConfigText(std::stoi(configVersion)));
