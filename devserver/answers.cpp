@@ -56,6 +56,8 @@ const char* ReasonPhrase(int status)
     switch (status) {
     case 200:
         return "OK";
+    case 307:
+        return "Temporary Redirect";
     case 400:
         return "Bad Request";
     case 401:
@@ -161,7 +163,17 @@ Plan PlanCheckAnswer(const State& state, const CheckRequest& request, const std:
     if (const Fault* fault = ChooseFault(state, subscriber, method)) {
         plan.delayMs = fault->delayMs;
         plan.stallMs = fault->stallMs;
-        if (fault->httpStatus != 0) {
+        plan.stallAfter = static_cast<unsigned long long>(fault->stallAfter);
+        plan.dropAfter = fault->dropAfter;
+        if (fault->truncate)
+            plan.cutAfter = fault->truncateAfter;
+        if (fault->redirectLoop) {
+            plan.action = "redirect";
+            plan.redirect = true;
+            plan.status = kRedirectLoopStatus;
+            plan.contentType = kHtmlType;
+            plan.body = HtmlErrorPage(kRedirectLoopStatus);
+        } else if (fault->httpStatus != 0) {
             plan.action = "http_error";
             plan.status = fault->httpStatus;
             plan.contentType = kHtmlType;
@@ -173,6 +185,10 @@ Plan PlanCheckAnswer(const State& state, const CheckRequest& request, const std:
         if (fault->drop) {
             plan.action = "drop";
             plan.drop = true;
+        }
+        if (fault->reset) {
+            plan.action = "reset";
+            plan.reset = true;
         }
     }
     plan.body = ReplaceFilesUrl(std::move(plan.body), filesUrl);

@@ -15,11 +15,16 @@ constexpr const char* kFilesUrlPlaceholder = "{{files}}";
 
 // What to do for one request, worked out before anything is sent.
 struct Plan {
-    std::string rule;   // whose answers: "subscriber", "unknown_subscriber", "built-in"
-    std::string action; // "answer", "raw", "http_error", "drop", "bad_request"
-    int delayMs = 0;    // pause before anything is sent
-    int stallMs = 0;    // pause between the headers and the body
-    bool drop = false;  // close the connection without a reply
+    std::string rule;                  // whose answers: "subscriber", "unknown_subscriber", "built-in"
+    std::string action;                // "answer", "raw", "http_error", "redirect", "drop", "reset", "bad_request"
+    int delayMs = 0;                   // pause before anything is sent
+    int stallMs = 0;                   // pause between the headers and the body...
+    unsigned long long stallAfter = 0; // ...or after this many bytes of the body
+    bool drop = false;                 // close the connection without a reply
+    bool reset = false;                // abort the connection without a reply
+    bool redirect = false;             // Location: the request's own URL
+    long long dropAfter = -1;          // chunked body, closed after this many bytes; -1: whole body
+    long long cutAfter = -1;           // whole length announced, this many bytes sent; -1: whole body
     int status = 200;
     std::string contentType;
     std::string body;
@@ -38,6 +43,9 @@ Plan PlanCheckAnswer(const State& state, const CheckRequest& request, const std:
 Plan PlanBadRequest(const std::string& error);
 
 std::string HtmlErrorPage(int status);
+
+// Status of the answer that sends a client back to the URL it asked for.
+constexpr int kRedirectLoopStatus = 307;
 std::string ReplaceFilesUrl(std::string text, const std::string& filesUrl);
 
 } // namespace devserver

@@ -74,17 +74,38 @@ int FindConnectionSocket(int localPort, const std::string& peerAddress, int peer
     return found;
 }
 
+namespace {
+
+int ConnectionSocket(const httplib::Request& req)
+{
+    if (req.ssl != nullptr)
+        return SSL_get_fd(req.ssl);
+    return FindConnectionSocket(req.local_port, req.remote_addr, req.remote_port);
+}
+
+} // namespace
+
 bool DropConnection(const httplib::Request& req)
 {
-    int fd = -1;
-    if (req.ssl != nullptr) {
-        fd = SSL_get_fd(req.ssl);
-    } else {
-        fd = FindConnectionSocket(req.local_port, req.remote_addr, req.remote_port);
-    }
+    const int fd = ConnectionSocket(req);
     if (fd < 0)
         return false;
     return shutdown(fd, SHUT_RDWR) == 0;
+}
+
+bool ResetConnection(const httplib::Request& req)
+{
+    const int fd = ConnectionSocket(req);
+    if (fd < 0)
+        return false;
+    // Disconnecting an established TCP socket (connect to AF_UNSPEC) sends a
+    // reset at once, while cpp-httplib still owns the descriptor and closes
+    // it later; a zero linger keeps that close from adding anything.
+    linger abort{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    sockaddr none{};
+    none.sa_family = AF_UNSPEC;
+    return connect(fd, &none, sizeof none) == 0;
 }
 
 } // namespace devserver

@@ -19,4 +19,8 @@ int FindConnectionSocket(int localPort, const std::string& peerAddress, int peer
 // cpp-httplib to close). False when the connection could not be found.
 bool DropConnection(const httplib::Request& req);
 
+// Aborts the connection: the client gets a TCP reset instead of an orderly
+// close. False when the connection could not be found.
+bool ResetConnection(const httplib::Request& req);
+
 } // namespace devserver

@@ -117,9 +117,23 @@ FilePlan PlanFileAnswer(const State& state, const fs::path& root, const std::str
     if (fault != nullptr) {
         plan.delayMs = fault->delayMs;
         plan.stallMs = fault->stallMs;
+        plan.stallAfter = static_cast<unsigned long long>(fault->stallAfter);
+        if (fault->reset) {
+            plan.action = "reset";
+            plan.reset = true;
+            return plan;
+        }
         if (fault->drop) {
             plan.action = "drop";
             plan.drop = true;
+            return plan;
+        }
+        if (fault->redirectLoop) {
+            plan.action = "redirect";
+            plan.redirect = true;
+            plan.status = kRedirectLoopStatus;
+            plan.contentType = kHtmlType;
+            plan.body = HtmlErrorPage(kRedirectLoopStatus);
             return plan;
         }
         if (fault->httpStatus != 0) {
@@ -153,6 +167,11 @@ FilePlan PlanFileAnswer(const State& state, const fs::path& root, const std::str
         const unsigned long long wanted =
             fault->truncateAfter >= 0 ? static_cast<unsigned long long>(fault->truncateAfter) : plan.size / 2;
         plan.sendLimit = std::min(wanted, plan.announced - 1);
+    } else if (fault != nullptr && fault->dropAfter >= 0) {
+        // Nothing announced: only the missing closing chunk tells the client.
+        plan.action = "cut_chunked";
+        plan.chunked = true;
+        plan.sendLimit = std::min(static_cast<unsigned long long>(fault->dropAfter), plan.size > 0 ? plan.size - 1 : 0);
     }
     return plan;
 }

@@ -11,10 +11,14 @@ namespace devserver {
 
 struct FilePlan {
     std::string name;   // path relative to the files directory, '/'-separated
-    std::string action; // "file", "truncate", "http_error", "drop", "not_found"
+    std::string action; // "file", "truncate", "cut_chunked", "http_error", "redirect", "drop", "reset", "not_found"
     int delayMs = 0;
     int stallMs = 0;
+    unsigned long long stallAfter = 0; // body bytes sent before the stall
     bool drop = false;
+    bool reset = false;
+    bool redirect = false; // Location: the request's own URL
+    bool chunked = false;  // no length announced; closed after sendLimit bytes
     int status = 200;
     std::string contentType;
     std::string body;                 // the page for error answers

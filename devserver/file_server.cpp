@@ -13,15 +13,16 @@
 namespace devserver {
 namespace {
 
-constexpr std::size_t kChunkBytes = 64 * 1024;
 constexpr int kNotFound = 404;
 
 void SendFilePlan(const FilePlan& plan, const httplib::Request& req, httplib::Response& res)
 {
-    if (DelayOrDrop(plan.delayMs, plan.drop, req))
+    if (DelayOrDrop(plan.delayMs, plan.drop, plan.reset, req))
         return;
     res.status = plan.status;
-    if (plan.action != "file" && plan.action != "truncate") {
+    if (plan.redirect)
+        res.set_header("Location", OwnUrl(req));
+    if (plan.action != "file" && plan.action != "truncate" && plan.action != "cut_chunked") {
         res.set_content(plan.body, plan.contentType);
         return;
     }
@@ -35,28 +36,18 @@ void SendFilePlan(const FilePlan& plan, const httplib::Request& req, httplib::Re
         res.set_content("cannot open " + plan.name + "\n", "text/plain");
         return;
     }
-    const unsigned long long sendLimit = plan.sendLimit;
-    const int stallMs = plan.stallMs;
-    res.set_content_provider(static_cast<std::size_t>(plan.announced), plan.contentType,
-                             [in, sendLimit, stallMs](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-                                 if (offset == 0 && stallMs > 0 && !Pause(stallMs))
-                                     return false;
-                                 // Past the limit the provider gives up, and cpp-httplib closes the
-                                 // connection with the body short of its Content-Length.
-                                 if (offset >= sendLimit)
-                                     return false;
-                                 std::size_t want = length;
-                                 if (want > kChunkBytes)
-                                     want = kChunkBytes;
-                                 if (want > sendLimit - offset)
-                                     want = static_cast<std::size_t>(sendLimit - offset);
-                                 std::string chunk(want, '\0');
-                                 in->seekg(static_cast<std::streamoff>(offset));
-                                 in->read(chunk.data(), static_cast<std::streamsize>(want));
-                                 if (static_cast<std::size_t>(in->gcount()) != want)
-                                     return false;
-                                 return sink.write(chunk.data(), want);
-                             });
+    BodyShape shape;
+    shape.announced = plan.announced;
+    shape.sendLimit = plan.sendLimit;
+    shape.chunked = plan.chunked;
+    shape.stallMs = plan.stallMs;
+    shape.stallAfter = plan.stallAfter;
+    SendBody(res, plan.contentType, shape, [in](unsigned long long offset, std::size_t length, std::string& chunk) {
+        chunk.assign(length, '\0');
+        in->seekg(static_cast<std::streamoff>(offset));
+        in->read(chunk.data(), static_cast<std::streamsize>(length));
+        return static_cast<std::size_t>(in->gcount()) == length;
+    });
 }
 
 } // namespace

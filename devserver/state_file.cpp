@@ -120,6 +120,14 @@ bool ReadBool(const Json& value, const std::string& path, bool& out, std::string
     return true;
 }
 
+bool ReadByteCount(const Json& value, const std::string& path, long long& out, std::string& error)
+{
+    if (!value.is_number_integer() || value.get<long long>() < 0)
+        return Fail(error, path, "must be a whole number of bytes, 0 or more");
+    out = value.get<long long>();
+    return true;
+}
+
 constexpr int kLowestStatus = 100;
 constexpr int kHighestStatus = 599;
 
@@ -138,9 +146,25 @@ bool ReadFault(const Json& in, bool forFile, const std::string& path, Fault& out
         } else if (key == "stall_ms") {
             if (!ReadInt(value, 0, kMaxPauseMs, at, out.stallMs, error))
                 return false;
+        } else if (key == "stall_after") {
+            if (!ReadByteCount(value, at, out.stallAfter, error))
+                return false;
         } else if (key == "drop") {
             if (!ReadBool(value, at, out.drop, error))
                 return false;
+        } else if (key == "reset") {
+            if (!ReadBool(value, at, out.reset, error))
+                return false;
+        } else if (key == "redirect_loop") {
+            if (!ReadBool(value, at, out.redirectLoop, error))
+                return false;
+        } else if (key == "drop_after") {
+            if (!ReadByteCount(value, at, out.dropAfter, error))
+                return false;
+        } else if (key == "cut_after") {
+            if (!ReadByteCount(value, at, out.truncateAfter, error))
+                return false;
+            out.truncate = true;
         } else if (key == "http_status") {
             if (!ReadInt(value, kLowestStatus, kHighestStatus, at, out.httpStatus, error))
                 return false;
@@ -152,10 +176,8 @@ bool ReadFault(const Json& in, bool forFile, const std::string& path, Fault& out
             if (!ReadBool(value, at, out.truncate, error))
                 return false;
         } else if (forFile && key == "truncate_after") {
-            if (!value.is_number_integer() || value.get<long long>() < 0) {
-                return Fail(error, at, "must be a whole number of bytes, 0 or more");
-            }
-            out.truncateAfter = value.get<long long>();
+            if (!ReadByteCount(value, at, out.truncateAfter, error))
+                return false;
             out.truncate = true;
         } else {
             return Fail(error, at, "unknown member");

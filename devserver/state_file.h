@@ -23,12 +23,16 @@ constexpr int kMaxPauseMs = 600000;
 // file server. Zero or false fields do nothing.
 struct Fault {
     int delayMs = 0;                 // before anything is answered
-    int stallMs = 0;                 // after the headers, before the body
+    int stallMs = 0;                 // after the headers, before the body...
+    long long stallAfter = 0;        // ...or after this many bytes of it
     bool drop = false;               // close the connection without any reply
+    bool reset = false;              // abort the connection (TCP RST) without any reply
+    bool redirectLoop = false;       // answer 307 with a Location naming the request's own URL
+    long long dropAfter = -1;        // chunked body, connection closed after this many bytes; -1: off
     int httpStatus = 0;              // answer this status (with `body`, or an HTML page)
     std::optional<std::string> body; // answer this text instead of the composed one
-    bool truncate = false;           // files only: close the connection early
-    long long truncateAfter = -1;    // bytes sent before closing; -1: half the file
+    bool truncate = false;           // announce the whole length, close the connection early
+    long long truncateAfter = -1;    // bytes sent before closing; -1: half the body
 };
 
 // One subscriber's answers. Sections are kept as validated JSON objects whose

@@ -125,6 +125,11 @@ bool ConfigureServerTls(SSL_CTX& ctx, const std::string& caFile, const std::stri
     }
     SSL_CTX_set_client_CA_list(&ctx, names); // takes ownership
     SSL_CTX_set_verify(&ctx, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, &VerifyClient);
+    // A client that resumes its session on a second connection (libcurl
+    // does, after a redirection or a closed keep-alive connection) is refused
+    // with an internal error unless verified sessions carry a context.
+    static const unsigned char kSessionContext[] = "kvl-devserver";
+    SSL_CTX_set_session_id_context(&ctx, kSessionContext, sizeof kSessionContext - 1);
     SSL_CTX_set_info_callback(&ctx, &TellAlerts);
     return true;
 }

@@ -1,5 +1,6 @@
 // The HTTPS update server: decodes each check request, logs it, and answers
 // it as the state file says.
+#include <algorithm>
 #include <memory>
 
 #include <httplib.h>
@@ -16,22 +17,34 @@ namespace {
 
 void SendPlan(const Plan& plan, const httplib::Request& req, httplib::Response& res)
 {
-    if (DelayOrDrop(plan.delayMs, plan.drop, req))
+    if (DelayOrDrop(plan.delayMs, plan.drop, plan.reset, req))
         return;
     res.status = plan.status;
-    if (plan.stallMs <= 0 || plan.body.empty()) {
+    if (plan.redirect)
+        res.set_header("Location", OwnUrl(req));
+    const bool cut = plan.cutAfter >= 0 || plan.dropAfter >= 0;
+    if ((plan.stallMs <= 0 && !cut) || plan.body.empty()) {
         res.set_content(plan.body, plan.contentType);
         return;
     }
     // The headers go out before the provider is first asked for the body.
     auto body = std::make_shared<std::string>(plan.body);
-    const int stallMs = plan.stallMs;
-    res.set_content_provider(body->size(), plan.contentType,
-                             [body, stallMs](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-                                 if (offset == 0 && !Pause(stallMs))
-                                     return false;
-                                 return sink.write(body->data() + offset, length);
-                             });
+    BodyShape shape;
+    shape.announced = body->size();
+    shape.sendLimit = body->size();
+    shape.stallMs = plan.stallMs;
+    shape.stallAfter = plan.stallAfter;
+    // A cut body always lacks at least its last byte.
+    if (plan.cutAfter >= 0)
+        shape.sendLimit = std::min<unsigned long long>(plan.cutAfter, body->size() - 1);
+    if (plan.dropAfter >= 0) {
+        shape.chunked = true;
+        shape.sendLimit = std::min<unsigned long long>(plan.dropAfter, body->size() - 1);
+    }
+    SendBody(res, plan.contentType, shape, [body](unsigned long long offset, std::size_t length, std::string& chunk) {
+        chunk.assign(*body, static_cast<std::size_t>(offset), length);
+        return true;
+    });
 }
 
 } // namespace

@@ -6,10 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "bounded_format.h"
 #include "crypt_handles.h"
 #include "ferolin_limits.h"
+#include "ferolin_seams.h"
 #include "internet_handle.h"
 #include "part_file.h"
 #include "request_bodies.h"
@@ -33,15 +35,39 @@ const char* NameFromUrl(const char* url)
     return name;
 }
 
-// A reply that is not the file asked for: an HTTP error status. Handles of
-// other schemes carry no status and pass.
+// A reply that is not the file asked for: an HTTP error status, or none.
 bool IsErrorReply(HINTERNET request)
 {
     DWORD status = 0;
     DWORD size = sizeof status;
-    if (HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
-        return !IsSuccessStatus(static_cast<long>(status));
-    return GetLastError() != ERROR_INTERNET_INCORRECT_HANDLE_TYPE;
+    if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
+        return true;
+    return !IsSuccessStatus(static_cast<long>(status));
+}
+
+bool IsRedirection(HINTERNET request)
+{
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
+        return false;
+    return status == HTTP_STATUS_MOVED || status == HTTP_STATUS_REDIRECT || status == HTTP_STATUS_REDIRECT_METHOD ||
+        status == HTTP_STATUS_REDIRECT_KEEP_VERB || status == HTTP_STATUS_PERMANENT_REDIRECT;
+}
+
+// The platform's defaults may wait for ever (Wine's do) on a server that
+// accepts the connection and then says nothing: the same limits as the
+// library's other transfers. The receive limit bounds each wait for data, the
+// headers' and every read of the body alike, so a reply that stops moving
+// ends the download. Set on the connection, whose requests inherit them (a
+// session's are not honoured everywhere), and on the request itself.
+void LimitWaits(HINTERNET handle)
+{
+    DWORD connectMs = static_cast<DWORD>(transferLimits.connectSeconds * 1000);
+    DWORD stallMs = static_cast<DWORD>(transferLimits.lowSpeedSeconds * 1000);
+    InternetSetOptionA(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &connectMs, sizeof connectMs);
+    InternetSetOptionA(handle, INTERNET_OPTION_SEND_TIMEOUT, &stallMs, sizeof stallMs);
+    InternetSetOptionA(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &stallMs, sizeof stallMs);
 }
 
 // The announced length, when the reply has one.
@@ -127,6 +153,7 @@ bool OpenVerifiedRequest(HINTERNET session, const HttpsTarget& target, const cha
         InternetConnectA(session, target.host, target.port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
     if (!*connection)
         return false;
+    LimitWaits(connection->get());
     // From the wire always: a reply from the cache has no server to check.
     request->reset(HttpOpenRequestA(connection->get(), "GET", target.object, nullptr, nullptr, nullptr,
                                     INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD |
@@ -134,6 +161,7 @@ bool OpenVerifiedRequest(HINTERNET session, const HttpsTarget& target, const cha
                                     0));
     if (!*request)
         return false;
+    LimitWaits(request->get());
     DWORD flags = 0;
     DWORD size = sizeof flags;
     if (!InternetQueryOptionA(request->get(), INTERNET_OPTION_SECURITY_FLAGS, &flags, &size))
@@ -154,15 +182,74 @@ bool OpenVerifiedRequest(HINTERNET session, const HttpsTarget& target, const cha
     return ServerChainsToCaFile(served.get()->rgpChain[0]->rgpElement[0]->pCertContext, caFile, target.host) != 0;
 }
 
-// An http download that a redirection took to https was checked against the
-// Windows store only; with a CA file of its own the installation trusts no
-// https server that the file did not vouch for.
-bool EndedOnHttps(HINTERNET request)
+// Sends a GET for `url` (http or https) with the library's waits, following
+// no redirection; WinINet checks an https server against the Windows store.
+// False when the URL cannot be opened.
+bool SendGet(HINTERNET session, const char* url, InternetHandle* connection, InternetHandle* request)
 {
-    DWORD flags = 0;
-    DWORD size = sizeof flags;
-    return InternetQueryOptionA(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size) &&
-        (flags & SECURITY_FLAG_SECURE) != 0;
+    char host[INTERNET_MAX_HOST_NAME_LENGTH];
+    char path[INTERNET_MAX_URL_LENGTH];
+    char query[INTERNET_MAX_URL_LENGTH];
+    URL_COMPONENTSA parts = {};
+    parts.dwStructSize = sizeof parts;
+    parts.lpszHostName = host;
+    parts.dwHostNameLength = sizeof host;
+    parts.lpszUrlPath = path;
+    parts.dwUrlPathLength = sizeof path;
+    parts.lpszExtraInfo = query;
+    parts.dwExtraInfoLength = sizeof query;
+    if (!InternetCrackUrlA(url, 0, 0, &parts))
+        return false;
+    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS)
+        return false;
+    char object[INTERNET_MAX_URL_LENGTH];
+    if (!FormatWhole(object, sizeof object, "%s%s", path[0] != '\0' ? path : "/", query))
+        return false;
+    request->reset();
+    connection->reset(InternetConnectA(session, host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+    if (!*connection)
+        return false;
+    LimitWaits(connection->get());
+    DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_RELOAD;
+    if (parts.nScheme == INTERNET_SCHEME_HTTPS)
+        flags |= INTERNET_FLAG_SECURE;
+    request->reset(HttpOpenRequestA(connection->get(), "GET", object, nullptr, nullptr, nullptr, flags, 0));
+    if (!*request)
+        return false;
+    LimitWaits(request->get());
+    return HttpSendRequestA(request->get(), nullptr, 0, nullptr, 0) != FALSE;
+}
+
+// Opens `url`, following at most kMaxRedirects redirections: left to itself,
+// WinINet may follow a server that sends it round in a circle for ever (Wine's
+// does), and the download never ends. With a CA file of its own
+// (`refuseHttps`) the installation trusts no https server that the file did
+// not vouch for, so a redirection to https fails the download.
+bool OpenFollowingRedirects(HINTERNET session, const char* url, bool refuseHttps, InternetHandle* connection,
+                            InternetHandle* request)
+{
+    char target[INTERNET_MAX_URL_LENGTH];
+    if (!FormatWhole(target, sizeof target, "%s", url))
+        return false;
+    for (long followed = 0;; ++followed) {
+        if (!SendGet(session, target, connection, request))
+            return false;
+        if (!IsRedirection(request->get()))
+            return true;
+        if (followed == kMaxRedirects)
+            return false;
+        char location[INTERNET_MAX_URL_LENGTH];
+        DWORD size = sizeof location;
+        if (!HttpQueryInfoA(request->get(), HTTP_QUERY_LOCATION, location, &size, nullptr))
+            return false;
+        // A relative Location is resolved against the URL that gave it.
+        char next[INTERNET_MAX_URL_LENGTH];
+        DWORD nextSize = sizeof next;
+        if (!InternetCombineUrlA(target, location, next, &nextSize, ICU_NO_ENCODE) ||
+            (refuseHttps && HasHttpsScheme(next)))
+            return false;
+        std::memcpy(target, next, nextSize + 1);
+    }
 }
 
 } // namespace
@@ -183,10 +270,8 @@ int FetchURLToFile(const char* url, const char* directory, const char* fileName)
     if (verifyServer && HasHttpsScheme(url)) {
         if (!CrackHttpsUrl(url, &target) || !OpenVerifiedRequest(session.get(), target, caFile, &connection, &request))
             return 0;
-    } else {
-        request.reset(InternetOpenUrlA(session.get(), url, nullptr, 0, INTERNET_FLAG_NO_CACHE_WRITE, 0));
-        if (!request || (verifyServer && EndedOnHttps(request.get())))
-            return 0;
+    } else if (!OpenFollowingRedirects(session.get(), url, verifyServer, &connection, &request)) {
+        return 0;
     }
     if (IsErrorReply(request.get()))
         return 0;

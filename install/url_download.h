@@ -7,9 +7,11 @@
 // separator is added). An empty or null `directory` means the current
 // directory; an empty or null `fileName` means the URL's text after its last
 // "/" or "\". Returns 1 when the whole body of a successful reply is in the
-// file, 0 otherwise: the URL cannot be opened, the server answers with an
-// error status, the transfer fails or is cut short, the name is empty or
-// longer than kDownloadNameLimit, or the path is longer than
+// file, 0 otherwise: the URL is not http or https or cannot be opened, the
+// server answers with an error status or more than kMaxRedirects
+// redirections, the connection or a wait for data outlasts the transfer
+// limits (transferLimits), the transfer fails or is cut short, the name is
+// empty or longer than kDownloadNameLimit, or the path is longer than
 // kDownloadPathLimit. On 0 no partial file is left and an earlier file of
 // that name is untouched.
 // When the installation (the settings key's directory) holds its server CA

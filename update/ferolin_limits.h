@@ -70,6 +70,11 @@ struct TransferLimits {
 
 inline constexpr TransferLimits kDefaultTransferLimits = {30, 1, 60, 120};
 
+// Redirections a check request follows before it gives up: a server that
+// sends the client round in a circle must not have it post its request again
+// and again until the POST's time limit.
+inline constexpr long kMaxRedirects = 10;
+
 // --- Configuration files -----------------------------------------------------------
 
 // Buffer of the base directory reads ("config_dir" or the installation

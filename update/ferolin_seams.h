@@ -4,8 +4,9 @@
 
 #include "ferolin_limits.h"
 
-// Replaces kDefaultTransferLimits for every transfer (the check POST and the
-// configuration download). Set by the Windows tests that play a stalled or
+// Replaces kDefaultTransferLimits for every transfer (the check POST, the
+// configuration download, and the WinINet download of "-update" and
+// VPNDownloadURLFile, which takes its connection and stall limits). Set by the Windows tests that play a stalled or
 // silent server, so that a stall ends in seconds instead of a minute; they
 // put the default back when they finish.
 extern TransferLimits transferLimits;

@@ -78,6 +78,8 @@ int PostRequest(const char* url, const char* body, const char* certFile, const c
         curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 0L);
     }
     curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+    // This libcurl follows any number of redirections by default.
+    curl_easy_setopt(handle, CURLOPT_MAXREDIRS, kMaxRedirects);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, ReplySink);
     // libcurl's default stream is stdout: a reply (a subscriber's status, or
     // whatever the server sends) must never end up on the caller's console.

@@ -13,7 +13,8 @@ inline constexpr int kNoTransferHandle = 2;
 
 // Posts `body` to `url` as a form with the PEM client certificate `certFile`
 // and the PEM key `keyFile` (protected by `keyPassPhrase`); the reply lands in
-// ReplyBuffer, which is emptied first. Redirects are followed. Without
+// ReplyBuffer, which is emptied first. Redirects are followed, at most
+// kMaxRedirects of them. Without
 // `serverCaFile` the server's certificate and host are not verified; with it,
 // an https server must present a certificate for its name that chains to that
 // PEM file (and only to it). Returns kNoTransferHandle, or libcurl's result (0

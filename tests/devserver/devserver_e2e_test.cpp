@@ -46,6 +46,7 @@ struct Reply {
     std::string body;
     double firstByteSeconds = 0;
     double totalSeconds = 0;
+    std::string location; // where a redirection points
 };
 
 size_t Collect(char* data, size_t size, size_t count, void* target)
@@ -256,6 +257,9 @@ protected:
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.status);
         curl_easy_getinfo(curl, CURLINFO_STARTTRANSFER_TIME, &reply.firstByteSeconds);
         curl_easy_getinfo(curl, CURLINFO_TOTAL_TIME, &reply.totalSeconds);
+        char* location = nullptr;
+        if (curl_easy_getinfo(curl, CURLINFO_REDIRECT_URL, &location) == CURLE_OK && location != nullptr)
+            reply.location = location;
         curl_easy_cleanup(curl);
     }
 
@@ -419,6 +423,49 @@ TEST_F(DevServer, MisbehavesAsTold)
     EXPECT_EQ(log[0]["action"], "drop");
     EXPECT_EQ(log[0]["status"], 0);
     EXPECT_EQ(log[2]["action"], "http_error");
+}
+
+// Faults in the middle of a body, a reset, a redirection back to itself, and
+// a TLS client at the plain port: for the update server and the file server.
+TEST_F(DevServer, FailsMidBodyResetsAndRedirectsInALoop)
+{
+    WriteState(R"({
+    "subscribers": {"abc": {"status": {"stt": "ativo", "msg": "a message long enough to be cut"},
+                            "soft": {"v_sw": "2"}}},
+    "misbehave": {"chk_stt": {"cut_after": 12}, "chk_sw_upd": {"drop_after": 9}},
+    "file_faults": {"reset.conf": {"reset": true}, "loop.conf": {"redirect_loop": true},
+                    "slow.conf": {"stall_ms": 1200, "stall_after": 100}, "chunked.conf": {"drop_after": 10}}
+  })");
+    for (const char* name : {"reset.conf", "loop.conf", "slow.conf", "chunked.conf"})
+        std::ofstream(dir_ / "files" / name) << std::string(300, 'f');
+    Start();
+
+    Reply cut = Post(kStatusBody, Trusted());
+    EXPECT_EQ(cut.code, CURLE_PARTIAL_FILE) << curl_easy_strerror(cut.code);
+    EXPECT_EQ(cut.body, R"({"result":"0)");
+    Reply dropped = Post(kSoftwareBody, Trusted());
+    EXPECT_EQ(dropped.code, CURLE_PARTIAL_FILE) << curl_easy_strerror(dropped.code);
+    EXPECT_EQ(dropped.body, R"({"soft":{)");
+
+    Reply reset = Get("/reset.conf");
+    EXPECT_EQ(reset.code, CURLE_RECV_ERROR) << curl_easy_strerror(reset.code);
+    Reply loop = Get("/loop.conf");
+    ASSERT_EQ(loop.code, CURLE_OK);
+    EXPECT_EQ(loop.status, 307);
+    EXPECT_EQ(loop.location, "http://127.0.0.1:" + std::to_string(filesPort_) + "/loop.conf");
+    Reply slow = Get("/slow.conf");
+    ASSERT_EQ(slow.code, CURLE_OK);
+    EXPECT_EQ(slow.body, std::string(300, 'f'));
+    EXPECT_GE(slow.totalSeconds - slow.firstByteSeconds, 1.0) << "the pause comes after the first 100 bytes";
+    Reply chunked = Get("/chunked.conf");
+    EXPECT_EQ(chunked.code, CURLE_PARTIAL_FILE) << curl_easy_strerror(chunked.code);
+    EXPECT_EQ(chunked.body, std::string(10, 'f'));
+
+    std::vector<Json> log = Log();
+    ASSERT_EQ(log.size(), 6u);
+    EXPECT_EQ(log[2]["action"], "reset");
+    EXPECT_EQ(log[3]["action"], "redirect");
+    EXPECT_EQ(log[5]["action"], "cut_chunked");
 }
 
 TEST_F(DevServer, FileServerServesFailsAndGuardsItsFolder)

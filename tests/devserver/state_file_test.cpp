@@ -77,6 +77,35 @@ TEST(StateFile, ReadsACompleteFile)
     EXPECT_TRUE(state.fileFaults.at("pkg/KVL.msi").drop);
 }
 
+// The faults that act in the middle of a body, or instead of any reply.
+TEST(StateFile, ReadsMidBodyAndConnectionFaults)
+{
+    State state;
+    std::string error;
+    ASSERT_TRUE(ParseState(R"({"misbehave": {"chk_stt": {"stall_ms": 5, "stall_after": 40, "drop_after": 0},
+                                              "chk_sw_upd": {"cut_after": 7, "reset": true, "redirect_loop": true}},
+                               "file_faults": {"a.conf": {"cut_after": 3}}})",
+                           state, error))
+        << error;
+    const Fault& stall = state.misbehave.at("chk_stt");
+    EXPECT_EQ(stall.stallAfter, 40);
+    EXPECT_EQ(stall.dropAfter, 0);
+    EXPECT_FALSE(stall.truncate);
+    const Fault& cut = state.misbehave.at("chk_sw_upd");
+    EXPECT_TRUE(cut.truncate);
+    EXPECT_EQ(cut.truncateAfter, 7);
+    EXPECT_TRUE(cut.reset);
+    EXPECT_TRUE(cut.redirectLoop);
+    EXPECT_EQ(state.fileFaults.at("a.conf").truncateAfter, 3);
+    EXPECT_EQ(Fault().dropAfter, -1) << "no fault drops a body by default";
+
+    for (const char* bad :
+         {R"({"misbehave": {"chk_stt": {"drop_after": -1}}})", R"({"misbehave": {"chk_stt": {"cut_after": "5"}}})",
+          R"({"file_faults": {"a": {"reset": 1}}})"}) {
+        EXPECT_FALSE(ParseState(bad, state, error)) << bad;
+    }
+}
+
 TEST(StateFile, EmptyObjectIsAValidState)
 {
     State state;
