@@ -141,12 +141,14 @@ constexpr TextMember kStatusMembers[] = {
 };
 #undef KVL_TEXT_MEMBER
 
-// How many leading entries of each list a walk may have written since the
-// record was last cleared. Clearing the whole record costs more than most
-// replies take to parse (the configuration list alone is about 31 KB), so
-// each parse clears only the sections and the entries the previous walks
-// could have reached; the rest is still zero from the clear before. The
-// record starts out unknown to this count, so the first parse clears it all.
+// Which sections, and how many leading entries of each list, a walk may have
+// written since the record was last cleared. Clearing the whole record costs
+// more than most replies take to parse (the configuration list alone is about
+// 31 KB), so each parse clears only what the previous walks could have
+// reached; the rest is still zero from the clear before. The record starts
+// out unknown to these marks, so the first parse clears it all.
+bool statusUsed = true;
+bool softUsed = true;
 int configEntriesUsed = kConfigEntryCount;
 int commandEntriesUsed = kCommandEntryCount;
 
@@ -171,12 +173,18 @@ CommandEntry* CurrentCommandEntry()
 // Leaves every byte of the record zero, as a clear of the whole record would.
 void ClearRecord()
 {
-    std::memset(&replyRecord.status, 0, sizeof replyRecord.status);
-    std::memset(&replyRecord.soft, 0, sizeof replyRecord.soft);
+    if (statusUsed) {
+        std::memset(&replyRecord.status, 0, sizeof replyRecord.status);
+    }
+    if (softUsed) {
+        std::memset(&replyRecord.soft, 0, sizeof replyRecord.soft);
+    }
     replyRecord.config.result = 0;
     std::memset(replyRecord.config.entries, 0, sizeof(ConfigEntry) * static_cast<std::size_t>(configEntriesUsed));
     replyRecord.command.result = 0;
     std::memset(replyRecord.command.entries, 0, sizeof(CommandEntry) * static_cast<std::size_t>(commandEntriesUsed));
+    statusUsed = false;
+    softUsed = false;
     configEntriesUsed = 0;
     commandEntriesUsed = 0;
 }
@@ -234,6 +242,7 @@ std::size_t MemberStep(const Document& doc, Section section, std::size_t i)
     char* base = nullptr;
     switch (section) {
     case Section::kSoft:
+        softUsed = true;
         result = &replyRecord.soft.result;
         base = reinterpret_cast<char*>(&replyRecord.soft);
         break;
@@ -250,6 +259,7 @@ std::size_t MemberStep(const Document& doc, Section section, std::size_t i)
         }
         break;
     case Section::kStatus:
+        statusUsed = true;
         result = &replyRecord.status.result;
         base = reinterpret_cast<char*>(&replyRecord.status);
         break;
