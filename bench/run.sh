@@ -11,7 +11,7 @@
 #
 # The settings below can also be given one by one:
 #   KVL_BENCH_PARSE_REPS      parser repetitions (10; short 2)
-#   KVL_BENCH_CHECK_ROUNDS    status-check rounds (21; short 2)
+#   KVL_BENCH_CHECK_ROUNDS    status-check rounds (41; short 2)
 #   KVL_BENCH_CHECK_CALLS     calls of each set per round (5; short 1)
 #   KVL_BENCH_DOWNLOAD_MB     size of the downloaded file (50; short 2)
 #   KVL_BENCH_DOWNLOAD_ROUNDS download rounds (6; short 2)
@@ -35,7 +35,7 @@ short=0
 [ "${1:-}" = --short ] && short=1
 pick() { if [ "$short" = 1 ]; then echo "$2"; else echo "$1"; fi; }
 parse_reps=${KVL_BENCH_PARSE_REPS:-$(pick 10 2)}
-check_rounds=${KVL_BENCH_CHECK_ROUNDS:-$(pick 21 2)}
+check_rounds=${KVL_BENCH_CHECK_ROUNDS:-$(pick 41 2)}
 check_calls=${KVL_BENCH_CHECK_CALLS:-$(pick 5 1)}
 download_mb=${KVL_BENCH_DOWNLOAD_MB:-$(pick 50 2)}
 download_rounds=${KVL_BENCH_DOWNLOAD_ROUNDS:-$(pick 6 2)}
