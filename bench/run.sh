@@ -51,6 +51,9 @@ own_prefix=0
 [ -z "${KVL_BENCH_PREFIX:-}" ] && own_prefix=1
 run=$bench/run$([ "$short" = 1 ] && echo -short || true)
 wine_run() { "$root/scripts/wine-run.sh" --prefix="$prefix" "$@"; }
+# A Windows program's output ends its lines with CR LF; the figures must not
+# carry the CR into the sums and the results.
+wine_text() { wine_run "$@" | tr -d '\r'; }
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 fail() {
   echo "bench: $*" >&2
@@ -148,7 +151,7 @@ done
 
 # --- 2. the status check against bare libcurl and the floor (Wine) -----------
 log "status check: $check_rounds rounds of $check_calls calls"
-wine_run "$bench/kvl_check_bench.exe" "https://127.0.0.1:$port/" "$install_dir" "$check_rounds" "$check_calls" \
+wine_text "$bench/kvl_check_bench.exe" "https://127.0.0.1:$port/" "$install_dir" "$check_rounds" "$check_calls" \
   >"$run/check.txt" || fail "kvl_check_bench failed: $(cat "$run/check.txt")"
 field() { awk -v key="$1" -v name="$2" -v col="$3" '$1 == key && $2 == name { print $col }' "$run/check.txt"; }
 for set in ours floor bare platform; do
@@ -172,7 +175,7 @@ for ((r = 0; r < download_rounds; r++)); do
     rm -f "$run/curl-tool.bin"
   }
   ours() {
-    wine_run "$bench/kvl_download_bench.exe" "$url" 'C:\kvlbench\dl\' "$bytes" $([ $((r % 2)) = 1 ] && echo reverse) \
+    wine_text "$bench/kvl_download_bench.exe" "$url" 'C:\kvlbench\dl\' "$bytes" $([ $((r % 2)) = 1 ] && echo reverse) \
       >>"$run/download.txt" || fail "kvl_download_bench failed"
   }
   if [ $((r % 2)) = 0 ]; then tool; ours; else ours; tool; fi
@@ -253,7 +256,7 @@ for name in stt ts_stt update_tm tm_status cnf_only cnf first_time update_stt la
 done
 
 services_installed=1
-svc() { wine_run "$bench/kvl_service_bench.exe" "$@"; }
+svc() { wine_text "$bench/kvl_service_bench.exe" "$@"; }
 requests() { grep -c "\"method\":\"$1\"" "$run/requests.log" || true; }
 wait_requests() {
   local method=$1 count=$2 i
