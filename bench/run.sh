@@ -190,17 +190,21 @@ emit "download ms (medians of $download_rounds, $download_mb MB): curl tool $(dl
 emit "download chunk: the 1024-byte chunk costs $(ratio "$(dl wininet-1024)" "$(dl wininet-65536)")x the time of 65536-byte chunks"
 
 # --- 4. idle footprint, 5. stop latency (the service manager under Wine) ------
-# The Linux process of a Windows program of this prefix, by its image path.
+# The Linux process of a Windows program of this prefix, by its image path;
+# the youngest one, should an earlier instance still be on its way out.
 unix_pid() {
-  local image=$1 p
+  local image=$1 p best="" best_start=-1 start
   for p in /proc/[0-9]*; do
     tr '\0' '\n' 2>/dev/null <"$p/environ" | grep -qx "WINEPREFIX=$prefix" || continue
-    tr '\0' ' ' 2>/dev/null <"$p/cmdline" | grep -qiF "$image" && {
-      echo "${p#/proc/}"
-      return 0
-    }
+    tr '\0' ' ' 2>/dev/null <"$p/cmdline" | grep -qiF "$image" || continue
+    # Field 22 of stat, the start time, counted after the command's ")".
+    start=$(sed 's/.*) //' "$p/stat" 2>/dev/null | awk '{ print $20 }') || continue
+    if [ -n "$start" ] && [ "$start" -gt "$best_start" ]; then
+      best=${p#/proc/}
+      best_start=$start
+    fi
   done
-  return 1
+  [ -n "$best" ] && echo "$best"
 }
 # CPU ticks (user + system, all threads) and private memory (kB) of a process.
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
