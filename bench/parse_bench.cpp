@@ -17,7 +17,8 @@ namespace {
 
 std::string StatusReply()
 {
-    return "{\"result\":\"0\",\"v_stt\":\"3\",\"stt\":\"ativo\",\"msg\":\"Conta ativa\",\"int\":\"180\",\"per\":\"30\"}";
+    return "{\"result\":\"0\",\"v_stt\":\"3\",\"stt\":\"ativo\",\"msg\":\"Conta "
+           "ativa\",\"int\":\"180\",\"per\":\"30\"}";
 }
 
 // The longest list a reply may carry within its tokens: configuration entries
@@ -56,9 +57,13 @@ int TokeniseOnly(char* text, std::size_t length)
 }
 
 int Parse(char* text, std::size_t) { return ParseReply(text); }
+// The parser's first step alone, to tell how its cost splits.
+std::size_t Squeeze(char* text, std::size_t) { return SqueezeWhitespace(text); }
 
 void BM_JsmnStatus(benchmark::State& state) { RunOnCopies(state, StatusReply(), TokeniseOnly); }
 void BM_ParseStatus(benchmark::State& state) { RunOnCopies(state, StatusReply(), Parse); }
+void BM_SqueezeStatus(benchmark::State& state) { RunOnCopies(state, StatusReply(), Squeeze); }
+void BM_SqueezeConfigList(benchmark::State& state) { RunOnCopies(state, ConfigListReply(), Squeeze); }
 void BM_JsmnConfigList(benchmark::State& state) { RunOnCopies(state, ConfigListReply(), TokeniseOnly); }
 void BM_ParseConfigList(benchmark::State& state) { RunOnCopies(state, ConfigListReply(), Parse); }
 
@@ -66,6 +71,8 @@ void BM_ParseConfigList(benchmark::State& state) { RunOnCopies(state, ConfigList
 
 BENCHMARK(BM_JsmnStatus);
 BENCHMARK(BM_ParseStatus);
+BENCHMARK(BM_SqueezeStatus);
 BENCHMARK(BM_JsmnConfigList);
 BENCHMARK(BM_ParseConfigList);
+BENCHMARK(BM_SqueezeConfigList);
 BENCHMARK_MAIN();

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs everything the build and the tests need on a Debian 12 machine:
 # Debian packages (the MinGW cross compiler, Wine, jsmn, GoogleTest, the
-# devserver's libraries) and cross builds of OpenSSL, curl and mbed TLS for
-# 32-bit Windows, made from Debian's own source packages.
+# devserver's libraries, Google Benchmark and the curl tool for bench/) and
+# cross builds of OpenSSL, curl and mbed TLS for 32-bit Windows, made from
+# Debian's own source packages.
 #
 # The product is 32-bit; the Windows tests run a 64-bit build of the same
 # sources, because this machine's kernel does not execute 32-bit programs
@@ -37,7 +38,7 @@ packages=(
   libmbedtls-dev libcurl4-openssl-dev libssl-dev openssl
   libcpp-httplib-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
-  python3-rich libbenchmark-dev
+  python3-rich libbenchmark-dev curl
   locales
   ccache
 )

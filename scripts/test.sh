@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The project's test command: installs what is missing, builds the host,
-# fuzz, product (32-bit) and Windows test (64-bit) configurations, runs the
+# fuzz, product (32-bit), Windows test (64-bit) and bench configurations, runs the
 # host tier (sanitizers), a short run of every fuzz target, the Windows tier
 # (under Wine), the product tier (the shipped binaries) and the demo's
 # scenario, and closes with one line "N passed, N failed" over all of them.
@@ -48,6 +48,12 @@ step "build: win64 (the Windows tests)"
 cmake --preset win64 -DKVL_DEVSERVER="$root/build/host/devserver/kvl-devserver" >/dev/null \
   || die "configure win64 failed"
 cmake --build --preset win64 -j2 || die "build win64 failed"
+
+# The benchmarks' own tree: the Windows tier runs bench/run.sh on its short
+# setting, which needs it.
+step "build: bench"
+cmake --preset bench >/dev/null || die "configure bench failed"
+cmake --build --preset bench -j2 || die "build bench failed"
 
 # Adds the counts from a ctest log's summary line to the totals.
 count_ctest() {

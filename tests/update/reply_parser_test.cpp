@@ -153,6 +153,33 @@ TEST(ParseReplySections, TwentyFiveCommandsFillEntriesZeroToNineteen)
     }
 }
 
+// Each parse clears only what earlier walks could have written; the record
+// must still come out byte for byte as if all of it had been cleared, or a
+// shorter list would hand on entries, and long texts behind short ones, of
+// the reply before.
+TEST(ParseReplySections, ShorterReplyAfterFullListsLeavesNothingOfThem)
+{
+    std::string full = "{\"command\":{\"result\":\"7\",\"list\":[" + CommandElements(kCommandEntryCount) +
+        "]},\"config\":{\"result\":\"9\",\"files\":[";
+    for (int i = 0; i < kConfigEntryCount; ++i) {
+        full += (i ? "," : "");
+        full += "{\"v_cnf\":\"version-" + std::to_string(i) + "\",\"url_cnf\":\"http://h/" + std::string(200, 'u') +
+            "\",\"file_cnf\":\"file-" + std::to_string(i) + ".conf\"}";
+    }
+    full += "]}}";
+    ASSERT_LT(full.size(), kReplyBufferSize);
+    ASSERT_EQ(Parse(full), 1);
+    ASSERT_STREQ(replyRecord.config.entries[kConfigEntryCount - 1].file_cnf, "file-49.conf");
+
+    ASSERT_EQ(Parse(R"({"config":{"files":[{"v_cnf":"1","url_cnf":"u","file_cnf":"a"}]}})"), 1);
+    ReplyRecord expected;
+    std::memset(&expected, 0, sizeof expected);
+    std::strcpy(expected.config.entries[0].v_cnf, "1");
+    std::strcpy(expected.config.entries[0].url_cnf, "u");
+    std::strcpy(expected.config.entries[0].file_cnf, "a");
+    EXPECT_EQ(std::memcmp(&replyRecord, &expected, sizeof expected), 0);
+}
+
 TEST(ParseReplySections, ObjectAsSectionValueIsCounted)
 {
     // Outer object -> 1, the section's own object -> 2.
