@@ -116,6 +116,7 @@ int DownloadToFile(const char* url, const char* path, long* httpStatus, const ch
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, ReplySink);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, static_cast<void*>(file.get()));
+    curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kDownloadBufferBytes);
     VerifyServer(handle, serverCaFile);
     // A download may be large and slow, so there is no overall limit; only a
     // dead connection or a stalled transfer ends it.
