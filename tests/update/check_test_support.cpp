@@ -128,6 +128,30 @@ void RemoveTree(const std::string& root)
     RemoveDirectoryA(root.c_str());
 }
 
+std::string Quoted(const std::string& text)
+{
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '\\' || c == '"')
+            out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+void CheckTest::MakeTestInstallation(const std::string& pair)
+{
+    RemoveTree(kTestRoot);
+    ASSERT_TRUE(CreateDirectoryA(kTestRoot, nullptr));
+    ASSERT_TRUE(CreateDirectoryA(kTestInstallDir, nullptr));
+    ASSERT_TRUE(CreateDirectoryA(kTestConfigDir, nullptr));
+    const std::string bin = std::string(kTestInstallDir) + "bin";
+    ASSERT_TRUE(CreateDirectoryA(bin.c_str(), nullptr));
+    const std::string pki = DevserverRunDir() + "pki\\";
+    ASSERT_TRUE(CopyFileA((pki + pair + "cert.pem").c_str(), (bin + "\\client_cert.pem").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA((pki + pair + "key.pem").c_str(), (bin + "\\client_key.pem").c_str(), FALSE));
+}
+
 void CheckTest::SetUp()
 {
     ASSERT_FALSE(DevserverRunDir().empty()) << "KVL_DEVSERVER_DIR is not set";
@@ -136,15 +160,7 @@ void CheckTest::SetUp()
     filesTlsPort_ = DevserverReadyValue("files_tls_port");
     ASSERT_FALSE(port_.empty()) << "no devserver ready file in " << DevserverRunDir();
 
-    RemoveTree(kTestRoot);
-    ASSERT_TRUE(CreateDirectoryA(kTestRoot, nullptr));
-    ASSERT_TRUE(CreateDirectoryA(kTestInstallDir, nullptr));
-    ASSERT_TRUE(CreateDirectoryA(kTestConfigDir, nullptr));
-    const std::string bin = std::string(kTestInstallDir) + "bin";
-    ASSERT_TRUE(CreateDirectoryA(bin.c_str(), nullptr));
-    const std::string pki = DevserverRunDir() + "pki\\";
-    ASSERT_TRUE(CopyFileA((pki + "client_cert.pem").c_str(), (bin + "\\client_cert.pem").c_str(), FALSE));
-    ASSERT_TRUE(CopyFileA((pki + "client_key.pem").c_str(), (bin + "\\client_key.pem").c_str(), FALSE));
+    MakeTestInstallation("client_");
 
     ASSERT_TRUE(SetSettingForTest(kValueUserLogin, kTestUser));
     ASSERT_TRUE(SetSettingForTest(kValueUpdateServer, "https://127.0.0.1:" + port_ + "/"));

@@ -51,9 +51,16 @@ private:
     bool added_ = false;
 };
 
+// JSON string text of `text` (backslashes and quotes escaped).
+std::string Quoted(const std::string& text);
+
 class CheckTest : public ::testing::Test {
 protected:
     void SetUp() override;
+
+    // The scratch tree emptied, with an installation whose bin holds the
+    // test PKI's client pair named by `pair` ("client_" or "other_client_").
+    static void MakeTestInstallation(const std::string& pair);
 
     std::string FilesUrl() const { return "http://127.0.0.1:" + filesPort_; }
     // The same files over HTTPS, with the test PKI's server certificate.

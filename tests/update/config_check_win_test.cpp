@@ -33,18 +33,6 @@ struct Entry {
     std::string file_cnf;
 };
 
-// JSON string text of `text` (backslashes and quotes escaped).
-std::string Quoted(const std::string& text)
-{
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '\\' || c == '"')
-            out += '\\';
-        out += c;
-    }
-    return out + "\"";
-}
-
 class ConfigCheckTest : public CheckTest {
 protected:
     void SetUp() override

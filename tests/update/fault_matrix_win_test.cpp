@@ -218,18 +218,6 @@ std::string ShowSeconds(double seconds)
     return text;
 }
 
-// JSON string text of `text`.
-std::string Quoted(const std::string& text)
-{
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '\\' || c == '"')
-            out += '\\';
-        out += c;
-    }
-    return out + "\"";
-}
-
 std::string ChunkedCutFault()
 {
     return "known fault: the cut body is kept as the whole file; it should give the download's failure and leave "
@@ -284,16 +272,7 @@ protected:
     // Settings, files and certificates as they stand before every cell.
     void Prepare(const Exchange& exchange, Fault fault)
     {
-        RemoveTree(kTestRoot);
-        ASSERT_TRUE(CreateDirectoryA(kTestRoot, nullptr));
-        ASSERT_TRUE(CreateDirectoryA(kTestInstallDir, nullptr));
-        ASSERT_TRUE(CreateDirectoryA(kTestConfigDir, nullptr));
-        const std::string bin = std::string(kTestInstallDir) + "bin";
-        ASSERT_TRUE(CreateDirectoryA(bin.c_str(), nullptr));
-        const std::string pki = DevserverRunDir() + "pki\\";
-        const std::string pair = fault == Fault::kClientCertificate ? "other_client_" : "client_";
-        ASSERT_TRUE(CopyFileA((pki + pair + "cert.pem").c_str(), (bin + "\\client_cert.pem").c_str(), FALSE));
-        ASSERT_TRUE(CopyFileA((pki + pair + "key.pem").c_str(), (bin + "\\client_key.pem").c_str(), FALSE));
+        MakeTestInstallation(fault == Fault::kClientCertificate ? "other_client_" : "client_");
         ASSERT_TRUE(WriteWholeFile(std::string(kTestConfigDir) + "\\vpn.conf", kOldConfig));
 
         const std::string refusedServer = "https://127.0.0.1:1/";
