@@ -186,7 +186,7 @@ for name in curl-tool config package wininet-1024 wininet-65536 curl-bare curl-d
 done
 mbps() { awk -v ms="$1" -v mb="$download_mb" 'BEGIN { printf "%.0f MB/s", mb / (ms / 1000) }'; }
 emit "download config (libcurl): $(ratio "$(dl curl-tool)" "$(dl config)")x the curl tool (target >= 0.95x); package (WinINet, 1024-byte chunks): $(ratio "$(dl curl-tool)" "$(dl package)")x"
-emit "download ms (medians of $download_rounds, $download_mb MB): curl tool $(dl curl-tool) ($(mbps "$(dl curl-tool)")), config $(dl config) ($(mbps "$(dl config)")), package $(dl package) ($(mbps "$(dl package)")), WinINet loop 1024 B $(dl wininet-1024), 65536 B $(dl wininet-65536), bare libcurl $(dl curl-bare), discarding $(dl curl-discard), with a 512 KB receive buffer $(dl curl-512k)"
+emit "download ms (medians of $download_rounds, $download_mb MB): curl tool $(dl curl-tool) ($(mbps "$(dl curl-tool)")), config $(dl config) ($(mbps "$(dl config)")), package $(dl package) ($(mbps "$(dl package)")), WinINet loop 1024 B $(dl wininet-1024), 65536 B $(dl wininet-65536), bare libcurl $(dl curl-bare), discarding $(dl curl-discard), with libcurl's largest receive buffer $(dl curl-512k)"
 emit "download chunk: the 1024-byte chunk costs $(ratio "$(dl wininet-1024)" "$(dl wininet-65536)")x the time of 65536-byte chunks"
 
 # --- 4. idle footprint, 5. stop latency (the service manager under Wine) ------
