@@ -57,7 +57,7 @@ void RefetchConfiguration(const MonitorPlatform& platform)
     CheckConfig(platform);
 }
 
-void StopAndLogFailure(bool stopped)
+void LogIfStopFailed(bool stopped)
 {
     if (!stopped)
         LogMessage("%s %s stop failed", kMonitorTag, kVpnStopProgram);
@@ -117,14 +117,14 @@ public:
     void StopVpnService() override
     {
         if (IsVpnConnectionRunning(platform_))
-            StopAndLogFailure(VPNStopService(platform_));
+            LogIfStopFailed(VPNStopService(platform_));
     }
     // A failed run is logged and the pass goes on: the configuration is
     // removed all the same, and the next checks still run.
     void StopVpnElevated() override
     {
         if (IsVpnConnectionRunning(platform_))
-            StopAndLogFailure(RunElevatedVPNStop(platform_));
+            LogIfStopFailed(RunElevatedVPNStop(platform_));
     }
     void RemoveConfiguration() override { RemoveVpnConfiguration(state_); }
     void LogSevenDayBlock() override { LogMessage("%s 7d blocked", kMonitorTag); }
