@@ -3,7 +3,9 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -27,6 +29,7 @@ constexpr const char* kListenAddress = "127.0.0.1";
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+constexpr int kStopRetryMs = 5;
 
 bool WriteReadyFile(const std::string& path, int port, int filesPort, int filesTlsPort, std::string& error)
 {
@@ -54,6 +57,22 @@ int Bind(httplib::Server& server, int port)
     if (port == 0)
         return server.bind_to_any_port(kListenAddress);
     return server.bind_to_port(kListenAddress, port) ? port : -1;
+}
+
+// httplib's stop() does nothing until its listener has marked itself running,
+// so a stop that arrives while the thread is still starting would be lost and
+// the join would wait for ever: wait for the listener to run (or to have
+// returned), then stop it once.
+void StopListener(httplib::Server& server, std::thread& thread, const std::atomic<bool>& ended)
+{
+    while (!ended) {
+        if (server.is_running()) {
+            server.stop();
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(kStopRetryMs));
+    }
+    thread.join();
 }
 
 int Run(const Options& options)
@@ -116,15 +135,17 @@ int Run(const Options& options)
     InstallFileHandlers(filesTlsServer, context);
 
     // A listener that stops on its own (it should not) wakes the main thread.
-    auto listen = [](httplib::Server& server, const char* what) {
+    auto listen = [](httplib::Server& server, const char* what, std::atomic<bool>& ended) {
         if (!server.listen_after_bind() && !StopRequested()) {
             Diag(std::string(what) + " stopped listening");
             kill(getpid(), SIGTERM);
         }
+        ended = true;
     };
-    std::thread updateThread(listen, std::ref(updateServer), "update server");
-    std::thread filesThread(listen, std::ref(fileServer), "file server");
-    std::thread filesTlsThread(listen, std::ref(filesTlsServer), "https file server");
+    std::atomic<bool> updateEnded{false}, filesEnded{false}, filesTlsEnded{false};
+    std::thread updateThread(listen, std::ref(updateServer), "update server", std::ref(updateEnded));
+    std::thread filesThread(listen, std::ref(fileServer), "file server", std::ref(filesEnded));
+    std::thread filesTlsThread(listen, std::ref(filesTlsServer), "https file server", std::ref(filesTlsEnded));
 
     bool ready = true;
     if (!options.readyFile.empty() && !WriteReadyFile(options.readyFile, port, filesPort, filesTlsPort, error)) {
@@ -145,12 +166,9 @@ int Run(const Options& options)
     }
 
     RequestStop();
-    updateServer.stop();
-    fileServer.stop();
-    filesTlsServer.stop();
-    updateThread.join();
-    filesThread.join();
-    filesTlsThread.join();
+    StopListener(updateServer, updateThread, updateEnded);
+    StopListener(fileServer, filesThread, filesEnded);
+    StopListener(filesTlsServer, filesTlsThread, filesTlsEnded);
     if (!options.readyFile.empty())
         std::remove(options.readyFile.c_str());
     return ready ? kExitOk : kExitFailure;

@@ -517,6 +517,42 @@ TEST_F(DevServer, CtrlCEndsItCleanlyAndRemovesTheReadyFile)
     EXPECT_FALSE(fs::exists(dir_ / "ready"));
 }
 
+// A stop that lands while the listeners are still starting must not be lost:
+// the server would then serve for ever. The signal goes out at instants
+// spread over the start-up, counted from the spawn (before and while it
+// binds) and from the ready file (while the listener threads start).
+TEST_F(DevServer, StopsCleanlyWhateverMomentTheSignalArrives)
+{
+    constexpr int kRounds = 3;
+    constexpr int kInstants = 40;
+    const fs::path ready = dir_ / "ready";
+    for (int round = 0; round < kRounds; ++round) {
+        for (int instant = 0; instant < kInstants; ++instant) {
+            const bool fromReady = instant % 2 == 1;
+            const int signal = round % 2 == 0 ? SIGINT : SIGTERM;
+            const pid_t pid = Spawn(BaseArgs());
+            ASSERT_GT(pid, 0);
+            if (fromReady) {
+                const auto until = std::chrono::steady_clock::now() + kStartTimeout;
+                while (!fs::exists(ready) && std::chrono::steady_clock::now() < until)
+                    std::this_thread::sleep_for(std::chrono::microseconds(100));
+                std::this_thread::sleep_for(std::chrono::microseconds(50 * instant));
+            } else {
+                std::this_thread::sleep_for(std::chrono::microseconds(500 * instant));
+            }
+            kill(pid, signal);
+            const int status = WaitExit(pid);
+            // Before its signal mask is set the process dies of the signal
+            // itself, which is a clean end too: nothing was written yet.
+            EXPECT_TRUE(status == 0 || status == 128 + signal)
+                << "round " << round << ", instant " << instant << (fromReady ? " after ready" : " after spawn")
+                << ": exit status " << status << (status == -1 ? " (still running after the stop)" : "");
+            EXPECT_FALSE(fs::exists(ready)) << "round " << round << ", instant " << instant;
+            fs::remove(ready);
+        }
+    }
+}
+
 TEST_F(DevServer, StopsPromptlyDuringALongStall)
 {
     WriteState(R"({"misbehave": {"chk_sw_upd": {"stall_ms": 600000}}})");
