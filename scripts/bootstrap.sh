@@ -86,9 +86,16 @@ if [ "${#missing[@]}" -gt 0 ]; then
     "apt-get update && apt-get install -y --no-install-recommends ${missing[*]}"
   apt_stale=1
 fi
+# A mirror in the middle of a sync fails one index now and then ("File has
+# unexpected size"): try again, and go on with what was fetched after the
+# last try, since the install below fails by itself if a package is missing.
 if [ "${apt_stale:-0}" = 1 ]; then
   step "apt-get update"
-  apt-get update -q
+  for try in 1 2 3 4; do
+    apt-get update -q && break
+    [ "$try" -lt 4 ] || { echo "bootstrap: apt-get update still fails; going on with the lists it has" >&2; break; }
+    sleep $((try * 10))
+  done
 fi
 if [ "${#missing[@]}" -gt 0 ]; then
   step "installing ${missing[*]}"
