@@ -31,9 +31,9 @@ build() {
 build host
 # The demo's own helpers (the VPN stand-ins, svctool) are Windows test
 # programs of the 64-bit build; the agent itself runs as shipped (32-bit)
-# where this machine runs 32-bit programs.
+# where this machine runs 32-bit programs natively.
 build win64 -DKVL_DEVSERVER="$root/build/host/devserver/kvl-devserver"
-if scripts/wine-run.sh --can-run-32bit; then
+if scripts/wine-run.sh --runs-32bit-natively; then
   build windows
 fi
 

@@ -16,7 +16,8 @@ fuzz_seconds=${KVL_FUZZ_SECONDS:-15}
 passed=0
 failed=0
 
-step() { printf '\n==> %s\n' "$*"; }
+started=$SECONDS
+step() { printf '\n==> [%d s] %s\n' "$((SECONDS - started))" "$*"; }
 die() {
   printf '%s\n' "$*" >&2
   printf '%d passed, %d failed\n' "$passed" "$((failed + 1))"
@@ -29,6 +30,13 @@ export CCACHE_BASEDIR=$root CCACHE_NOHASHDIR=1
 
 step "bootstrap"
 bash scripts/bootstrap.sh || die "bootstrap failed"
+
+# Under emulation each probe is a slow process start: probe once, and every
+# script below (wine-run.sh, the product tier, the demo) takes the answers.
+if scripts/wine-run.sh --can-run-32bit; then KVL_CAN_RUN_32BIT=yes; else KVL_CAN_RUN_32BIT=no; fi
+if scripts/wine-run.sh --runs-32bit-natively; then KVL_RUNS_32BIT_NATIVELY=yes; else KVL_RUNS_32BIT_NATIVELY=no; fi
+export KVL_CAN_RUN_32BIT KVL_RUNS_32BIT_NATIVELY
+echo "32-bit programs: run here: $KVL_CAN_RUN_32BIT; natively: $KVL_RUNS_32BIT_NATIVELY"
 
 step "build: host"
 cmake --preset host >/dev/null || die "configure host failed"
@@ -131,5 +139,6 @@ else
 fi
 
 echo
+echo "test command: $((SECONDS - started)) s"
 printf '%d passed, %d failed\n' "$passed" "$failed"
 [ "$failed" -eq 0 ]

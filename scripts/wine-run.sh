@@ -3,6 +3,7 @@
 #
 #   wine-run.sh --prefix=DIR [--up | --down | PROGRAM.exe ARGS...]
 #   wine-run.sh --can-run-32bit
+#   wine-run.sh --runs-32bit-natively
 #
 # --up boots the prefix when it is new and keeps its wineserver running
 # (`wineserver -p`), so services survive between test programs; --down shuts
@@ -12,16 +13,50 @@
 # 32-bit programs (the shipped product) run only where Wine's 32-bit loader
 # can start: natively where the kernel executes 32-bit binaries, or through
 # qemu-i386 registered with binfmt_misc (scripts/bootstrap.sh sets that up).
-# --can-run-32bit answers whether it can, by its exit status. A prefix must be
-# created once that works, or it has no 32-bit side.
+# --can-run-32bit answers whether it can, by its exit status;
+# --runs-32bit-natively whether it can without emulation (a process start
+# then costs milliseconds, not a minute). A prefix must be created once that
+# works, or it has no 32-bit side.
+#
+# Under emulation the probe itself is a slow process start, so a caller that
+# asks many times (the test command) probes once and exports the answers:
+# KVL_CAN_RUN_32BIT and KVL_RUNS_32BIT_NATIVELY, each "yes" or "no".
 set -euo pipefail
 
 wine32=/usr/lib/wine/wine
-can_run_32bit() { timeout 300 "$wine32" --version >/dev/null 2>&1; }
+can_run_32bit() {
+  case "${KVL_CAN_RUN_32BIT:-}" in
+    yes) return 0 ;;
+    no) return 1 ;;
+  esac
+  timeout 300 "$wine32" --version >/dev/null 2>&1
+}
+
+# An enabled binfmt_misc entry for i386 ELF programs takes them before the
+# kernel's own loader does, so where one exists they are emulated.
+i386_emulated() {
+  local entry
+  for entry in /proc/sys/fs/binfmt_misc/*; do
+    [ -f "$entry" ] || continue
+    case $entry in */register | */status) continue ;; esac
+    head -n 1 "$entry" 2>/dev/null | grep -qx enabled || continue
+    grep -qE '^magic 7f454c4601[0-9a-f]{22}02000300' "$entry" 2>/dev/null && return 0
+  done
+  return 1
+}
+
+runs_32bit_natively() {
+  case "${KVL_RUNS_32BIT_NATIVELY:-}" in
+    yes) return 0 ;;
+    no) return 1 ;;
+  esac
+  can_run_32bit && ! i386_emulated
+}
 
 prefix=
 case "${1:-}" in
   --can-run-32bit) can_run_32bit; exit $? ;;
+  --runs-32bit-natively) runs_32bit_natively; exit $? ;;
   --prefix=*) prefix=${1#--prefix=}; shift ;;
 esac
 if [ -z "$prefix" ]; then
