@@ -6,13 +6,24 @@
 # scenario, and closes with one line "N passed, N failed" over all of them.
 # Exits non-zero on any failure.
 #
+#   scripts/test.sh --quick   everyday work: the host tier and every fuzz
+#                             target for 5 s, about a minute once built;
+#                             CI always runs the whole command
+#
 #   KVL_FUZZ_SECONDS  length of each fuzz target's run (default 15)
 #   KVL_DEPS_DIR      where the cross-built dependencies live (see bootstrap.sh)
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
+quick=0
+case "${1:-}" in
+  --quick) quick=1 ;;
+  "") ;;
+  *) echo "usage: scripts/test.sh [--quick]" >&2; exit 2 ;;
+esac
 fuzz_seconds=${KVL_FUZZ_SECONDS:-15}
+[ "$quick" = 0 ] || fuzz_seconds=${KVL_FUZZ_SECONDS:-5}
 passed=0
 failed=0
 
@@ -27,6 +38,54 @@ die() {
 # Compiler cache shared by every clone on this machine: paths inside the
 # clone are hashed relative to it.
 export CCACHE_BASEDIR=$root CCACHE_NOHASHDIR=1
+
+# Adds the counts from a ctest log's summary line to the totals.
+count_ctest() {
+  local log=$1 line total bad
+  line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+  if [ -z "$line" ]; then
+    failed=$((failed + 1))
+    return
+  fi
+  bad=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+  total=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")
+  passed=$((passed + total - bad))
+  failed=$((failed + bad))
+}
+
+run_host_and_fuzz_tiers() {
+  step "tests: host (ASan, UBSan)"
+  ctest --test-dir build/host -j2 --output-on-failure 2>&1 | tee build/host/ctest.log
+  count_ctest build/host/ctest.log
+
+  step "tests: fuzz targets, ${fuzz_seconds} s each"
+  targets=$(find build/fuzz -type f -name 'fuzz_*' -perm -u+x | sort)
+  if [ -z "$targets" ]; then
+    echo "no fuzz target built"
+    failed=$((failed + 1))
+  fi
+  for fuzzer in $targets; do
+    name=${fuzzer##*/fuzz_}
+    corpus=build/fuzz/corpus-run/$name
+    mkdir -p "$corpus"
+    cp -n tests/fuzz/corpus/"$name"/* "$corpus"/ 2>/dev/null || true
+    if "$fuzzer" -max_total_time="$fuzz_seconds" -print_final_stats=1 "$corpus" >"build/fuzz/$name.log" 2>&1; then
+      printf '%s: %s\n' "$name" "$(grep -m1 -o 'stat::number_of_executed_units: *[0-9]*' "build/fuzz/$name.log")"
+      passed=$((passed + 1))
+    else
+      tail -n 40 "build/fuzz/$name.log"
+      failed=$((failed + 1))
+    fi
+  done
+}
+
+finish() {
+  echo
+  echo "test command: $((SECONDS - started)) s"
+  printf '%d passed, %d failed\n' "$passed" "$failed"
+  [ "$failed" -eq 0 ]
+  exit
+}
 
 step "bootstrap"
 bash scripts/bootstrap.sh || die "bootstrap failed"
@@ -46,6 +105,11 @@ step "build: fuzz"
 cmake --preset fuzz >/dev/null || die "configure fuzz failed"
 cmake --build --preset fuzz -j2 || die "build fuzz failed"
 
+if [ "$quick" = 1 ]; then
+  run_host_and_fuzz_tiers
+  finish
+fi
+
 step "build: windows (the product, 32-bit)"
 cmake --preset windows >/dev/null || die "configure windows failed"
 cmake --build --preset windows -j2 || die "build windows failed"
@@ -63,43 +127,7 @@ step "build: bench"
 cmake --preset bench >/dev/null || die "configure bench failed"
 cmake --build --preset bench -j2 || die "build bench failed"
 
-# Adds the counts from a ctest log's summary line to the totals.
-count_ctest() {
-  local log=$1 line total bad
-  line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
-  if [ -z "$line" ]; then
-    failed=$((failed + 1))
-    return
-  fi
-  bad=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
-  total=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")
-  passed=$((passed + total - bad))
-  failed=$((failed + bad))
-}
-
-step "tests: host (ASan, UBSan)"
-ctest --test-dir build/host -j2 --output-on-failure 2>&1 | tee build/host/ctest.log
-count_ctest build/host/ctest.log
-
-step "tests: fuzz targets, ${fuzz_seconds} s each"
-targets=$(find build/fuzz -type f -name 'fuzz_*' -perm -u+x | sort)
-if [ -z "$targets" ]; then
-  echo "no fuzz target built"
-  failed=$((failed + 1))
-fi
-for fuzzer in $targets; do
-  name=${fuzzer##*/fuzz_}
-  corpus=build/fuzz/corpus-run/$name
-  mkdir -p "$corpus"
-  cp -n tests/fuzz/corpus/"$name"/* "$corpus"/ 2>/dev/null || true
-  if "$fuzzer" -max_total_time="$fuzz_seconds" -print_final_stats=1 "$corpus" >"build/fuzz/$name.log" 2>&1; then
-    printf '%s: %s\n' "$name" "$(grep -m1 -o 'stat::number_of_executed_units: *[0-9]*' "build/fuzz/$name.log")"
-    passed=$((passed + 1))
-  else
-    tail -n 40 "build/fuzz/$name.log"
-    failed=$((failed + 1))
-  fi
-done
+run_host_and_fuzz_tiers
 
 # The prefix boots here, with a generous bound, rather than inside the first
 # test program's discovery (60 s): where 32-bit programs run, wineboot sets up
@@ -138,7 +166,4 @@ else
   failed=$((failed + 1))
 fi
 
-echo
-echo "test command: $((SECONDS - started)) s"
-printf '%d passed, %d failed\n' "$passed" "$failed"
-[ "$failed" -eq 0 ]
+finish
