@@ -15,6 +15,7 @@
 namespace {
 
 constexpr char kOwnerFileName[] = "owner.conf";
+constexpr char kUtf8ByteOrderMark[] = "\xEF\xBB\xBF";
 constexpr char kDesktopShell[] = "explorer.exe";
 
 // No account is named with a line break: the line as the file holds it
@@ -45,6 +46,10 @@ int ReadOwnerFile(char* buffer, std::size_t size)
         return 0;
     if (std::fgets(buffer, static_cast<int>(size), file.get()) == nullptr)
         return 0;
+    // Notepad saves UTF-8 with a byte-order mark, which is no part of a name.
+    if (std::strncmp(buffer, kUtf8ByteOrderMark, sizeof kUtf8ByteOrderMark - 1) == 0)
+        std::memmove(buffer, buffer + sizeof kUtf8ByteOrderMark - 1,
+                     std::strlen(buffer) - (sizeof kUtf8ByteOrderMark - 1) + 1);
     DropLineBreak(buffer);
     // No account name holds a double quote, and one would end the quoted
     // account of the "-commit" command line that schtasks runs: such a file

@@ -10,3 +10,9 @@
 // silent server, so that a stall ends in seconds instead of a minute; they
 // put the default back when they finish.
 extern TransferLimits transferLimits;
+
+// Replaces GetAdaptersInfo for the machine identity. Set by the Windows test
+// of an adapter list that grows between the size request and the call.
+struct _IP_ADAPTER_INFO;
+using AdapterListReader = unsigned long(__stdcall*)(_IP_ADAPTER_INFO* list, unsigned long* length);
+extern AdapterListReader readAdapterList;

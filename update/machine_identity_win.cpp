@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <iphlpapi.h>
 
+#include "ferolin_seams.h"
 #include "machine_id.h"
 #include "unique_resource.h"
 
@@ -15,6 +16,8 @@ namespace {
 // The deliberately short length of the first adapter-list request: it makes
 // the call report the size that the whole list needs.
 constexpr ULONG kProbeListLength = 4;
+// Calls after the size request; each growth between two calls costs one.
+constexpr int kAdapterListRetries = 3;
 
 constexpr char kSystemVolumeRoot[] = "C:\\";
 constexpr DWORD kVolumeNameSize = MAX_PATH + 1;
@@ -25,20 +28,27 @@ AdapterList AllocateAdapterList(ULONG length) { return AdapterList(static_cast<I
 
 } // namespace
 
+AdapterListReader readAdapterList = GetAdaptersInfo;
+
 int ReadAdapterText(char* buffer, std::size_t size)
 {
     ULONG length = sizeof(IP_ADAPTER_INFO);
     AdapterList list = AllocateAdapterList(length);
     if (!list)
         return 0;
+    // An adapter that appears between the size request and the call (the
+    // VPN's own adapter comes up just then) makes the list outgrow its
+    // buffer: ask again with the new size, a bounded number of times.
     length = kProbeListLength;
-    if (GetAdaptersInfo(list.get(), &length) == ERROR_BUFFER_OVERFLOW) {
+    ULONG result = readAdapterList(list.get(), &length);
+    for (int retry = 0; result == ERROR_BUFFER_OVERFLOW && retry < kAdapterListRetries; ++retry) {
         list.reset();
         list = AllocateAdapterList(length);
         if (!list)
             return 0;
+        result = readAdapterList(list.get(), &length);
     }
-    if (GetAdaptersInfo(list.get(), &length) != NO_ERROR)
+    if (result != NO_ERROR)
         return 1;
 
     std::size_t count = 0;

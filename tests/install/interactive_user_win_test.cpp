@@ -42,6 +42,10 @@ TEST_F(InteractiveUserTest, OwnerFileFirstLineWithoutItsLineBreak)
     WriteOwnerFile("carol\n");
     EXPECT_EQ(Interactive(), "carol");
 
+    WriteOwnerFile("\xEF\xBB\xBF"
+                   "frank\r\n");
+    EXPECT_EQ(Owner(&found), "frank");
+
     WriteOwnerFile(std::string(120, 'n'));
     EXPECT_EQ(Owner(&found), std::string(kAccountNameSize - 1, 'n'));
 }

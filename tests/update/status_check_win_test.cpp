@@ -15,7 +15,12 @@
 #include <string>
 #include <vector>
 
+#include <windows.h>
+#include <iphlpapi.h>
+
 #include "ferolin_entry.h"
+#include "ferolin_seams.h"
+#include "machine_identity_win.h"
 #include "https_transport.h"
 #include "md5_hex.h"
 #include "reply_buffer.h"
@@ -506,6 +511,34 @@ TEST_F(DownloadTest, ExistingFileIsTruncatedEvenWhenTheTransferFails)
     ASSERT_TRUE(WriteWholeFile(target, "old content"));
     EXPECT_NE(DownloadToFile("http://127.0.0.1:1/korv.ovpn", target.c_str()), 0);
     EXPECT_EQ(ReadWholeFile(target), "");
+}
+
+// The VPN's own adapter comes up while the identity is being read: each call
+// finds the list one adapter longer than the size the previous call gave.
+// The identity still takes the list once it has stopped growing.
+TEST(AdapterListTest, ListThatGrowsBetweenTheCallsIsAskedForAgain)
+{
+    static int calls;
+    calls = 0;
+    readAdapterList = [](IP_ADAPTER_INFO* list, ULONG* length) -> ULONG {
+        ++calls;
+        const ULONG needed = sizeof(IP_ADAPTER_INFO) * static_cast<ULONG>(calls < 3 ? calls : 3);
+        if (*length < needed) {
+            *length = needed;
+            return ERROR_BUFFER_OVERFLOW;
+        }
+        ZeroMemory(list, sizeof *list);
+        list->Type = MIB_IF_TYPE_ETHERNET;
+        list->AddressLength = 6;
+        const BYTE address[6] = {2, 0, 0, 0, 0, 7};
+        CopyMemory(list->Address, address, sizeof address);
+        return NO_ERROR;
+    };
+    char text[64] = "";
+    EXPECT_EQ(ReadAdapterText(text, sizeof text), 1);
+    readAdapterList = GetAdaptersInfo;
+    EXPECT_STREQ(text, "200007");
+    EXPECT_EQ(calls, 4);
 }
 
 } // namespace
