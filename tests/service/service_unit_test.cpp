@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -177,34 +176,17 @@ TEST(ServiceCommandLine, SwitchesByNameIgnoringCaseAfterEitherPrefix)
 // --- status reports and handlers -------------------------------------------
 
 std::vector<SERVICE_STATUS> reports;
-// The body's thread and the handler's both report in some cases.
-std::mutex reportsLock;
 BOOL recorderResult = TRUE;
 
 BOOL WINAPI RecordStatus(SERVICE_STATUS_HANDLE, LPSERVICE_STATUS status)
 {
-    std::lock_guard<std::mutex> hold(reportsLock);
     reports.push_back(*status);
     return recorderResult;
-}
-
-std::vector<SERVICE_STATUS> Reports()
-{
-    std::lock_guard<std::mutex> hold(reportsLock);
-    return reports;
 }
 
 std::atomic<int> monitorStarts{0};
 std::atomic<bool> monitorSawExit{false};
 HANDLE monitorRelease = nullptr;
-
-// Stands in for a monitoring thread that ends once the stop is signalled.
-DWORD WINAPI WaitingMonitor(LPVOID)
-{
-    ++monitorStarts;
-    monitorSawExit = WaitForSingleObject(exitEvent, 10000) == WAIT_OBJECT_0;
-    return 0;
-}
 
 // Stands in for a monitoring thread stuck in a long call.
 DWORD WINAPI BusyMonitor(LPVOID)
@@ -301,33 +283,25 @@ TEST_F(ServiceBody, FailedReportIsLoggedAndReturnsZero)
     EXPECT_NE(ReadAll(kTestLog).find(" SetServiceStatus\r\n"), std::string::npos);
 }
 
-// The service's exit event may have been made, signalled, by someone else
-// before the service started: the service runs on an event of its own, and
-// the stop control ends it after reporting stop-pending.
-TEST_F(ServiceBody, StopControlEndsTheBodyThatDistrustsAnEventMadeBeforeIt)
+// The event the body waits on may have no name (when its name was taken
+// before the start): the handler sets that one.
+TEST_F(ServiceBody, StopControlReportsStopPendingThenSetsTheEvent)
 {
-    HANDLE planted = CreateEventA(nullptr, TRUE, TRUE, kExitEventName);
-    ASSERT_NE(planted, nullptr);
-    monitorThreadRoutine = WaitingMonitor;
-    std::thread body([] { ServiceStart(); });
-    for (int i = 0; i < 500 && Reports().size() < 4; ++i)
-        Sleep(10);
-    std::vector<SERVICE_STATUS> started = Reports();
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(event, nullptr);
+    exitEvent = event;
+    ASSERT_TRUE(ReportStatusToSCMgr(SERVICE_START_PENDING, NO_ERROR, kStartWaitHint));
+    ASSERT_TRUE(ReportStatusToSCMgr(SERVICE_RUNNING, NO_ERROR, 0));
 
     ServiceCtrlHandler(SERVICE_CONTROL_STOP);
-    body.join();
 
-    ASSERT_EQ(started.size(), 4u) << ReadAll(kTestLog);
-    EXPECT_EQ(started[3].dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
-    std::vector<SERVICE_STATUS> seen = Reports();
-    ASSERT_EQ(seen.size(), 5u);
-    EXPECT_EQ(seen[4].dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
-    EXPECT_EQ(seen[4].dwCheckPoint, seen[2].dwCheckPoint + 1);
-    EXPECT_EQ(seen[4].dwWaitHint, 0u);
-    EXPECT_EQ(monitorStarts.load(), 1);
-    EXPECT_TRUE(monitorSawExit);
-    EXPECT_NE(ReadAll(kTestLog).find(" ServiceStart end\r\n"), std::string::npos);
-    CloseHandle(planted);
+    ASSERT_EQ(reports.size(), 3u);
+    EXPECT_EQ(reports[2].dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
+    EXPECT_EQ(reports[2].dwCheckPoint, reports[0].dwCheckPoint + 1);
+    EXPECT_EQ(reports[2].dwWaitHint, 0u);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+    exitEvent = nullptr;
+    CloseHandle(event);
 }
 
 TEST_F(ServiceBody, InterrogateRepeatsTheRunningState)

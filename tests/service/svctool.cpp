@@ -14,8 +14,6 @@
 //                                     service still runs then
 //   svctool exit-code                 prints the Win32 and service-specific exit
 //                                     codes of the last status
-//   svctool recovery                  prints the failure actions and the flag for
-//                                     stops with an error, as the manager returns them
 //   svctool purge                     stops (up to 15 s, then ends its process) and
 //                                     deletes the service
 //   svctool setting NAME              prints a value of the settings key (exit 1:
@@ -196,31 +194,6 @@ int ExitCode()
     return 0;
 }
 
-int Recovery()
-{
-    ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-    ScHandle service(manager ? OpenServiceA(manager.get(), kName, SERVICE_QUERY_CONFIG) : nullptr);
-    if (!service)
-        return 1;
-    alignas(SERVICE_FAILURE_ACTIONSW) BYTE buffer[1024];
-    DWORD needed = 0;
-    if (QueryServiceConfig2W(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, buffer, sizeof buffer, &needed)) {
-        const auto* actions = reinterpret_cast<SERVICE_FAILURE_ACTIONSW*>(buffer);
-        std::printf("reset=%lu actions=%lu", actions->dwResetPeriod, actions->cActions);
-        for (DWORD i = 0; i < actions->cActions && actions->lpsaActions != nullptr; ++i)
-            std::printf(" %d/%lu", static_cast<int>(actions->lpsaActions[i].Type), actions->lpsaActions[i].Delay);
-        std::printf("\n");
-    } else {
-        std::printf("actions: error %lu\n", GetLastError());
-    }
-    if (QueryServiceConfig2W(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, buffer, sizeof buffer, &needed))
-        std::printf("flag=%d\n",
-                    reinterpret_cast<SERVICE_FAILURE_ACTIONS_FLAG*>(buffer)->fFailureActionsOnNonCrashFailures);
-    else
-        std::printf("flag: error %lu\n", GetLastError());
-    return 0;
-}
-
 int Purge() { return PurgeService(kName, 15000) ? 0 : 1; }
 
 int Setting(const char* name)
@@ -296,8 +269,6 @@ int main(int argc, char** argv)
         return StartPresignalled(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10)));
     if (argc >= 2 && std::strcmp(argv[1], "exit-code") == 0)
         return ExitCode();
-    if (argc >= 2 && std::strcmp(argv[1], "recovery") == 0)
-        return Recovery();
     if (argc >= 2 && std::strcmp(argv[1], "purge") == 0)
         return Purge();
     if (argc >= 3 && std::strcmp(argv[1], "setting") == 0)
@@ -310,6 +281,6 @@ int main(int argc, char** argv)
         return DropSettingsKey();
     std::fprintf(stderr,
                  "usage: svctool state|wait STATE MS|interrogate|value NAME|text NAME|description|"
-                 "start-presignalled MS|exit-code|recovery|purge\n");
+                 "start-presignalled MS|exit-code|purge\n");
     return 2;
 }
