@@ -38,21 +38,14 @@ std::mutex exitEventLock;
 // entries inherited.
 constexpr char kExitEventAccess[] = "D:P(A;;GA;;;SY)(A;;GA;;;BA)";
 
-// Sets the event that the body waits on, which in service mode may have no
-// name. Does nothing when the body holds no event.
+// Sets the event that the body waits on, through the body's own handle: in
+// service mode it may have no name, and the named one is open only to
+// SYSTEM and the Administrators. Does nothing when the body holds no event.
 void SignalExitEvent()
 {
     std::lock_guard<std::mutex> hold(exitEventLock);
     if (exitEvent != nullptr)
         SetEvent(exitEvent);
-}
-
-// Console mode always runs on the named event; the handler finds it by name.
-void SignalNamedExitEvent()
-{
-    KernelHandle event(OpenEventA(EVENT_MODIFY_STATE, FALSE, kExitEventName));
-    if (event)
-        SetEvent(event.get());
 }
 
 // Makes the exit event, named and open to SYSTEM and the Administrators only.
@@ -260,6 +253,6 @@ BOOL WINAPI ConsoleCtrlHandler(DWORD event)
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
         return FALSE;
     LogMessage("Stopping %s.\n", kServiceDisplayName);
-    SignalNamedExitEvent();
+    SignalExitEvent();
     return TRUE;
 }

@@ -318,6 +318,7 @@ TEST_F(ServiceBody, ConsoleHandlerTakesCtrlCAndLeavesClose)
 {
     HANDLE event = CreateEventA(nullptr, TRUE, FALSE, kExitEventName);
     ASSERT_NE(event, nullptr);
+    exitEvent = event;
 
     EXPECT_FALSE(ConsoleCtrlHandler(CTRL_CLOSE_EVENT));
     EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_TIMEOUT));
@@ -326,6 +327,7 @@ TEST_F(ServiceBody, ConsoleHandlerTakesCtrlCAndLeavesClose)
     EXPECT_TRUE(ConsoleCtrlHandler(CTRL_C_EVENT));
     EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
     EXPECT_NE(ReadAll(kTestLog).find(" Stopping KVL Service.\n\r\n"), std::string::npos);
+    exitEvent = nullptr;
     CloseHandle(event);
 }
 
