@@ -62,6 +62,7 @@ HANDLE CreateExitEvent()
     if (ConvertStringSecurityDescriptorToSecurityDescriptorA(kExitEventAccess, SDDL_REVISION_1, descriptor.out(),
                                                              nullptr)) {
         access.lpSecurityDescriptor = descriptor.get();
+        SetLastError(ERROR_SUCCESS);
         named = CreateEventA(&access, TRUE, FALSE, kExitEventName);
     }
     const DWORD error = GetLastError();

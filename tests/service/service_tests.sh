@@ -261,6 +261,7 @@ case_start_and_stop() {
     diff "$work/start-reports" "$status_file" | sed 's/^/    | /'
   }
   wait_for_text "$monitor_file" started 5 || fail "start: the monitoring thread did not start"
+  expect_not_in "$log" "Exit event" "start"
 
   # Interrogate: the running state once more, check point 0.
   svctool interrogate || fail "interrogate: control refused"
