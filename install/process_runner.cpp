@@ -11,6 +11,8 @@
 namespace {
 
 // Exists, under this name, while a run is in progress; nothing waits on it.
+// Any user may create an object of that name first (of another kind, so the
+// creation fails): having it is not worth refusing the run for.
 constexpr char kExecEventName[] = "exec_exit";
 
 // A non-inheritable copy of `handle` in this process, the original closed:
@@ -51,8 +53,6 @@ void EchoOutput(HANDLE outputRead)
 int ExecCommand(char* commandLine, const char* workingDirectory, bool printOutput)
 {
     KernelHandle exitEvent(CreateEventA(nullptr, TRUE, FALSE, kExecEventName));
-    if (!exitEvent)
-        return 0;
 
     // Default security: only the pipes' creator (and the system) may open
     // them; inheritance hands the child its ends.
@@ -92,7 +92,7 @@ int ExecCommand(char* commandLine, const char* workingDirectory, bool printOutpu
     const bool inputClosed = CloseOwned(inputRead);
     if (printOutput)
         EchoOutput(outputRead.get());
-    const bool eventClosed = CloseOwned(exitEvent);
+    const bool eventClosed = !exitEvent || CloseOwned(exitEvent);
     return outputClosed && inputClosed && eventClosed ? 1 : 0;
 }
 

@@ -44,8 +44,10 @@ bool BuildServiceCommandLine(char* buffer, std::size_t size)
     return true;
 }
 
-// Description, then recovery settings. 0 when both were applied, otherwise
-// the error code of the last one that failed.
+// Description, recovery settings, and the flag that lets them act on a stop
+// with an error code as well as on a crash (a start-up failure ends the
+// service that way). 0 when all were applied, otherwise the error code of
+// the last one that failed.
 int ApplyServiceSettings(SC_HANDLE service)
 {
     int result = 0;
@@ -53,9 +55,13 @@ int ApplyServiceSettings(SC_HANDLE service)
     if (!ChangeServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, &description))
         result = static_cast<int>(GetLastError());
 
+    // The wide calls: Wine's narrow one for failure actions stores nothing.
     FailureActionsRecord record;
     FillFailureActions(record);
-    if (!ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS, &record.actions))
+    if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &record.actions))
+        result = static_cast<int>(GetLastError());
+    SERVICE_FAILURE_ACTIONS_FLAG onErrorStops{TRUE};
+    if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onErrorStops))
         result = static_cast<int>(GetLastError());
     return result;
 }

@@ -13,7 +13,7 @@
 // itself, so it is filled in place and never copied.
 struct FailureActionsRecord {
     SC_ACTION steps[kFailureActionCount];
-    SERVICE_FAILURE_ACTIONSA actions;
+    SERVICE_FAILURE_ACTIONSW actions;
 
     FailureActionsRecord() = default;
     FailureActionsRecord(const FailureActionsRecord&) = delete;

@@ -1,11 +1,15 @@
 #include "service_runtime.h"
 
+#include <sddl.h>
+
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "service_log.h"
 #include "service_registry.h"
+#include "service_report.h"
 #include "settings_names.h"
 #include "win_handles.h"
 
@@ -26,14 +30,57 @@ SERVICE_STATUS_HANDLE statusHandle = nullptr;
 std::atomic<DWORD> checkPoint{1};
 std::atomic<DWORD> currentState{SERVICE_STOPPED};
 HANDLE monitorThread = nullptr;
+// The stop control arrives on the main thread while the service thread may be
+// making or closing the exit event.
+std::mutex exitEventLock;
 
-// Sets the exit event by name, so a handler never touches a handle that the
-// service body may be closing. Does nothing when the event does not exist.
+// Who may open the named exit event: SYSTEM and the Administrators only, no
+// entries inherited.
+constexpr char kExitEventAccess[] = "D:P(A;;GA;;;SY)(A;;GA;;;BA)";
+
+// Sets the event that the body waits on, through the body's own handle: in
+// service mode it may have no name, and the named one is open only to
+// SYSTEM and the Administrators. Does nothing when the body holds no event.
 void SignalExitEvent()
 {
-    KernelHandle event(OpenEventA(EVENT_MODIFY_STATE, FALSE, kExitEventName));
-    if (event)
-        SetEvent(event.get());
+    std::lock_guard<std::mutex> hold(exitEventLock);
+    if (exitEvent != nullptr)
+        SetEvent(exitEvent);
+}
+
+// Makes the exit event, named and open to SYSTEM and the Administrators only.
+// Any user may make an object of that name while the service is down (and
+// signal it, to stop the service at its next start): in service mode an
+// object that already existed is not used, and the service runs on an event
+// without a name, which nobody else can open. Console mode keeps the named
+// event whoever made it.
+HANDLE CreateExitEvent()
+{
+    LocalMemory<void> descriptor;
+    SECURITY_ATTRIBUTES access{sizeof access, nullptr, FALSE};
+    HANDLE named = nullptr;
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorA(kExitEventAccess, SDDL_REVISION_1, descriptor.out(),
+                                                             nullptr)) {
+        access.lpSecurityDescriptor = descriptor.get();
+        SetLastError(ERROR_SUCCESS);
+        named = CreateEventA(&access, TRUE, FALSE, kExitEventName);
+    }
+    const DWORD error = GetLastError();
+    if (debugMode)
+        return named;
+    if (named != nullptr && error != ERROR_ALREADY_EXISTS)
+        return named;
+
+    if (named != nullptr || error == ERROR_INVALID_HANDLE) {
+        // ERROR_INVALID_HANDLE: the name belongs to an object of another kind.
+        LogMessage("Exit event %s already exists -- not used", kExitEventName);
+    } else {
+        SetLastError(error);
+        LogMessage("Exit event %s cannot be made - %s", kExitEventName, LastErrorText());
+    }
+    if (named != nullptr)
+        CloseHandle(named);
+    return CreateEventA(nullptr, TRUE, FALSE, nullptr);
 }
 
 // Ends the body's hold on the exit event: sets it, gives the monitoring thread
@@ -50,6 +97,7 @@ void ReleaseExitEvent()
         monitorThread = nullptr;
     }
     if (threadGone) {
+        std::lock_guard<std::mutex> hold(exitEventLock);
         CloseHandle(exitEvent);
         exitEvent = nullptr;
     }
@@ -75,7 +123,7 @@ void ApplyLogDirectory()
     RebuildLogPath(GetRegValue(kValueLogDir, directory, sizeof directory) != 0 ? directory : nullptr);
 }
 
-BOOL ReportStatusToSCMgr(DWORD state, DWORD exitCode, DWORD waitHint)
+BOOL ReportStatusToSCMgr(DWORD state, DWORD exitCode, DWORD waitHint, DWORD specificCode)
 {
     if (debugMode)
         return TRUE;
@@ -85,7 +133,7 @@ BOOL ReportStatusToSCMgr(DWORD state, DWORD exitCode, DWORD waitHint)
     status.dwCurrentState = state;
     status.dwControlsAccepted = state == SERVICE_START_PENDING ? 0 : SERVICE_ACCEPT_STOP;
     status.dwWin32ExitCode = exitCode;
-    status.dwServiceSpecificExitCode = 0;
+    status.dwServiceSpecificExitCode = specificCode;
     status.dwCheckPoint = (state == SERVICE_RUNNING || state == SERVICE_STOPPED) ? 0 : checkPoint.fetch_add(1);
     status.dwWaitHint = waitHint;
     currentState = state;
@@ -103,12 +151,15 @@ void WINAPI ServiceMain(DWORD, LPSTR*)
     if (statusHandle == nullptr)
         return;
 
-    bool reported = debugMode || ReportStatusToSCMgr(SERVICE_START_PENDING, NO_ERROR, kStartWaitHint);
-    if (reported)
-        ServiceStart();
+    DWORD stopCode = kStopStartPendingNotReported;
+    if (debugMode || ReportStatusToSCMgr(SERVICE_START_PENDING, NO_ERROR, kStartWaitHint))
+        stopCode = ServiceStart();
 
+    // Only a requested stop is a success: anything else must let the service
+    // manager's recovery actions restart the service.
     if (!debugMode)
-        ReportStatusToSCMgr(SERVICE_STOPPED, NO_ERROR, 0);
+        ReportStatusToSCMgr(SERVICE_STOPPED, stopCode == kStopRequested ? NO_ERROR : ERROR_SERVICE_SPECIFIC_ERROR, 0,
+                            stopCode);
 }
 
 void WINAPI ServiceCtrlHandler(DWORD control)
@@ -124,57 +175,65 @@ void WINAPI ServiceCtrlHandler(DWORD control)
     ReportStatusToSCMgr(currentState, NO_ERROR, 0);
 }
 
-void ServiceStart()
+DWORD ServiceStart()
 {
     LogMessage("ServiceStart init");
 
     if (!ReadProgramDirectory()) {
         LogMessage("GetModuleFileName failed");
-        return;
+        return kStopNoProgramPath;
     }
 
     ApplyLogDirectory();
 
     if (!debugMode && !ReportStatusToSCMgr(SERVICE_START_PENDING, NO_ERROR, kStartWaitHint)) {
         LogMessage("ReportStatusToSCMgr #1 failed");
-        return;
+        return kStopReport1Failed;
     }
 
-    exitEvent = CreateEventA(nullptr, TRUE, FALSE, kExitEventName);
-    if (exitEvent == nullptr) {
+    HANDLE event = CreateExitEvent();
+    if (event == nullptr) {
         LogMessage("CreateEvent failed");
-        return;
+        return kStopNoExitEvent;
+    }
+    {
+        std::lock_guard<std::mutex> hold(exitEventLock);
+        exitEvent = event;
     }
 
     if (WaitForSingleObject(exitEvent, 0) != WAIT_TIMEOUT) {
         LogMessage("Exit event is already signaled -- we were not shut down properly");
         ReleaseExitEvent();
-        return;
+        return kStopExitEventSignalled;
     }
 
     if (!debugMode && !ReportStatusToSCMgr(SERVICE_START_PENDING, NO_ERROR, kStartWaitHint)) {
         LogMessage("ReportStatusToSCMgr #2 failed");
         ReleaseExitEvent();
-        return;
+        return kStopReport2Failed;
     }
 
     if (CreateKVLServiceProcess() != 0) {
         LogMessage("CreateKVLServiceProcess failed");
         ReleaseExitEvent();
-        return;
+        return kStopMonitorNotStarted;
     }
 
     if (!debugMode && !ReportStatusToSCMgr(SERVICE_RUNNING, NO_ERROR, 0)) {
         LogMessage("ReportStatusToSCMgr SERVICE_RUNNING failed");
         ReleaseExitEvent();
-        return;
+        return kStopRunningNotReported;
     }
 
-    if (WaitForSingleObject(exitEvent, INFINITE) != WAIT_OBJECT_0)
+    DWORD stopCode = kStopRequested;
+    if (WaitForSingleObject(exitEvent, INFINITE) != WAIT_OBJECT_0) {
         LogMessage("wait for shutdown signal failed");
+        stopCode = kStopWaitFailed;
+    }
 
     ReleaseExitEvent();
     LogMessage("ServiceStart end");
+    return stopCode;
 }
 
 int CreateKVLServiceProcess()

@@ -6,6 +6,8 @@
 //                             output has a present, null access-control
 //                             list, "restricted" otherwise
 //   exec_probe exit           exits at once, writing nothing
+//   exec_probe mutex NAME S   holds a mutex named NAME for S seconds, as a
+//                             user's program may
 #include <windows.h>
 #include <aclapi.h>
 
@@ -43,6 +45,12 @@ int main(int argc, char** argv)
         const bool everyone = (control & SE_DACL_PRESENT) != 0 && dacl == nullptr;
         std::printf("%s\n", rc != ERROR_SUCCESS ? "unknown" : everyone ? "open to everyone" : "restricted");
         LocalFree(descriptor);
+    } else if (mode == "mutex" && argc > 3) {
+        HANDLE mutex = CreateMutexA(nullptr, TRUE, argv[2]);
+        if (mutex == nullptr)
+            return 3;
+        Sleep(static_cast<DWORD>(std::atoi(argv[3])) * 1000);
+        CloseHandle(mutex);
     } else if (mode != "exit") {
         return 2;
     }

@@ -10,6 +10,7 @@
 #include "ferolin_entry.h"
 #include "settings_names.h"
 #include "update_installation.h"
+#include "win_handles.h"
 
 namespace {
 
@@ -52,12 +53,26 @@ protected:
 
 } // namespace
 
+// Any user may create objects named like the runner's event; one of another
+// kind (a mutex here, held by a program of theirs) must not stop the install.
 TEST_F(UpdateTest, DownloadsAndInstallsThePackage)
 {
     const std::string msi = ReadWholeFile(ProgramFolder() + kPackage).value_or("");
     ASSERT_FALSE(msi.empty()) << "the test package was not built beside the test";
     ServeFile(std::string("pkg/") + kPackage, msi);
     SetSettingForTest(kValueStatus, "ativo");
+
+    std::string holder = "\"" + ProgramFolder() + "exec_probe.exe\" mutex exec_exit 120";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, holder.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
+    KernelHandle holderProcess(child.hProcess);
+    CloseHandle(child.hThread);
+    KernelHandle held;
+    for (int i = 0; i < 100 && !held; ++i, Sleep(100))
+        held.reset(OpenMutexA(SYNCHRONIZE, FALSE, "exec_exit"));
+    ASSERT_TRUE(held) << "the holder did not create its mutex";
 
     EXPECT_EQ(Ferolin("-update", 7), kUpdateDone);
     EXPECT_EQ(UpdateState(), kUpdateStateInstalled);
@@ -69,6 +84,7 @@ TEST_F(UpdateTest, DownloadsAndInstallsThePackage)
 
     DWORD code = 0;
     RunAndCapture("msiexec /qn /x \"" + std::string(kTestInstallDir) + kPackage + "\"", &code, 120000);
+    TerminateProcess(holderProcess.get(), 0);
 }
 
 TEST_F(UpdateTest, ErrorPageCutOrUnreachableDownloadLeavesNoFile)

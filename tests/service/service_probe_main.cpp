@@ -4,8 +4,10 @@
 // polls of -stop and -remove give up after 3 s, the monitoring thread notes
 // its start in "probe-monitor.txt" and stays busy for good while a file
 // "probe-block-monitor" exists beside the program, and the monitoring loop's
-// library calls fail at once (no server is asked: these cases are about the
-// service's own life, not its checks).
+// library calls fail at once, each noted in "probe-monitor.txt" (no server
+// is asked: these cases are about the service's own life, not its checks).
+// While a file "probe-fail-start" exists, the body's first own start report
+// fails, so the service cannot start.
 #include <windows.h>
 
 #include <cstdio>
@@ -42,8 +44,20 @@ void AppendLine(const char* name, const char* text)
     CloseHandle(file);
 }
 
+bool ProbeFileExists(const char* name)
+{
+    char path[MAX_PATH];
+    return ProbeFile(name, path, sizeof path) && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
 BOOL WINAPI RecordingSetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status)
 {
+    constexpr DWORD kBodysFirstReport = 2;
+    if (status->dwCurrentState == SERVICE_START_PENDING && status->dwCheckPoint == kBodysFirstReport &&
+        ProbeFileExists("probe-fail-start")) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
     char line[160];
     std::snprintf(line, sizeof line, "state=%lu checkpoint=%lu wait=%lu accept=%lu exit=%lu\n", status->dwCurrentState,
                   status->dwCheckPoint, status->dwWaitHint, status->dwControlsAccepted, status->dwWin32ExitCode);
@@ -51,8 +65,11 @@ BOOL WINAPI RecordingSetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_ST
     return SetServiceStatus(handle, status);
 }
 
-int __stdcall UnreachableLibrary(const char*, int)
+int __stdcall UnreachableLibrary(const char* command, int)
 {
+    char line[64];
+    std::snprintf(line, sizeof line, "check %s\n", command);
+    AppendLine("probe-monitor.txt", line);
     constexpr int kCheckFailed = 4;
     return kCheckFailed;
 }
@@ -60,9 +77,7 @@ int __stdcall UnreachableLibrary(const char*, int)
 DWORD WINAPI ProbeMonitorThread(LPVOID argument)
 {
     AppendLine("probe-monitor.txt", "started\n");
-    char marker[MAX_PATH];
-    if (ProbeFile("probe-block-monitor", marker, sizeof marker) &&
-        GetFileAttributesA(marker) != INVALID_FILE_ATTRIBUTES) {
+    if (ProbeFileExists("probe-block-monitor")) {
         AppendLine("probe-monitor.txt", "blocked\n");
         Sleep(INFINITE);
     }

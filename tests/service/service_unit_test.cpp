@@ -283,10 +283,13 @@ TEST_F(ServiceBody, FailedReportIsLoggedAndReturnsZero)
     EXPECT_NE(ReadAll(kTestLog).find(" SetServiceStatus\r\n"), std::string::npos);
 }
 
+// The event the body waits on may have no name (when its name was taken
+// before the start): the handler sets that one.
 TEST_F(ServiceBody, StopControlReportsStopPendingThenSetsTheEvent)
 {
-    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, kExitEventName);
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     ASSERT_NE(event, nullptr);
+    exitEvent = event;
     ASSERT_TRUE(ReportStatusToSCMgr(SERVICE_START_PENDING, NO_ERROR, kStartWaitHint));
     ASSERT_TRUE(ReportStatusToSCMgr(SERVICE_RUNNING, NO_ERROR, 0));
 
@@ -297,6 +300,7 @@ TEST_F(ServiceBody, StopControlReportsStopPendingThenSetsTheEvent)
     EXPECT_EQ(reports[2].dwCheckPoint, reports[0].dwCheckPoint + 1);
     EXPECT_EQ(reports[2].dwWaitHint, 0u);
     EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+    exitEvent = nullptr;
     CloseHandle(event);
 }
 
@@ -314,6 +318,7 @@ TEST_F(ServiceBody, ConsoleHandlerTakesCtrlCAndLeavesClose)
 {
     HANDLE event = CreateEventA(nullptr, TRUE, FALSE, kExitEventName);
     ASSERT_NE(event, nullptr);
+    exitEvent = event;
 
     EXPECT_FALSE(ConsoleCtrlHandler(CTRL_CLOSE_EVENT));
     EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_TIMEOUT));
@@ -322,6 +327,7 @@ TEST_F(ServiceBody, ConsoleHandlerTakesCtrlCAndLeavesClose)
     EXPECT_TRUE(ConsoleCtrlHandler(CTRL_C_EVENT));
     EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
     EXPECT_NE(ReadAll(kTestLog).find(" Stopping KVL Service.\n\r\n"), std::string::npos);
+    exitEvent = nullptr;
     CloseHandle(event);
 }
 

@@ -9,7 +9,11 @@
 //   svctool text NAME                 prints a text value of that key
 //   svctool description               prints the description's ANSI bytes in hex
 //   svctool start-presignalled MS     holds a signalled "kvlservice_exit_1", starts
-//                                     the service and waits up to MS for it to stop
+//                                     the service, waits up to MS for it to run and
+//                                     holds the event MS longer; exit 0 when the
+//                                     service still runs then
+//   svctool exit-code                 prints the Win32 and service-specific exit
+//                                     codes of the last status
 //   svctool purge                     stops (up to 15 s, then ends its process) and
 //                                     deletes the service
 //   svctool setting NAME              prints a value of the settings key (exit 1:
@@ -170,11 +174,24 @@ int StartPresignalled(DWORD timeout)
     ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
     ScHandle service(manager ? OpenServiceA(manager.get(), kName, SERVICE_START) : nullptr);
     bool started = service && StartServiceA(service.get(), 0, nullptr);
-    DWORD taken = 0;
-    bool stopped = started && WaitFor("STOPPED", timeout, &taken);
     if (!started)
         std::fprintf(stderr, "svctool: start failed (%lu)\n", GetLastError());
-    return stopped ? 0 : 1;
+    DWORD taken = 0;
+    if (!started || !WaitFor("RUNNING", timeout, &taken))
+        return 1;
+    Sleep(timeout);
+    return std::strcmp(QueryState(), "RUNNING") == 0 ? 0 : 1;
+}
+
+int ExitCode()
+{
+    ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ScHandle service(manager ? OpenServiceA(manager.get(), kName, SERVICE_QUERY_STATUS) : nullptr);
+    SERVICE_STATUS status{};
+    if (!service || !QueryServiceStatus(service.get(), &status))
+        return 1;
+    std::printf("win32=%lu specific=%lu\n", status.dwWin32ExitCode, status.dwServiceSpecificExitCode);
+    return 0;
 }
 
 int Purge() { return PurgeService(kName, 15000) ? 0 : 1; }
@@ -250,6 +267,8 @@ int main(int argc, char** argv)
         return Description();
     if (argc >= 3 && std::strcmp(argv[1], "start-presignalled") == 0)
         return StartPresignalled(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10)));
+    if (argc >= 2 && std::strcmp(argv[1], "exit-code") == 0)
+        return ExitCode();
     if (argc >= 2 && std::strcmp(argv[1], "purge") == 0)
         return Purge();
     if (argc >= 3 && std::strcmp(argv[1], "setting") == 0)
@@ -262,6 +281,6 @@ int main(int argc, char** argv)
         return DropSettingsKey();
     std::fprintf(stderr,
                  "usage: svctool state|wait STATE MS|interrogate|value NAME|text NAME|description|"
-                 "start-presignalled MS|purge\n");
+                 "start-presignalled MS|exit-code|purge\n");
     return 2;
 }
