@@ -71,6 +71,38 @@ export WINEARCH=win64
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 
+# A freshly booted prefix is kept once per machine, beside the cross-built
+# dependencies, and copied for every later prefix: where 32-bit programs are
+# emulated a boot takes minutes (wineboot sets up the 32-bit side too), a copy
+# seconds. Nothing in a booted prefix names the folder it lies in. Keyed on
+# Wine's version and on whether the prefix has its 32-bit side.
+template_dir() {
+  local side=no32
+  can_run_32bit && side=with32
+  printf '%s/wine-prefix/%s-%s\n' "${KVL_DEPS_DIR:-/var/cache/kvl-deps}" "$("$wine" --version 2>/dev/null | tr -c 'A-Za-z0-9.\n' _)" "$side"
+}
+
+new_prefix() {
+  local template scratch
+  template=$(template_dir)
+  if [ -f "$template/system.reg" ] && cp -a "$template/." "$prefix/" 2>/dev/null; then
+    return 0
+  fi
+  rm -rf "$prefix" && mkdir -p "$prefix"
+  "$wine" wineboot -i </dev/null >/dev/null 2>&1
+  "$wineserver" -w
+  # Kept only when whole: copied under a scratch name, then renamed.
+  if [ -f "$prefix/system.reg" ] && mkdir -p "$(dirname "$template")" 2>/dev/null; then
+    scratch="$template.$$"
+    if cp -a "$prefix/." "$scratch/" 2>/dev/null && mv -T "$scratch" "$template" 2>/dev/null; then
+      :
+    else
+      rm -rf "$scratch"
+    fi
+  fi
+  return 0
+}
+
 # Wine's daemons inherit the standard handles of whoever starts them; a test
 # runner reading our output would then wait for ever. They get /dev/null.
 prefix_up() {
@@ -78,8 +110,7 @@ prefix_up() {
   (
     flock 9
     if [ ! -f "$prefix/system.reg" ]; then
-      "$wine" wineboot -i </dev/null >/dev/null 2>&1 9>&-
-      "$wineserver" -w 9>&-
+      new_prefix 9>&-
     fi
     "$wineserver" -p </dev/null >/dev/null 2>&1 9>&- || true
     # Start the prefix's system processes (services.exe among them) now, so
