@@ -62,6 +62,20 @@ bool IsPlainLogFile(HANDLE file)
         info.nNumberOfLinks <= 1;
 }
 
+// Opened for writing with read sharing only, so one writer at a time. Another
+// thread or process (the console actions beside the service) holds it only
+// for one line, so a short wait keeps its line and this one both.
+FileHandle OpenLogFile()
+{
+    for (int attempt = 0;; ++attempt) {
+        FileHandle file(CreateFileA(logPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (file || GetLastError() != ERROR_SHARING_VIOLATION || attempt == kLogOpenAttempts - 1)
+            return file;
+        Sleep(kLogOpenRetryMs);
+    }
+}
+
 } // namespace
 
 void ResetLogPath() { std::snprintf(logPath, sizeof logPath, "%s", kStartupLogPath); }
@@ -83,8 +97,7 @@ int LogMessage(const char* format, ...)
     FileHandle folder = PinLogFolder();
     if (!folder)
         return 0;
-    FileHandle file(CreateFileA(logPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    FileHandle file = OpenLogFile();
     if (!file || !IsPlainLogFile(file.get()))
         return 0;
 
