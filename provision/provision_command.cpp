@@ -84,7 +84,7 @@ void Usage(std::FILE* out)
     std::fputs("KVLProvision NAME=VALUE... [cert=FILE key=FILE] [ca=FILE]\n"
                "KVLProvision -installer NAME=VALUE...   (empty values are skipped; with none, bin\\ is only\n"
                "                                         restricted)\n"
-               "KVLProvision -forget                    (removes the settings key and the client pair)\n"
+               "KVLProvision -forget                    (removes the settings key, the client pair and the CA)\n"
                "Names and their longest values:\n",
                out);
     for (std::size_t i = 0; i < kProvisionRuleCount; ++i)
