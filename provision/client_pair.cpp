@@ -64,3 +64,26 @@ int CheckClientPair(const char* certFile, const char* keyFile, char* message, st
     message[0] = '\0';
     return 1;
 }
+
+int CheckServerCa(const char* caFile, char* message, std::size_t size)
+{
+    UniqueResource<BioTraits> bio(BIO_new_file(caFile, "rb"));
+    int certificates = 0;
+    while (bio) {
+        UniqueResource<X509Traits> cert(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
+        if (!cert)
+            break;
+        ++certificates;
+    }
+    // The reading ends at the file's end with "no start line"; any other
+    // error is a block that is not a whole certificate.
+    unsigned long error = ERR_peek_last_error();
+    bool atEnd = ERR_GET_LIB(error) == ERR_LIB_PEM && ERR_GET_REASON(error) == PEM_R_NO_START_LINE;
+    ERR_clear_error();
+    if (!bio || certificates == 0 || !atEnd) {
+        FormatWhole(message, size, "server CA %s: not one or more PEM certificates", caFile);
+        return 0;
+    }
+    message[0] = '\0';
+    return 1;
+}

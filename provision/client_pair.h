@@ -7,3 +7,8 @@
 // that opens with the library's pass phrase and belongs to that certificate;
 // otherwise 0 and `message` (capacity `size`) says which of the three failed.
 int CheckClientPair(const char* certFile, const char* keyFile, char* message, std::size_t size);
+
+// 1 when `caFile` holds one or more PEM certificates and nothing that fails to
+// parse as one (text outside the PEM blocks is ignored, as the transport's
+// loader ignores it); otherwise 0 and `message` says so.
+int CheckServerCa(const char* caFile, char* message, std::size_t size);

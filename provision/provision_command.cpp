@@ -8,6 +8,7 @@
 
 #include "bounded_format.h"
 #include "client_pair.h"
+#include "installation_folders.h"
 #include "provision_rules.h"
 #include "request_bodies.h"
 #include "settings_names.h"
@@ -22,6 +23,7 @@ constexpr std::size_t kMessageSize = 600;
 constexpr DWORD kInstallDirReadBuffer = 256;
 constexpr char kCertArgument[] = "cert";
 constexpr char kKeyArgument[] = "key";
+constexpr char kCaArgument[] = "ca";
 constexpr char kStagedSuffix[] = ".new";
 constexpr char kFormerSuffix[] = ".old";
 
@@ -33,6 +35,8 @@ struct Request {
     std::vector<Item> items;
     std::string certFile;
     std::string keyFile;
+    std::string caFile;
+    bool installer = false;
     bool forget = false;
 };
 
@@ -77,9 +81,10 @@ void RestoreValue(HKEY key, const SavedValue& saved)
 
 void Usage(std::FILE* out)
 {
-    std::fputs("KVLProvision NAME=VALUE... [cert=FILE key=FILE]\n"
-               "KVLProvision -installer NAME=VALUE...   (empty values are skipped)\n"
-               "KVLProvision -forget                    (removes the settings key and the client pair)\n"
+    std::fputs("KVLProvision NAME=VALUE... [cert=FILE key=FILE] [ca=FILE]\n"
+               "KVLProvision -installer NAME=VALUE...   (empty values are skipped; with none, bin\\ is only\n"
+               "                                         restricted)\n"
+               "KVLProvision -forget                    (removes the settings key, the client pair and the CA)\n"
                "Names and their longest values:\n",
                out);
     for (std::size_t i = 0; i < kProvisionRuleCount; ++i)
@@ -95,7 +100,7 @@ int ParseArguments(const std::vector<std::string>& words, Request& request, std:
     if (!words.empty() && SwitchWord(words[0].c_str()) != nullptr) {
         const char* word = SwitchWord(words[0].c_str());
         if (IsSwitchNamed(word, "installer"))
-            skipEmpty = true;
+            skipEmpty = request.installer = true;
         else if (IsSwitchNamed(word, "forget") && words.size() == 1)
             request.forget = true;
         else
@@ -115,6 +120,7 @@ int ParseArguments(const std::vector<std::string>& words, Request& request, std:
             continue;
         std::string* file = name == kCertArgument ? &request.certFile
             : name == kKeyArgument                ? &request.keyFile
+            : name == kCaArgument                 ? &request.caFile
                                                   : nullptr;
         const ProvisionRule* rule = FindProvisionRule(name.c_str());
         bool repeated = file != nullptr ? !file->empty() : false;
@@ -140,23 +146,26 @@ int ParseArguments(const std::vector<std::string>& words, Request& request, std:
     return 1;
 }
 
-// Moves the staged certificate and key over the installed ones, keeping the
-// former files until both are in place.
-struct PairFiles {
-    std::string final[2];
-    bool staged[2] = {false, false};
-    bool hadFormer[2] = {false, false};
-    bool moved[2] = {false, false};
+// Moves the staged files (certificate, key, server CA) over the installed
+// ones, keeping the former files until all are in place.
+struct BinFiles {
+    struct Entry {
+        std::string source;
+        std::string final;
+        bool staged = false;
+        bool hadFormer = false;
+        bool moved = false;
 
-    std::string Staged(int i) const { return final[i] + kStagedSuffix; }
-    std::string Former(int i) const { return final[i] + kFormerSuffix; }
+        std::string Staged() const { return final + kStagedSuffix; }
+        std::string Former() const { return final + kFormerSuffix; }
+    };
+    std::vector<Entry> entries;
 
-    bool Stage(const std::string& cert, const std::string& key)
+    bool Stage()
     {
-        const std::string* sources[2] = {&cert, &key};
-        for (int i = 0; i < 2; ++i) {
-            staged[i] = CopyFileA(sources[i]->c_str(), Staged(i).c_str(), FALSE) != 0;
-            if (!staged[i])
+        for (Entry& entry : entries) {
+            entry.staged = CopyFileA(entry.source.c_str(), entry.Staged().c_str(), FALSE) != 0;
+            if (!entry.staged)
                 return false;
         }
         return true;
@@ -164,44 +173,45 @@ struct PairFiles {
 
     bool Commit()
     {
-        for (int i = 0; i < 2; ++i) {
-            hadFormer[i] = GetFileAttributesA(final[i].c_str()) != INVALID_FILE_ATTRIBUTES;
-            if (hadFormer[i] && !MoveFileExA(final[i].c_str(), Former(i).c_str(), MOVEFILE_REPLACE_EXISTING)) {
-                hadFormer[i] = false;
+        for (Entry& entry : entries) {
+            entry.hadFormer = GetFileAttributesA(entry.final.c_str()) != INVALID_FILE_ATTRIBUTES;
+            if (entry.hadFormer &&
+                !MoveFileExA(entry.final.c_str(), entry.Former().c_str(), MOVEFILE_REPLACE_EXISTING)) {
+                entry.hadFormer = false;
                 return false;
             }
-            moved[i] = MoveFileExA(Staged(i).c_str(), final[i].c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-            if (!moved[i])
+            entry.moved = MoveFileExA(entry.Staged().c_str(), entry.final.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+            if (!entry.moved)
                 return false;
-            staged[i] = false;
+            entry.staged = false;
         }
         return true;
     }
 
     void Undo()
     {
-        for (int i = 0; i < 2; ++i) {
-            if (moved[i])
-                DeleteFileA(final[i].c_str());
-            if (hadFormer[i])
-                MoveFileExA(Former(i).c_str(), final[i].c_str(), MOVEFILE_REPLACE_EXISTING);
-            if (staged[i])
-                DeleteFileA(Staged(i).c_str());
+        for (const Entry& entry : entries) {
+            if (entry.moved)
+                DeleteFileA(entry.final.c_str());
+            if (entry.hadFormer)
+                MoveFileExA(entry.Former().c_str(), entry.final.c_str(), MOVEFILE_REPLACE_EXISTING);
+            if (entry.staged)
+                DeleteFileA(entry.Staged().c_str());
         }
     }
 
     void DropFormer()
     {
-        for (int i = 0; i < 2; ++i) {
-            if (hadFormer[i])
-                DeleteFileA(Former(i).c_str());
+        for (const Entry& entry : entries) {
+            if (entry.hadFormer)
+                DeleteFileA(entry.Former().c_str());
         }
     }
 };
 
 int Forget(const char* installDir, std::FILE* out)
 {
-    for (const char* file : {kClientCertFileName, kClientKeyFileName}) {
+    for (const char* file : {kClientCertFileName, kClientKeyFileName, kServerCaFileName}) {
         char path[MAX_PATH];
         if (FormatWhole(path, sizeof path, "%sbin\\%s", installDir, file))
             DeleteFileA(path);
@@ -211,7 +221,7 @@ int Forget(const char* installDir, std::FILE* out)
         std::fprintf(out, "failed: the settings key could not be removed (error %ld)\n", status);
         return kProvisionWriteFailed;
     }
-    std::fputs("forgotten: the settings key and the client pair\n", out);
+    std::fputs("forgotten: the settings key, the client pair and the server CA\n", out);
     return kProvisioned;
 }
 
@@ -221,7 +231,8 @@ int RunProvision(const std::vector<std::string>& words, std::FILE* out)
 {
     Request request;
     if (!ParseArguments(words, request, out) ||
-        (request.items.empty() && request.certFile.empty() && !request.forget)) {
+        (request.items.empty() && request.certFile.empty() && request.caFile.empty() && !request.forget &&
+         !request.installer)) {
         Usage(out);
         return kProvisionUsage;
     }
@@ -231,6 +242,12 @@ int RunProvision(const std::vector<std::string>& words, std::FILE* out)
     for (const Request::Item& item : request.items) {
         if (!CheckProvisionValue(*item.rule, item.value.c_str(), message, sizeof message)) {
             std::fprintf(out, "refused: %s\n", message);
+            ++refused;
+        } else if ((std::strcmp(item.rule->name, kValueConfigDir) == 0 ||
+                    std::strcmp(item.rule->name, kValueLogDir) == 0) &&
+                   IsFolderLinked(item.value.c_str(), message, sizeof message)) {
+            std::fprintf(out, "refused: %s: %s; keep the folder inside the installation folder\n", item.rule->name,
+                         message);
             ++refused;
         }
     }
@@ -248,29 +265,48 @@ int RunProvision(const std::vector<std::string>& words, std::FILE* out)
         std::fprintf(out, "refused: %s\n", message);
         return kProvisionNoInstallation;
     }
+    if (IsFolderLinked(installDir, message, sizeof message)) {
+        std::fprintf(out, "refused: installation directory: %s\n", message);
+        return kProvisionNoInstallation;
+    }
 
-    PairFiles pair;
+    BinFiles files;
     bool withPair = !request.certFile.empty();
-    if (withPair) {
-        if (!CheckClientPair(request.certFile.c_str(), request.keyFile.c_str(), message, sizeof message)) {
-            std::fprintf(out, "refused: %s\n", message);
-            return kProvisionPairRefused;
+    if (withPair && !CheckClientPair(request.certFile.c_str(), request.keyFile.c_str(), message, sizeof message)) {
+        std::fprintf(out, "refused: %s\n", message);
+        return kProvisionPairRefused;
+    }
+    if (!request.caFile.empty() && !CheckServerCa(request.caFile.c_str(), message, sizeof message)) {
+        std::fprintf(out, "refused: %s\n", message);
+        return kProvisionPairRefused;
+    }
+    const std::pair<const std::string*, const char*> wanted[] = {
+        {&request.certFile, kClientCertFileName},
+        {&request.keyFile, kClientKeyFileName},
+        {&request.caFile, kServerCaFileName},
+    };
+    for (const auto& [source, name] : wanted) {
+        if (source->empty())
+            continue;
+        char path[MAX_PATH];
+        if (!FormatWhole(path, sizeof path, "%sbin\\%s", installDir, name)) {
+            std::fputs("refused: the installation directory is too long for the paths in its bin\\\n", out);
+            return kProvisionNoInstallation;
         }
-        const char* names[2] = {kClientCertFileName, kClientKeyFileName};
-        for (int i = 0; i < 2; ++i) {
-            char path[MAX_PATH];
-            if (!FormatWhole(path, sizeof path, "%sbin\\%s", installDir, names[i])) {
-                std::fputs("refused: the installation directory is too long for the client pair's paths\n", out);
-                return kProvisionNoInstallation;
-            }
-            pair.final[i] = path;
-        }
-        if (!pair.Stage(request.certFile, request.keyFile)) {
-            std::fprintf(out, "failed: could not copy the client pair into %sbin\\ (error %lu)\n", installDir,
-                         GetLastError());
-            pair.Undo();
-            return kProvisionWriteFailed;
-        }
+        files.entries.push_back({*source, path});
+    }
+
+    // Restricted before anything lands there, so what is copied in inherits
+    // the restriction; the files are given it again once they are in place.
+    const std::string binFolder = std::string(installDir) + "bin";
+    if (!RestrictBinFolder(binFolder, message, sizeof message)) {
+        std::fprintf(out, "failed: %s\n", message);
+        return kProvisionWriteFailed;
+    }
+    if (!files.Stage()) {
+        std::fprintf(out, "failed: could not copy the files into %sbin\\ (error %lu)\n", installDir, GetLastError());
+        files.Undo();
+        return kProvisionWriteFailed;
     }
 
     RegKey key = OpenSettingsKey(KEY_READ | KEY_WRITE);
@@ -284,11 +320,13 @@ int RunProvision(const std::vector<std::string>& words, std::FILE* out)
         if (!written)
             std::fprintf(out, "failed: %s could not be written\n", item.rule->name);
     }
-    if (written && withPair) {
-        written = pair.Commit();
+    if (written && !files.entries.empty()) {
+        written = files.Commit();
         if (!written)
-            std::fprintf(out, "failed: could not place the client pair into %sbin\\ (error %lu)\n", installDir,
+            std::fprintf(out, "failed: could not place the files into %sbin\\ (error %lu)\n", installDir,
                          GetLastError());
+        else if (!(written = RestrictBinFolder(binFolder, message, sizeof message) != 0))
+            std::fprintf(out, "failed: %s\n", message);
     }
     if (!written) {
         if (key) {
@@ -297,11 +335,11 @@ int RunProvision(const std::vector<std::string>& words, std::FILE* out)
         } else {
             std::fputs("failed: the settings key could not be opened for writing\n", out);
         }
-        pair.Undo();
+        files.Undo();
         return kProvisionWriteFailed;
     }
-    pair.DropFormer();
-    std::fprintf(out, "provisioned: %zu value(s)%s\n", request.items.size(),
-                 withPair ? ", client certificate and key" : "");
+    files.DropFormer();
+    std::fprintf(out, "provisioned: %zu value(s)%s%s\n", request.items.size(),
+                 withPair ? ", client certificate and key" : "", request.caFile.empty() ? "" : ", server CA");
     return kProvisioned;
 }

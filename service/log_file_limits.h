@@ -14,3 +14,8 @@ inline constexpr long kLogWrapSize = 100000;
 
 inline constexpr char kStartupLogPath[] = "c:\\kvlservice.log";
 inline constexpr char kLogFileName[] = "kvlservice.log";
+
+// A log file that another writer holds is tried again this often, this many
+// milliseconds apart, before the line is given up.
+inline constexpr int kLogOpenAttempts = 50;
+inline constexpr unsigned kLogOpenRetryMs = 2;

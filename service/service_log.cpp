@@ -28,6 +28,54 @@ void WriteText(HANDLE file, const char* text, std::size_t length)
     WriteFile(file, text, static_cast<DWORD>(length), &written, nullptr);
 }
 
+// The log's folder, pinned for the time of one line: opened without delete
+// sharing, so it cannot be renamed or replaced by a link while the line is
+// written, and refused when it is a link already. A standard user may create
+// names beside the log (c:\ when no "log_dir" is set), and the service writes
+// as SYSTEM: a junction or symbolic link there would take the line, and the
+// file's creation, wherever the user pointed it.
+FileHandle PinLogFolder()
+{
+    char folder[kLogPathSize];
+    std::snprintf(folder, sizeof folder, "%s", logPath);
+    char* last = std::strrchr(folder, '\\');
+    if (last == nullptr)
+        return FileHandle();
+    // A drive's root keeps its backslash ("c:" alone is a current folder).
+    last[(last == folder + 2 && folder[1] == ':') ? 1 : 0] = '\0';
+    FileHandle pinned(CreateFileA(folder, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    // Wine shows a link to a folder only in the path's attributes, Windows in
+    // both; the pinned folder is the one the path names.
+    DWORD attributes = GetFileAttributesA(folder);
+    if (!pinned || attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return FileHandle();
+    return pinned;
+}
+
+// The opened log file is the log itself: not a link (opened as the link, it
+// is refused here), and not a second name of another file.
+bool IsPlainLogFile(HANDLE file)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    return GetFileInformationByHandle(file, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+        info.nNumberOfLinks <= 1;
+}
+
+// Opened for writing with read sharing only, so one writer at a time. Another
+// thread or process (the console actions beside the service) holds it only
+// for one line, so a short wait keeps its line and this one both.
+FileHandle OpenLogFile()
+{
+    for (int attempt = 0;; ++attempt) {
+        FileHandle file(CreateFileA(logPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (file || GetLastError() != ERROR_SHARING_VIOLATION || attempt == kLogOpenAttempts - 1)
+            return file;
+        Sleep(kLogOpenRetryMs);
+    }
+}
+
 } // namespace
 
 void ResetLogPath() { std::snprintf(logPath, sizeof logPath, "%s", kStartupLogPath); }
@@ -46,9 +94,11 @@ int LogMessage(const char* format, ...)
 {
     std::time_t now = std::time(nullptr);
 
-    FileHandle file(
-        CreateFileA(logPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
+    FileHandle folder = PinLogFolder();
+    if (!folder)
+        return 0;
+    FileHandle file = OpenLogFile();
+    if (!file || !IsPlainLogFile(file.get()))
         return 0;
 
     DWORD size = GetFileSize(file.get(), nullptr);

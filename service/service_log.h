@@ -20,5 +20,7 @@ void RebuildLogPath(const char* directory);
 
 // Writes one line: the "%x-%X " stamp, the formatted message and "\r\n".
 // A message that does not fit the line buffer is cut to fit. A format that
-// cannot be applied is written unformatted. Always returns 0.
+// cannot be applied is written unformatted. A log file that is a link or has
+// a second name, or a folder that is a link, loses the line: the service
+// never writes through them. Always returns 0.
 int LogMessage(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));

@@ -58,9 +58,11 @@ pkg_service_registered() {
 }
 
 # The package's tables: the service row, the settings key's default value,
-# the four files, the package's version, and the password kept out of the
+# the four files, the package's version, the password kept out of the
 # installer's log (Wine's installer logs hidden properties all the same, so
-# only the tables can show it).
+# only the tables can show it), and the provisioning step: it takes the
+# server CA, and runs on every installation, because it is also what
+# restricts bin\ (Wine keeps no DACL, so only that it runs can be seen here).
 pkg_tables_ok() {
   local msi=$1 version=$2
   msiinfo export "$msi" ServiceInstall | tr -d '\r' |
@@ -70,7 +72,10 @@ pkg_tables_ok() {
     [ "$(msiinfo export "$msi" File | tr -d '\r' | grep -cP '^(KVLService\.exe|Ferolin\.dll|FerolinRun\.exe|KVLProvision\.exe)\t')" = 4 ] &&
     msiinfo export "$msi" Property | tr -d '\r' | grep -qP "^ProductVersion\t$version\$" &&
     msiinfo export "$msi" Property | tr -d '\r' | grep -qP '^MsiHiddenProperties\tPASSWORD_LOGIN$' &&
-    msiinfo export "$msi" CustomAction | tr -d '\r' | grep -qP '^ProvisionSettings\t11282\tKVLProvision\.exe\t'
+    msiinfo export "$msi" CustomAction | tr -d '\r' |
+    grep -qP '^ProvisionSettings\t11282\tKVLProvision\.exe\t-installer .*"ca=\[SERVER_CA\]"\t' &&
+    msiinfo export "$msi" InstallExecuteSequence | tr -d '\r' | grep -qP '^ProvisionSettings\tNOT REMOVE~="ALL"\t5100$' &&
+    msiinfo export "$msi" Property | tr -d '\r' | grep -qP '^SecureCustomProperties\t(.*;)?SERVER_CA(;|$)'
 }
 
 # The version resource of an installed binary names the package's version

@@ -37,7 +37,8 @@ case ${1:?case} in
   install_upgrade_remove)
     check "the package's tables" pkg_tables_ok "$KVL_MSI" "$KVL_VERSION"
     pkg_msiexec /i "$msi" USER_LOGIN=abc PASSWORD_LOGIN=secret 'UPDATE_SERVER=https://127.0.0.1:9/' \
-      'LOG_DIR=C:\kvl-package-logs\' "CLIENT_CERT=$pki\\client_cert.pem" "CLIENT_KEY=$pki\\client_key.pem"
+      'LOG_DIR=C:\kvl-package-logs\' "CLIENT_CERT=$pki\\client_cert.pem" "CLIENT_KEY=$pki\\client_key.pem" \
+      "SERVER_CA=$pki\\ca.pem"
     check "the silent install succeeds" [ $? -eq 0 ]
     check "the files are installed" pkg_files_installed
     check "the binaries carry the package's version" \
@@ -47,6 +48,7 @@ case ${1:?case} in
     check "the password is set" pkg_setting_is password_login secret
     check "the directory keeps its backslash" pkg_setting_is log_dir 'C:\kvl-package-logs\'
     check "the client pair is in bin" cmp -s "$KVL_PKI/client_key.pem" "$(pkg_install_dir)/bin/client_key.pem"
+    check "the server CA is in bin" cmp -s "$KVL_PKI/ca.pem" "$(pkg_install_dir)/bin/server_ca.pem"
     check "the service is registered as -install does" pkg_service_registered
     check "the service runs" pkg_service_reaches RUNNING
 
@@ -56,7 +58,8 @@ case ${1:?case} in
     check "the upgrade succeeds" [ $? -eq 0 ]
     check "the upgrade keeps the provisioned values" pkg_setting_is user_login abc
     check "the upgrade keeps the library's values" pkg_setting_is stt ativo
-    check "the upgrade keeps the client pair" [ -f "$(pkg_install_dir)/bin/client_cert.pem" ]
+    check "the upgrade keeps the client pair and the CA" \
+      [ -f "$(pkg_install_dir)/bin/client_cert.pem" -a -f "$(pkg_install_dir)/bin/server_ca.pem" ]
     check "the upgraded files are installed" pkg_files_installed
     check "the service runs again after the upgrade" pkg_service_reaches RUNNING
     # Reinstalling the older package is a downgrade: refused, nothing changes.
@@ -81,12 +84,17 @@ case ${1:?case} in
     check "no values after the refusal" pkg_setting_absent v_sw
     check "no installation directory after the refusal" pkg_setting_absent ""
 
-    pkg_msiexec /i "$msi" USER_LOGIN=abc "CLIENT_CERT=$pki\\client_cert.pem" "CLIENT_KEY=$pki\\client_key.pem"
+    # A CA file that holds no certificate is refused like a bad client pair.
+    pkg_msiexec /i "$msi" "SERVER_CA=$pki\\client_key.pem"
+    check "a server CA that is no certificate fails the install" [ $? -ne 0 ]
+    pkg_msiexec /i "$msi" USER_LOGIN=abc "CLIENT_CERT=$pki\\client_cert.pem" "CLIENT_KEY=$pki\\client_key.pem" \
+      "SERVER_CA=$pki\\ca.pem"
     check "the install with good values succeeds" [ $? -eq 0 ]
     pkg_msiexec /x "$msi" FORGET_SETTINGS=1
     check "the uninstall that forgets succeeds" [ $? -eq 0 ]
     check "the provisioned values are gone when asked" pkg_setting_absent user_login
-    check "the client pair is gone when asked" [ ! -e "$(pkg_install_dir)/bin/client_cert.pem" ]
+    check "the client pair and the CA are gone when asked" \
+      [ ! -e "$(pkg_install_dir)/bin/client_cert.pem" -a ! -e "$(pkg_install_dir)/bin/server_ca.pem" ]
     check "no service after the uninstall" pkg_service_is MISSING
     ;;
   *)

@@ -4,12 +4,16 @@
 
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "provision_command.h"
+#include "provision_seams.h"
 #include "settings_names.h"
 #include "win_test_support.h"
 
@@ -50,7 +54,7 @@ protected:
         CreateDirectoryA(kInstallDir, nullptr);
         CreateDirectoryA(kBinDir, nullptr);
         for (const char* file : {"client_cert.pem", "client_key.pem", "client_cert.pem.new", "client_key.pem.new",
-                                 "client_cert.pem.old", "client_key.pem.old"}) {
+                                 "client_cert.pem.old", "client_key.pem.old", "server_ca.pem"}) {
             DeleteFileA(InBin(file).c_str());
             RemoveDirectoryA(InBin(file).c_str());
         }
@@ -137,6 +141,76 @@ TEST_F(Provisioning, AFailedPlacementPutsValuesAndFilesBack)
     EXPECT_EQ(ReadWholeFile(InBin("client_key.pem")).value_or("<absent>"), "former key");
     DeleteFileA(InBin("client_key.pem").c_str());
     ExpectUntouched();
+}
+
+// A folder of the installation that is a link (or lies below one) would let
+// whoever controls the link's target decide where the service writes as SYSTEM.
+TEST_F(Provisioning, LinkedFoldersAreRefused)
+{
+    CreateDirectoryA("C:\\kvl-provision-target", nullptr);
+    CreateDirectoryA("C:\\kvl-provision-target\\logs", nullptr);
+    ASSERT_TRUE(MakeHostSymlink("C:\\", "kvl-provision-target", "kvl-provision-link"));
+    ASSERT_NE(0u, GetFileAttributesA("C:\\kvl-provision-link") & FILE_ATTRIBUTE_REPARSE_POINT);
+
+    for (const char* value : {"config_dir=C:\\kvl-provision-link\\", "log_dir=C:\\kvl-provision-link\\logs"}) {
+        Outcome run = Provision({"v_sw=2.0", value});
+        EXPECT_EQ(run.result, kProvisionValueRefused) << value;
+        EXPECT_NE(run.output.find("C:\\kvl-provision-link: a link"), std::string::npos) << run.output;
+        ExpectUntouched();
+    }
+    ASSERT_TRUE(SetSettingForTest(kValueInstallDir, "C:\\kvl-provision-link\\"));
+    Outcome run = Provision({"v_sw=2.0"});
+    ASSERT_TRUE(SetSettingForTest(kValueInstallDir, kInstallDir));
+    MakeHostSymlink("C:\\", "", "kvl-provision-link");
+    EXPECT_EQ(run.result, kProvisionNoInstallation) << run.output;
+    ExpectUntouched();
+}
+
+// What was asked of the security seam, as the DACL's text per path (the
+// last request for each), and the error to answer for one file name.
+std::map<std::string, std::string> restrictedTo;
+std::string failingName;
+
+DWORD WINAPI RecordRestriction(LPSTR path, SE_OBJECT_TYPE, SECURITY_INFORMATION what, PSID, PSID, PACL dacl, PACL)
+{
+    SECURITY_DESCRIPTOR descriptor;
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, dacl, FALSE);
+    if ((what & PROTECTED_DACL_SECURITY_INFORMATION) != 0)
+        SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+    char* text = nullptr;
+    ConvertSecurityDescriptorToStringSecurityDescriptorA(&descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
+                                                         nullptr);
+    std::string name = path;
+    restrictedTo[name] = text != nullptr ? text : "<none>";
+    LocalFree(text);
+    bool fails = !failingName.empty() && name.size() >= failingName.size() &&
+        name.compare(name.size() - failingName.size(), failingName.size(), failingName) == 0;
+    return fails ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+}
+
+TEST_F(Provisioning, TheServerCaLandsInABinFolderOnlySystemAndAdministratorsReach)
+{
+    setNamedSecurityInfoCall = RecordRestriction;
+    const std::string pair[] = {"cert=" + Pki("client_cert.pem"), "key=" + Pki("client_key.pem")};
+
+    // The last restriction fails once everything is in place: all of it goes.
+    failingName = "\\server_ca.pem";
+    Outcome failed = Provision({"v_sw=2.0", pair[0], pair[1], "ca=" + Pki("ca.pem")});
+    failingName.clear();
+    EXPECT_EQ(failed.result, kProvisionWriteFailed) << failed.output;
+    ExpectUntouched();
+    EXPECT_FALSE(FileExists(InBin("server_ca.pem")));
+
+    restrictedTo.clear();
+    Outcome run = Provision({"v_sw=2.0", pair[0], pair[1], "ca=" + Pki("ca.pem")});
+    setNamedSecurityInfoCall = SetNamedSecurityInfoA;
+    EXPECT_EQ(run.result, kProvisioned) << run.output;
+    EXPECT_EQ(ReadWholeFile(InBin("server_ca.pem")), ReadWholeFile(Pki("ca.pem")));
+    std::string bin(kBinDir, sizeof kBinDir - 2);
+    EXPECT_EQ(restrictedTo[bin], "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+    for (const char* file : {"client_cert.pem", "client_key.pem", "server_ca.pem"})
+        EXPECT_EQ(restrictedTo[InBin(file)], "D:P(A;;FA;;;SY)(A;;FA;;;BA)") << file;
 }
 
 TEST_F(Provisioning, AnInstallationIsNeededAndForgetOnlyWhenAsked)

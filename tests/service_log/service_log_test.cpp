@@ -15,6 +15,7 @@
 #include "service_runtime.h"
 #include "service_registry.h"
 #include "settings_names.h"
+#include "win_test_support.h"
 
 namespace {
 
@@ -102,6 +103,28 @@ TEST_F(ServiceLog, UnopenableFileLosesTheLineQuietly)
     std::snprintf(logPath, sizeof logPath, "%s", "c:\\no_such_folder_kvl\\x.log");
     EXPECT_EQ(0, LogMessage("lost"));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("c:\\no_such_folder_kvl\\x.log"));
+}
+
+// The log lives where a standard user may create names (c:\ when "log_dir"
+// is missing): a link placed there must not make the service write, as
+// SYSTEM, into a file of the user's choosing.
+TEST_F(ServiceLog, NeverWritesThroughALinkedFolderOrAHardLinkedFile)
+{
+    CreateDirectoryA("c:\\kvltest-log-target", nullptr);
+    DeleteFileA("c:\\kvltest-log-target\\kvlservice.log");
+    ASSERT_TRUE(MakeHostSymlink("c:\\", "kvltest-log-target", "kvltest-log-link"));
+    ASSERT_NE(0u, GetFileAttributesA("c:\\kvltest-log-link") & FILE_ATTRIBUTE_REPARSE_POINT);
+    RebuildLogPath("c:\\kvltest-log-link");
+    LogMessage("through the folder link");
+    EXPECT_FALSE(FileExists("c:\\kvltest-log-target\\kvlservice.log"));
+    MakeHostSymlink("c:\\", "", "kvltest-log-link");
+
+    WriteFile("c:\\kvltest-log-victim.txt", "victim");
+    ASSERT_TRUE(CreateHardLinkA(kTestLog, "c:\\kvltest-log-victim.txt", nullptr));
+    std::snprintf(logPath, sizeof logPath, "%s", kTestLog);
+    LogMessage("through the hard link");
+    EXPECT_EQ("victim", ReadFile("c:\\kvltest-log-victim.txt"));
+    DeleteFileA("c:\\kvltest-log-victim.txt");
 }
 
 int FailingFormatter(char* buffer, std::size_t size, const char*, va_list)

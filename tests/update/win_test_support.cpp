@@ -222,6 +222,33 @@ std::optional<std::string> RunAndCapture(const std::string& commandLine, DWORD* 
     return output;
 }
 
+bool MakeHostSymlink(const std::string& folder, const std::string& target, const std::string& name)
+{
+    // Wine starts a program that is not a Windows program as a host process,
+    // in the host folder of its working directory. Its handle cannot be
+    // waited for, so the result is watched instead.
+    std::string line = target.empty() ? "Z:\\bin\\rm -f " + name : "Z:\\bin\\ln -sfn " + target + " " + name;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup, &process))
+        return false;
+    KernelHandle processHandle(process.hProcess);
+    KernelHandle threadHandle(process.hThread);
+    std::string path = folder + (folder.back() == '\\' ? "" : "\\") + name;
+    for (int poll = 0; poll < 100; ++poll) {
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA(path.c_str(), &found);
+        bool present = search != INVALID_HANDLE_VALUE;
+        if (present)
+            FindClose(search);
+        if (present != target.empty())
+            return true;
+        Sleep(100);
+    }
+    return false;
+}
+
 std::string WithCrLf(const std::string& text)
 {
     std::string converted;

@@ -62,6 +62,13 @@ bool FileExists(const std::string& path);
 // program cannot be started or does not end within `timeoutMs`.
 std::optional<std::string> RunAndCapture(const std::string& commandLine, DWORD* exitCode, DWORD timeoutMs = 60000);
 
+// Makes `name` in the Windows folder `folder` a Unix symbolic link to
+// `target` (relative to that folder), by running the host's ln: Wine's
+// CreateSymbolicLink does nothing. Under Wine a link to a folder shows as a
+// reparse point; a link to a file does not. Removing `name` again works the
+// same way with `target` empty.
+bool MakeHostSymlink(const std::string& folder, const std::string& target, const std::string& name);
+
 // `text` with each "\n" as "\r\n": what a program's text-mode standard
 // output delivers for it.
 std::string WithCrLf(const std::string& text);
