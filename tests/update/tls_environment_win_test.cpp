@@ -1,17 +1,17 @@
 // What a user can put around the agent's TLS: an OpenSSL configuration that
-// names a DLL as a provider, placed wherever the build's OpenSSL would look
-// for one, and environment variables that OpenSSL and libcurl would honour
-// (proxies, key logging, configuration, modules, CA files). A status check
-// through FerolinRun.exe and a KVLProvision.exe run must load nothing and
-// reach the server the settings name.
+// names a DLL as a provider, wherever the build's OpenSSL would look for one,
+// and the environment variables OpenSSL and libcurl would honour. A status
+// check (FerolinRun.exe) and a KVLProvision.exe run, both started from C:\ as
+// a service would be, must load nothing and reach the server of the settings.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <openssl/crypto.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "foreign_module.h"
@@ -21,93 +21,28 @@
 namespace {
 
 constexpr char kInstallDir[] = "C:\\kvltest-tls\\";
-constexpr char kHostileDir[] = "C:\\kvltest-tls\\hostile\\";
+constexpr char kHostileDir[] = "C:\\kvltest-tls\\hostile";
 constexpr char kKeyLog[] = "C:\\kvltest-tls\\keys.log";
-// Nothing listens there on the loopback address.
-constexpr char kDeadProxy[] = "http://127.0.0.1:1";
 
-// "OPENSSLDIR: \"dir\"" -> "dir".
-std::string QuotedPart(const char* text)
-{
-    std::string line = text;
-    std::size_t first = line.find('"');
-    std::size_t last = line.rfind('"');
-    return first == std::string::npos || last <= first ? std::string() : line.substr(first + 1, last - first - 1);
-}
-
-// Where a folder named in the build lies for a Windows program: a Unix path
-// is the host's folder under Wine (Z:) and a folder of the current drive on
-// Windows; anything else is taken as it is.
+// A folder named in the build, as a Windows program may read it: a Unix path
+// is the host's folder under Wine (Z:, `hostToo`) and a folder of the current
+// drive on Windows (C:).
 std::vector<std::string> WindowsForms(const std::string& path, bool hostToo)
 {
     if (path.empty() || path[0] != '/')
         return {path};
     std::string onC = "C:" + path;
-    for (char& c : onC)
-        if (c == '/')
-            c = '\\';
-    if (!hostToo)
-        return {onC};
-    return {WindowsPathOfLinuxPath(path), onC};
+    std::replace(onC.begin(), onC.end(), '/', '\\');
+    return hostToo ? std::vector<std::string>{WindowsPathOfLinuxPath(path), onC} : std::vector<std::string>{onC};
 }
-
-bool MakeFolders(const std::string& path)
-{
-    for (std::size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1))
-        CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
-    return CreateDirectoryA(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
-}
-
-// A configuration that loads the foreign module from `folder` as a provider.
-std::string HostileConfiguration(const std::string& folder)
-{
-    std::string module = folder + "\\" + kForeignModuleName;
-    for (char& c : module)
-        if (c == '\\')
-            c = '/';
-    return "openssl_conf = kvl_init\n[kvl_init]\nproviders = kvl_providers\n"
-           "[kvl_providers]\nkvlmark = kvlmark_section\n"
-           "[kvlmark_section]\nmodule = " +
-        module + "\nactivate = 1\n";
-}
-
-// Sets environment variables for the programs this test starts; puts the
-// former values back.
-class ScopedEnvironment {
-public:
-    explicit ScopedEnvironment(const std::vector<std::pair<std::string, std::string>>& values)
-    {
-        for (const auto& [name, value] : values) {
-            char former[2048];
-            DWORD length = GetEnvironmentVariableA(name.c_str(), former, sizeof former);
-            saved_.push_back({name, length > 0 && length < sizeof former, std::string(former, length)});
-            SetEnvironmentVariableA(name.c_str(), value.c_str());
-        }
-    }
-    ~ScopedEnvironment()
-    {
-        for (const Saved& saved : saved_)
-            SetEnvironmentVariableA(saved.name.c_str(), saved.present ? saved.value.c_str() : nullptr);
-    }
-
-private:
-    struct Saved {
-        std::string name;
-        bool present;
-        std::string value;
-    };
-    std::vector<Saved> saved_;
-};
 
 class HostileTlsSetup : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_FALSE(DevserverRunDir().empty()) << "KVL_DEVSERVER_DIR is not set";
         const std::string port = DevserverReadyValue("port");
-        ASSERT_FALSE(port.empty()) << "no devserver ready file in " << DevserverRunDir();
-        ASSERT_TRUE(MakeFolders(std::string(kInstallDir) + "bin"));
-        ASSERT_TRUE(MakeFolders(kHostileDir));
+        ASSERT_FALSE(port.empty()) << "no devserver ready file in '" << DevserverRunDir() << "'";
+        std::filesystem::create_directories(std::string(kInstallDir) + "bin");
         for (const char* name : {"client_cert.pem", "client_key.pem"})
             ASSERT_TRUE(CopyFileA((DevserverRunDir() + "pki\\" + name).c_str(),
                                   (std::string(kInstallDir) + "bin\\" + name).c_str(), FALSE));
@@ -124,40 +59,42 @@ protected:
                                    R"({"subscribers": {"alice": {"status": {"result": "0", "stt": "ativo"}}}})"));
     }
 
+    // The planted files may lie in the host's folders, outside the prefix.
     void TearDown() override
     {
-        // The planted files may lie outside the prefix (the host's folders).
         for (const std::string& file : planted_)
             DeleteFileA(file.c_str());
     }
 
-    // The configuration and the module in `folder`; false when the folder
-    // cannot be made (a name that is no folder at all).
+    // A configuration in `folder` that activates the foreign module, copied
+    // beside it, as a provider; false when `folder` cannot be made.
     bool Plant(const std::string& folder)
     {
+        std::error_code ignored;
+        std::filesystem::create_directories(folder, ignored);
+        std::string module = folder + "\\" + kForeignModuleName;
         const std::string config = folder + "\\openssl.cnf";
-        const std::string module = folder + "\\" + kForeignModuleName;
-        if (!MakeFolders(folder) || !WriteWholeFile(config, HostileConfiguration(folder)))
-            return false;
-        planted_.push_back(config);
         if (!CopyFileA((ProgramFolder() + kForeignModuleName).c_str(), module.c_str(), FALSE))
             return false;
         planted_.push_back(module);
-        return true;
+        std::replace(module.begin(), module.end(), '\\', '/');
+        planted_.push_back(config);
+        return WriteWholeFile(config,
+                              "openssl_conf = kvl_init\n[kvl_init]\nproviders = kvl_providers\n"
+                              "[kvl_providers]\nkvlmark = kvlmark_section\n[kvlmark_section]\nmodule = " +
+                                  module + "\nactivate = 1\n");
     }
 
-    // Runs `program` with `arguments` from C:\ (a service's current drive)
-    // and returns its exit code.
-    static DWORD RunFromC(const char* program, const std::string& arguments)
+    // Runs a program of the build from C:\ (a service's current drive);
+    // returns its exit code.
+    static DWORD RunFromC(const std::string& commandLine)
     {
         char former[MAX_PATH];
         GetCurrentDirectoryA(sizeof former, former);
         SetCurrentDirectoryA("C:\\");
         DWORD exitCode = 99;
-        std::optional<std::string> output =
-            RunAndCapture("\"" + ProgramFolder() + program + "\" " + arguments, &exitCode, 120000);
+        EXPECT_TRUE(RunAndCapture("\"" + ProgramFolder() + commandLine, &exitCode, 120000)) << commandLine;
         SetCurrentDirectoryA(former);
-        EXPECT_TRUE(output.has_value()) << program << " did not run";
         return exitCode;
     }
 
@@ -168,35 +105,34 @@ protected:
 };
 
 // Every folder this build's OpenSSL names for its configuration, modules and
-// engines, and the dependency folder the build came from, in each form a
-// Windows program may read them.
+// engines, and the dependency folder the build came from (its host form only
+// where the build names it).
 TEST_F(HostileTlsSetup, ConfigurationWhereTheBuildPointsLoadsNothing)
 {
     std::vector<std::string> folders;
-    for (int what : {OPENSSL_DIR, OPENSSL_MODULES_DIR, OPENSSL_ENGINES_DIR})
-        for (const std::string& form : WindowsForms(QuotedPart(OpenSSL_version(what)), true))
+    for (int what : {OPENSSL_DIR, OPENSSL_MODULES_DIR, OPENSSL_ENGINES_DIR}) {
+        std::string named = OpenSSL_version(what); // NAME: "folder"
+        named = named.substr(named.find('"') + 1);
+        for (const std::string& form : WindowsForms(named.substr(0, named.rfind('"')), true))
             folders.push_back(form);
-    // The host's form of the dependency folder only where the build names it.
+    }
     for (const char* sub : {"/ssl", "/lib/ossl-modules", "/lib/engines-3"})
-        for (const std::string& form : WindowsForms(std::string(KVL_DEPS_PREFIX) + sub, false))
-            folders.push_back(form);
+        folders.push_back(WindowsForms(std::string(KVL_DEPS_PREFIX) + sub, false).front());
     std::string where;
     for (const std::string& folder : folders)
         if (Plant(folder))
             where += folder + "; ";
-    ASSERT_FALSE(where.empty());
 
-    EXPECT_EQ(RunFromC("FerolinRun.exe", "-checkstatus"), 0u);
+    EXPECT_EQ(RunFromC("FerolinRun.exe\" -checkstatus"), 0u);
     EXPECT_EQ(GetSettingForTest(kValueStatus), "ativo");
     const std::string pki = DevserverRunDir() + "pki\\";
-    EXPECT_EQ(RunFromC("KVLProvision.exe", "\"cert=" + pki + "client_cert.pem\" \"key=" + pki + "client_key.pem\""),
-              0u);
+    EXPECT_EQ(RunFromC("KVLProvision.exe\" \"cert=" + pki + "client_cert.pem\" \"key=" + pki + "client_key.pem\""), 0u);
     EXPECT_EQ(ForeignModuleNote(), "") << "planted in " << where;
 }
 
 TEST_F(HostileTlsSetup, EnvironmentChangesNothingInACheck)
 {
-    const std::string hostile = kHostileDir;
+    const std::string hostile = std::string(kHostileDir) + "\\";
     ASSERT_TRUE(WriteWholeFile(hostile + "ca.pem", "not a certificate\n"));
     std::vector<std::pair<std::string, std::string>> values = {
         {"OPENSSL_CONF", hostile + "openssl.cnf"},
@@ -210,11 +146,16 @@ TEST_F(HostileTlsSetup, EnvironmentChangesNothingInACheck)
         {"NO_PROXY", "example.invalid"},
         {"no_proxy", "example.invalid"},
     };
+    // Nothing listens there.
     for (const char* proxy : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
-        values.emplace_back(proxy, kDeadProxy);
-    ScopedEnvironment environment(values);
+        values.emplace_back(proxy, "http://127.0.0.1:1");
+    for (const auto& [name, value] : values)
+        SetEnvironmentVariableA(name.c_str(), value.c_str());
 
-    EXPECT_EQ(RunFromC("FerolinRun.exe", "-checkstatus"), 0u);
+    EXPECT_EQ(RunFromC("FerolinRun.exe\" -checkstatus"), 0u);
+
+    for (const auto& [name, value] : values)
+        SetEnvironmentVariableA(name.c_str(), nullptr);
     EXPECT_EQ(GetSettingForTest(kValueStatus), "ativo");
     EXPECT_FALSE(FileExists(kKeyLog));
     EXPECT_EQ(ForeignModuleNote(), "");
