@@ -66,8 +66,10 @@ protected:
             DeleteFileA(file.c_str());
     }
 
-    // A configuration in `folder` that activates the foreign module, copied
-    // beside it, as a provider; false when `folder` cannot be made.
+    // A configuration in `folder` that caps TLS below what the transport
+    // asks for (so a check fails if it is read at all, DLL loader or not) and
+    // activates the foreign module, copied beside it, as a provider; false
+    // when `folder` cannot be made.
     bool Plant(const std::string& folder)
     {
         std::error_code ignored;
@@ -80,7 +82,8 @@ protected:
         std::replace(module.begin(), module.end(), '\\', '/');
         planted_.push_back(config);
         return WriteWholeFile(config,
-                              "openssl_conf = kvl_init\n[kvl_init]\nproviders = kvl_providers\n"
+                              "openssl_conf = kvl_init\n[kvl_init]\nssl_conf = kvl_ssl\nproviders = kvl_providers\n"
+                              "[kvl_ssl]\nsystem_default = kvl_tls\n[kvl_tls]\nMaxProtocol = TLSv1.1\n"
                               "[kvl_providers]\nkvlmark = kvlmark_section\n[kvlmark_section]\nmodule = " +
                                   module + "\nactivate = 1\n");
     }
