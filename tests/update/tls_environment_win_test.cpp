@@ -24,16 +24,11 @@ constexpr char kInstallDir[] = "C:\\kvltest-tls\\";
 constexpr char kHostileDir[] = "C:\\kvltest-tls\\hostile";
 constexpr char kKeyLog[] = "C:\\kvltest-tls\\keys.log";
 
-// A folder named in the build, as a Windows program may read it: a Unix path
-// is the host's folder under Wine (Z:, `hostToo`) and a folder of the current
-// drive on Windows (C:).
-std::vector<std::string> WindowsForms(const std::string& path, bool hostToo)
+// A Unix path as a Windows program on the current drive reads it.
+std::string OnDriveC(std::string path)
 {
-    if (path.empty() || path[0] != '/')
-        return {path};
-    std::string onC = "C:" + path;
-    std::replace(onC.begin(), onC.end(), '/', '\\');
-    return hostToo ? std::vector<std::string>{WindowsPathOfLinuxPath(path), onC} : std::vector<std::string>{onC};
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return "C:" + path;
 }
 
 class HostileTlsSetup : public ::testing::Test {
@@ -116,11 +111,13 @@ TEST_F(HostileTlsSetup, ConfigurationWhereTheBuildPointsLoadsNothing)
     for (int what : {OPENSSL_DIR, OPENSSL_MODULES_DIR, OPENSSL_ENGINES_DIR}) {
         std::string named = OpenSSL_version(what); // NAME: "folder"
         named = named.substr(named.find('"') + 1);
-        for (const std::string& form : WindowsForms(named.substr(0, named.rfind('"')), true))
-            folders.push_back(form);
+        named.erase(named.rfind('"'));
+        folders.push_back(named[0] == '/' ? WindowsPathOfLinuxPath(named) : named);
+        if (named[0] == '/')
+            folders.push_back(OnDriveC(named));
     }
     for (const char* sub : {"/ssl", "/lib/ossl-modules", "/lib/engines-3"})
-        folders.push_back(WindowsForms(std::string(KVL_DEPS_PREFIX) + sub, false).front());
+        folders.push_back(OnDriveC(KVL_DEPS_PREFIX + std::string(sub)));
     std::string where;
     for (const std::string& folder : folders)
         if (Plant(folder))
@@ -138,19 +135,13 @@ TEST_F(HostileTlsSetup, EnvironmentChangesNothingInACheck)
     const std::string hostile = std::string(kHostileDir) + "\\";
     ASSERT_TRUE(WriteWholeFile(hostile + "ca.pem", "not a certificate\n"));
     std::vector<std::pair<std::string, std::string>> values = {
-        {"OPENSSL_CONF", hostile + "openssl.cnf"},
-        {"OPENSSL_CONF_INCLUDE", hostile},
-        {"OPENSSL_MODULES", hostile},
-        {"OPENSSL_ENGINES", hostile},
-        {"SSLKEYLOGFILE", kKeyLog},
-        {"CURL_CA_BUNDLE", hostile + "ca.pem"},
-        {"SSL_CERT_FILE", hostile + "ca.pem"},
-        {"SSL_CERT_DIR", hostile},
-        {"NO_PROXY", "example.invalid"},
-        {"no_proxy", "example.invalid"},
-    };
-    // Nothing listens there.
-    for (const char* proxy : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+        {"OPENSSL_CONF", hostile + "openssl.cnf"}, {"SSLKEYLOGFILE", kKeyLog}, {"NO_PROXY", "example.invalid"}};
+    for (const char* name : {"OPENSSL_CONF_INCLUDE", "OPENSSL_MODULES", "OPENSSL_ENGINES", "SSL_CERT_DIR"})
+        values.emplace_back(name, hostile);
+    for (const char* name : {"CURL_CA_BUNDLE", "SSL_CERT_FILE"})
+        values.emplace_back(name, hostile + "ca.pem");
+    // Nothing listens there. (Windows' variable names ignore case.)
+    for (const char* proxy : {"http_proxy", "https_proxy", "all_proxy"})
         values.emplace_back(proxy, "http://127.0.0.1:1");
     for (const auto& [name, value] : values)
         SetEnvironmentVariableA(name.c_str(), value.c_str());
