@@ -260,7 +260,10 @@ int FetchURLToFile(const char* url, const char* directory, const char* fileName)
         return 0;
     char caFile[kClientFilePathSize];
     const bool verifyServer = FindInstallationServerCa(caFile, sizeof caFile);
-    // Closed in the reverse order: request, connection, session.
+    // Closed in the reverse order: request, connection, session. Direct, not
+    // the Internet Options' proxy (a per-user setting) nor, under Wine, the
+    // http_proxy variable: whoever sets a proxy could answer any download
+    // that is not verified against the installation's CA file.
     InternetHandle session(InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
     InternetHandle connection;
     InternetHandle request;

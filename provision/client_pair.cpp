@@ -8,6 +8,7 @@
 
 #include "bounded_format.h"
 #include "request_bodies.h"
+#include "tls_setup.h"
 #include "unique_resource.h"
 
 namespace {
@@ -41,6 +42,12 @@ int LibraryPassPhrase(char* buffer, int size, int, void*)
 
 int CheckClientPair(const char* certFile, const char* keyFile, char* message, std::size_t size)
 {
+    // The first OpenSSL call of this program: it must not be the one that
+    // reads a configuration file (and loads the DLLs it names).
+    if (!InitTlsWithoutConfiguration()) {
+        FormatWhole(message, size, "client certificate %s: the TLS library could not be initialised", certFile);
+        return 0;
+    }
     UniqueResource<BioTraits> certBio(BIO_new_file(certFile, "rb"));
     UniqueResource<X509Traits> cert(certBio ? PEM_read_bio_X509(certBio.get(), nullptr, nullptr, nullptr) : nullptr);
     if (!cert) {

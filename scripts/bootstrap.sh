@@ -9,8 +9,11 @@
 # sources, because this machine's kernel does not execute 32-bit programs
 # (Wine's 32-bit loader among them). So every dependency is built for both.
 #
-# Idempotent: each dependency leaves a stamp naming its target and version,
-# and a run with every stamp present only checks them.
+# Idempotent: each dependency leaves a stamp naming its target, its version
+# and a digest of how it is built (the build function's text, its options and
+# source edits among them), and a run with every stamp present only checks
+# them. A changed recipe changes the digest, so a warm cache is rebuilt
+# instead of keeping libraries made with the old options.
 #
 #   KVL_DEPS_DIR   cache and install prefixes of the cross builds
 #                  (default: /var/cache/kvl-deps, outside the clone so a warm
@@ -137,14 +140,24 @@ unpack_source() {
   printf '%s\n' "$dir"
 }
 
+# A digest of everything that decides how a dependency is built: its build
+# function (options and source edits), the shared CMake step, and the digest
+# of what it builds on. Part of the stamp's name.
+recipe_digest() {
+  local fn=$1
+  { declare -f "$fn" cmake_dep; printf '%s\n' "${@:2}"; } | sha256sum | cut -c1-16
+}
+
 build_dep() {
-  local pkg=$1 fn=$2 ver dsc dir
+  local pkg=$1 fn=$2 ver dsc dir key
   ver=$(source_version "$pkg")
   if [ -z "$ver" ]; then
     echo "bootstrap: no source package '$pkg' found (is the deb-src entry in place and apt-get update done?)" >&2
     exit 1
   fi
-  if [ -f "$stamps/$arch-$pkg-$ver" ]; then
+  key=$(recipe_digest "$fn" "${@:3}")
+  built_key=$key
+  if [ -f "$stamps/$arch-$pkg-$ver-$key" ]; then
     step "$pkg $ver for $arch: already built"
     return
   fi
@@ -157,8 +170,16 @@ build_dep() {
   ( "$fn" "$dir" ) || { echo "bootstrap: building $pkg for $arch failed; see $deps_dir/$arch-$pkg.log" >&2; exit 1; }
   rm -rf "$dir"
   rm -f "$stamps/$arch-$pkg"-*
-  touch "$stamps/$arch-$pkg-$ver"
+  touch "$stamps/$arch-$pkg-$ver-$key"
   step "$pkg $ver for $arch: done in $((SECONDS - start)) s"
+}
+
+# Replaces one exact text in a source file and fails when it is not there,
+# so a new upstream version cannot silently drop the edit.
+edit_source() {
+  local file=$1 from=$2 to=$3
+  grep -qF "$from" "$file" || { echo "bootstrap: '$from' not found in $file" >&2; return 1; }
+  FROM=$from TO=$to perl -0pi -e 's/\Q$ENV{FROM}\E/$ENV{TO}/g' "$file"
 }
 
 build_openssl() {
@@ -168,10 +189,23 @@ build_openssl() {
   if patch -R -p1 --dry-run -s -f < debian/patches/pic.patch >/dev/null 2>&1; then
     patch -R -p1 -s -f < debian/patches/pic.patch
   fi
-  ./Configure "$openssl_target" no-shared no-tests no-engine no-module \
+  # The capability mask from the environment would let whoever sets it pick
+  # instructions the processor lacks: the library reads no environment.
+  edit_source crypto/cpuid.c 'ossl_getenv("OPENSSL_ia32cap")' 'NULL'
+  # no-dso: nothing (a provider or engine named by a configuration file or
+  # the environment) can ever be loaded as a DLL.
+  ./Configure "$openssl_target" no-shared no-tests no-engine no-module no-dso \
     --cross-compile-prefix="$triple-" --prefix="$prefix" --libdir=lib \
     CC=gcc-posix CXX=g++-posix >"$deps_dir/$arch-openssl.log" 2>&1
-  make -j"$jobs" build_libs >>"$deps_dir/$arch-openssl.log" 2>&1
+  # The directories OpenSSL would look in for its configuration, engines and
+  # modules are compiled in. Left alone they name this machine's prefix, and
+  # on Windows a path that begins with "/" lies on the current drive, in a
+  # folder any user may create. \\.\NUL names no folder anyone can create.
+  # (Make hands the value to the shell inside double quotes, and the compiler
+  # reads it as a C string: each backslash is written four times.)
+  local nowhere='\\\\\\\\.\\\\NUL\\\\'
+  make -j"$jobs" build_libs OPENSSLDIR="${nowhere}openssl" ENGINESDIR="${nowhere}engines" \
+    MODULESDIR="${nowhere}modules" >>"$deps_dir/$arch-openssl.log" 2>&1
   make install_dev >>"$deps_dir/$arch-openssl.log" 2>&1
 }
 
@@ -185,10 +219,19 @@ cmake_dep() {
 }
 
 build_curl() {
-  cmake_dep "$1" curl -DBUILD_SHARED_LIBS=OFF -DCURL_USE_OPENSSL=ON -DCURL_USE_SCHANNEL=OFF \
+  # libcurl opens the file that SSLKEYLOGFILE names and writes every session's
+  # secrets to it; no build option turns that off.
+  edit_source "$1/lib/vtls/keylog.c" 'curl_getenv("SSLKEYLOGFILE")' 'NULL'
+  # No proxy support at all (so no proxy variable is read), no CA bundle or
+  # folder of the build machine, and OpenSSL's configuration never asked for.
+  # OpenSSL's allocation macros carry the caller's file name: the source
+  # folder's name, not this machine's path to it, goes into the binaries.
+  cmake_dep "$1" curl -DCMAKE_C_FLAGS="-ffile-prefix-map=$1=curl" -DBUILD_SHARED_LIBS=OFF -DCURL_USE_OPENSSL=ON -DCURL_USE_SCHANNEL=OFF \
     -DHTTP_ONLY=ON -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DCURL_DISABLE_LDAP=ON \
     -DUSE_LIBIDN2=OFF -DCURL_ZLIB=OFF -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBPSL=OFF \
     -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF -DENABLE_MANUAL=OFF \
+    -DCURL_DISABLE_PROXY=ON -DCURL_DISABLE_OPENSSL_AUTO_LOAD_CONFIG=ON \
+    -DCURL_CA_BUNDLE=none -DCURL_CA_PATH=none -DCURL_CA_FALLBACK=OFF \
     -DOPENSSL_ROOT_DIR="$prefix" -DOPENSSL_USE_STATIC_LIBS=ON
 }
 
@@ -206,7 +249,7 @@ for arch in i686 x86_64; do
   toolchain="$here/cmake/mingw-$arch.cmake"
   mkdir -p "$prefix"
   build_dep openssl build_openssl
-  build_dep curl build_curl     # needs OpenSSL in the prefix
+  build_dep curl build_curl "$built_key"    # needs OpenSSL in the prefix
   build_dep mbedtls build_mbedtls
 done
 

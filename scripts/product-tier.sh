@@ -71,7 +71,17 @@ for tool in "$product_dir/service/KVLService.exe" "$product_dir/update/Ferolin.d
   fi
 done
 
+# shellcheck source=../tests/packaging/package_checks.sh
+source "$here/../tests/packaging/package_checks.sh"
+step "no build-machine path in a shipped binary (strings -a of packaging/ship/)"
+deps_prefix=$(sed -n 's/^KVL_DEPS_PREFIX:PATH=//p' "$product_dir/CMakeCache.txt")
+check "no dependency folder, source or build tree, or absolute Unix path" \
+  pkg_no_build_paths "${deps_prefix%/*}" "$(cd "$here/.." && pwd)" "$product_dir" -- \
+  "$product_dir"/packaging/ship/*.exe "$product_dir"/packaging/ship/*.dll
+
 if ! "$here/wine-run.sh" --can-run-32bit; then
+  # What ran without Wine still counts.
+  [ "$failed" -eq 0 ] || finish
   echo "product: skipped: this machine runs no 32-bit programs (see scripts/bootstrap.sh)"
   exit 3
 fi

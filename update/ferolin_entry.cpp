@@ -6,7 +6,9 @@
 #include <curl/curl.h>
 
 #include "command_handlers.h"
+#include "request_road.h"
 #include "switch_word.h"
+#include "tls_setup.h"
 
 DWORD windowsVersion = 0;
 DWORD windowsMajorVersion = 0;
@@ -63,6 +65,11 @@ extern "C" int __stdcall Ferolin(const char* command, int /*commandLength*/)
     if (word == nullptr)
         return 0;
 
+    // OpenSSL first, without its configuration; libcurl's set-up would
+    // otherwise read it. Without that, no command may run: each one could
+    // reach OpenSSL, which would then read it by default.
+    if (!InitTlsWithoutConfiguration())
+        return kCheckFailed;
     curl_global_init(CURL_GLOBAL_ALL);
     int result = 0;
     bool matched = false;

@@ -36,6 +36,12 @@ void SetStallLimits(CURL* curl)
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, transferLimits.lowSpeedSeconds);
 }
 
+// Both transfers go straight to the server. A proxy is never taken from the
+// environment (http_proxy, HTTPS_PROXY, ALL_PROXY, NO_PROXY and kin): this
+// libcurl is built without proxy support, and the empty proxy keeps it so
+// should it ever be built with it.
+void NoProxy(CURL* curl) { curl_easy_setopt(curl, CURLOPT_PROXY, ""); }
+
 // The server is verified, its certificate and its name, against `caFile`
 // alone, or (no file) against the trusted roots of the Windows certificate
 // store. No CA folder is used: the cross-built libcurl's defaults name the
@@ -91,6 +97,7 @@ int PostRequest(const char* url, const char* body, const char* certFile, const c
     curl_easy_setopt(handle, CURLOPT_SSLKEY, keyFile);
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorText);
+    NoProxy(handle);
     SetStallLimits(handle);
     curl_easy_setopt(handle, CURLOPT_TIMEOUT, transferLimits.postSeconds);
 
@@ -118,6 +125,7 @@ int DownloadToFile(const char* url, const char* path, long* httpStatus, const ch
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, static_cast<void*>(file.get()));
     curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kDownloadBufferBytes);
     VerifyServer(handle, serverCaFile);
+    NoProxy(handle);
     // A download may be large and slow, so there is no overall limit; only a
     // dead connection or a stalled transfer ends it.
     SetStallLimits(handle);

@@ -84,3 +84,34 @@ pkg_binary_version_is() {
   # iconv reports the binary's other bytes as invalid: only grep decides.
   { iconv -c -f UTF-16LE -t UTF-8 <"$1" 2>/dev/null || true; } | tr -d '\0' | grep -a "ProductVersion.\{0,2\}$2" >/dev/null
 }
+
+# No build-machine path in a shipped binary: on Windows a path that begins
+# with "/" lies on the current drive, in a folder any user may create, so a
+# compiled-in path of the build machine is a file an attacker can plant.
+#   pkg_no_build_paths FOLDER... -- BINARY...
+# Looks in `strings -a` of each binary for each FOLDER anywhere in a string
+# (the dependency folder, the source and build trees), and for any absolute
+# Unix path: a "/" that starts a word and is followed by a top-level Linux
+# folder. A "/" after a letter, a digit, ":" or "/" starts no path (URLs,
+# MIME types, "%s/%s" formats), so those do not count. Prints what it finds.
+pkg_no_build_paths() {
+  local folders=() file hits found=0
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do
+    folders+=("$1")
+    shift
+  done
+  shift
+  local unix_path='(^|[^[:alnum:]_.:/~-])/(usr|var|home|tmp|work|opt|etc|root|srv|mnt|media|build|lib|lib32|lib64|bin|sbin|proc|sys|dev|run|boot|snap|nix)(/|$)'
+  for file in "$@"; do
+    hits=$(strings -a "$file" | grep -E "$unix_path" || true)
+    for folder in "${folders[@]}"; do
+      [ -n "$folder" ] && hits+=$'\n'$(strings -a "$file" | grep -F "$folder" || true)
+    done
+    hits=$(printf '%s\n' "$hits" | sed '/^$/d' | sort -u)
+    if [ -n "$hits" ]; then
+      printf '%s: %s\n' "${file##*/}" "$hits" | head -n 20 >&2
+      found=1
+    fi
+  done
+  [ "$found" -eq 0 ]
+}
