@@ -79,3 +79,13 @@ pkg_binary_version_is() {
   # iconv reports the binary's other bytes as invalid: only grep decides.
   { iconv -c -f UTF-16LE -t UTF-8 <"$1" 2>/dev/null || true; } | tr -d '\0' | grep -a "ProductVersion.\{0,2\}$2" >/dev/null
 }
+
+# The event source names the installed program as its message file
+# (REG_EXPAND_SZ, type 2) for the three event types (REG_DWORD 7), and the
+# installed program's table turns an event's two strings into one line.
+pkg_event_source_registered() {
+  [ "$(pkg_svctool event-source | tr -d '\r')" = "2 ${pkg_install_win_dir}KVLService.exe"$'\n'"4 7" ] &&
+    [ "$(pkg_svctool event-text "${pkg_install_win_dir}KVLService.exe" "install*: 0" | tr -d '\r')" = \
+      "KVLMonitor: install*: 0" ]
+}
+pkg_event_source_absent() { ! pkg_svctool event-source >/dev/null; }
