@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstddef>
 #include <cstdio>
 
 #include "ferolin_limits.h"
@@ -26,6 +27,40 @@ bool KeepPrivately(KernelHandle& handle)
     handle.reset(copy);
     return true;
 }
+
+// The attribute list that limits a child's inherited handles to a given set.
+// The set must outlive the process creation; so must the list.
+class ChildHandleList {
+public:
+    ChildHandleList() = default;
+    ChildHandleList(const ChildHandleList&) = delete;
+    ChildHandleList& operator=(const ChildHandleList&) = delete;
+    ~ChildHandleList()
+    {
+        if (list_ != nullptr)
+            DeleteProcThreadAttributeList(list_);
+    }
+
+    bool Limit(HANDLE* handles, std::size_t count)
+    {
+        SIZE_T size = 0;
+        InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        if (size == 0 || size > sizeof storage_)
+            return false;
+        auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_);
+        if (!InitializeProcThreadAttributeList(list, 1, 0, &size))
+            return false;
+        list_ = list;
+        return UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles, count * sizeof(HANDLE),
+                                         nullptr, nullptr) != 0;
+    }
+
+    LPPROC_THREAD_ATTRIBUTE_LIST get() const { return list_; }
+
+private:
+    alignas(std::max_align_t) unsigned char storage_[256];
+    LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+};
 
 bool CloseOwned(KernelHandle& handle) { return CloseHandle(handle.release()) != 0; }
 
@@ -64,22 +99,32 @@ int ExecCommand(char* commandLine, const char* workingDirectory, bool printOutpu
     if (!KeepPrivately(outputRead) || !KeepPrivately(inputWrite))
         return 0;
 
-    STARTUPINFOA startup;
-    GetStartupInfoA(&startup);
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    startup.hStdInput = inputRead.get();
-    startup.hStdOutput = outputWrite.get();
-    startup.hStdError = outputWrite.get();
+    STARTUPINFOEXA startup = {};
+    GetStartupInfoA(&startup.StartupInfo);
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    startup.StartupInfo.wShowWindow = SW_HIDE;
+    startup.StartupInfo.hStdInput = inputRead.get();
+    startup.StartupInfo.hStdOutput = outputWrite.get();
+    startup.StartupInfo.hStdError = outputWrite.get();
     // This process's C runtime hand-over block describes our descriptors,
     // not the pipes.
-    startup.cbReserved2 = 0;
-    startup.lpReserved2 = nullptr;
+    startup.StartupInfo.cbReserved2 = 0;
+    startup.StartupInfo.lpReserved2 = nullptr;
+
+    // The child inherits the pipe ends and nothing else: whatever else the
+    // hosting program left inheritable (its own files, keys, events) stays
+    // with it. Output and error share one handle, which the list names once.
+    HANDLE inherited[] = {inputRead.get(), outputWrite.get()};
+    ChildHandleList handleList;
+    if (!handleList.Limit(inherited, sizeof inherited / sizeof inherited[0]))
+        return 0;
+    startup.lpAttributeList = handleList.get();
 
     PROCESS_INFORMATION child = {};
-    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, TRUE, CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS, nullptr,
-                        workingDirectory, &startup, &child))
+    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, TRUE,
+                        CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS | EXTENDED_STARTUPINFO_PRESENT, nullptr,
+                        workingDirectory, &startup.StartupInfo, &child))
         return 0;
     KernelHandle process(child.hProcess);
     CloseHandle(child.hThread);

@@ -4,8 +4,8 @@
 # Sets in a package that wixl built what wixl cannot express (checked with
 # wixl 0.101): its sequencing of custom actions ignores "After" and would also
 # move the removal of an older version behind the new files; it knows no
-# HideTarget flag, no same-version upgrades and no way to add secure
-# properties.
+# HideTarget flag, no same-version upgrades, no way to add secure
+# properties and no expandable registry value.
 set -euo pipefail
 msi=${1:?package}
 version=${2:?package version}
@@ -35,3 +35,6 @@ query "UPDATE \`InstallExecuteSequence\` SET \`Sequence\` = 2010 WHERE \`Action\
 query "UPDATE \`CustomAction\` SET \`Type\` = 11282 WHERE \`Action\` = 'ProvisionSettings'"
 # Public properties that reach the elevated part of the installation.
 query "UPDATE \`Property\` SET \`Value\` = 'WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;USER_LOGIN;PASSWORD_LOGIN;UPDATE_SERVER;CONFIG_DIR;LOG_DIR;V_SW;V_CMD;FIRST_TIME;TM_STATUS;CLIENT_CERT;CLIENT_KEY;SERVER_CA;FORGET_SETTINGS;INSTALLDIR' WHERE \`Property\` = 'SecureCustomProperties'"
+# The event source's message file is REG_EXPAND_SZ ("#%"): wixl writes every
+# text value as a plain string.
+query "UPDATE \`Registry\` SET \`Value\` = '#%[INSTALLDIR]KVLService.exe' WHERE \`Component_\` = 'EventSource' AND \`Name\` = 'EventMessageFile'"

@@ -192,6 +192,7 @@ check "the four binaries and bin\\ are installed" pkg_files_installed
 check "the service program carries version $version" pkg_binary_version_is "$(pkg_install_dir)/KVLService.exe" "$version"
 check "the default value is the installation directory" pkg_setting_is "" "$pkg_install_win_dir"
 check "the service is registered as -install does" pkg_service_registered
+check "the event source is registered with the shipped program's message table" pkg_event_source_registered
 check "the installed service reaches RUNNING" quiet svctool wait RUNNING "$service_wait_ms"
 svctool unset-setting stt >/dev/null
 output=$(cd "$(pkg_install_dir)" && wine_run "$(pkg_install_dir)/FerolinRun.exe" -checkstatus | tr -d '\r')

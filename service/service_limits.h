@@ -31,6 +31,11 @@ inline constexpr int kStopPollLimit = 60;
 // Once the exit event is set, the service body waits this long for the
 // monitoring thread before it reports the stop anyway.
 inline constexpr DWORD kMonitorStopWait = 5000;
+// The stop-pending report's wait hint: the wait for the monitoring thread and
+// room for closing the event, logging and the stopped report. One report covers
+// the whole stop, so the service manager never sees a hint run out first.
+inline constexpr DWORD kStopReportMargin = 2000;
+inline constexpr DWORD kStopWaitHint = kMonitorStopWait + kStopReportMargin;
 // Between two passes the monitoring thread waits this long on the exit event.
 inline constexpr DWORD kMonitorPassInterval = 1000;
 

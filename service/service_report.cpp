@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "service_limits.h"
+#include "service_messages.h"
 #include "bounded_format.h"
 #include "win_handles.h"
 
@@ -54,6 +55,8 @@ void ReportMonitorEvent(const char* format, ...)
     EventSourceHandle source(RegisterEventSourceA(nullptr, kEventSourceName));
     if (!source)
         return;
+    // The identifier picks the message table's entry that shows both strings
+    // as one line (the table is in KVLService.exe, registered by the package).
     const char* strings[2] = {kEventSourceName, message};
-    ReportEventA(source.get(), EVENTLOG_WARNING_TYPE, 0, 0, nullptr, 2, 0, strings, nullptr);
+    ReportEventA(source.get(), EVENTLOG_WARNING_TYPE, 0, KVL_MSG_MONITOR_EVENT, nullptr, 2, 0, strings, nullptr);
 }

@@ -166,9 +166,11 @@ void WINAPI ServiceCtrlHandler(DWORD control)
 {
     if (control == SERVICE_CONTROL_STOP) {
         // Stop-pending goes out before the event, so the stopped report that
-        // the event leads to always comes last.
+        // the event leads to always comes last. Its hint covers the body's
+        // bounded wait for the monitoring thread: with no hint the manager and
+        // its tools may judge the service hung while it waits.
         if (!debugMode)
-            ReportStatusToSCMgr(SERVICE_STOP_PENDING, NO_ERROR, 0);
+            ReportStatusToSCMgr(SERVICE_STOP_PENDING, NO_ERROR, kStopWaitHint);
         SignalExitEvent();
         return;
     }

@@ -8,9 +8,12 @@
 //   exec_probe exit           exits at once, writing nothing
 //   exec_probe mutex NAME S   holds a mutex named NAME for S seconds, as a
 //                             user's program may
+//   exec_probe signal VALUE   sets the event whose handle value (decimal) a
+//                             parent would have handed down by inheritance
 #include <windows.h>
 #include <aclapi.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -51,6 +54,9 @@ int main(int argc, char** argv)
             return 3;
         Sleep(static_cast<DWORD>(std::atoi(argv[3])) * 1000);
         CloseHandle(mutex);
+    } else if (mode == "signal" && argc > 2) {
+        HANDLE event = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(std::strtoull(argv[2], nullptr, 10)));
+        std::printf("%s\n", SetEvent(event) ? "set" : "no such handle");
     } else if (mode != "exit") {
         return 2;
     }

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 #include "process_runner.h"
@@ -56,6 +57,20 @@ TEST(ExecCommand, PipesAreNotOpenToEveryone)
     std::string output;
     EXPECT_EQ(Exec(Probe("dacl"), true, &output), 1);
     EXPECT_NE(output.find("restricted"), std::string::npos) << output;
+}
+
+// The child gets the pipe ends only: an unrelated inheritable handle of the
+// hosting process stays out of msiexec and schtasks.
+TEST(ExecCommand, ChildGetsNoOtherInheritableHandle)
+{
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE event = CreateEventA(&inheritable, TRUE, FALSE, nullptr);
+    ASSERT_NE(event, nullptr);
+    std::string output;
+    EXPECT_EQ(Exec(Probe("signal " + std::to_string(reinterpret_cast<std::uintptr_t>(event))), true, &output), 1);
+    EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the child set our event";
+    EXPECT_NE(output.find("no such handle"), std::string::npos) << output;
+    CloseHandle(event);
 }
 
 TEST(ExecCommand, MissingProgramGivesZeroAndNoEcho)

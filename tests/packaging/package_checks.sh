@@ -115,3 +115,12 @@ pkg_no_build_paths() {
   done
   [ "$found" -eq 0 ]
 }
+# The event source names the installed program as its message file
+# (REG_EXPAND_SZ, type 2) for the three event types (REG_DWORD 7), and the
+# installed program's table turns an event's two strings into one line.
+pkg_event_source_registered() {
+  [ "$(pkg_svctool event-source | tr -d '\r')" = "2 ${pkg_install_win_dir}KVLService.exe"$'\n'"4 7" ] &&
+    [ "$(pkg_svctool event-text "${pkg_install_win_dir}KVLService.exe" "install*: 0" | tr -d '\r')" = \
+      "KVLMonitor: install*: 0" ]
+}
+pkg_event_source_absent() { ! pkg_svctool event-source >/dev/null; }

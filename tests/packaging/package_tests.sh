@@ -50,6 +50,7 @@ case ${1:?case} in
     check "the client pair is in bin" cmp -s "$KVL_PKI/client_key.pem" "$(pkg_install_dir)/bin/client_key.pem"
     check "the server CA is in bin" cmp -s "$KVL_PKI/ca.pem" "$(pkg_install_dir)/bin/server_ca.pem"
     check "the service is registered as -install does" pkg_service_registered
+    check "the event source is registered" pkg_event_source_registered
     check "the service runs" pkg_service_reaches RUNNING
 
     # What the service and the library wrote meanwhile stays too.
@@ -72,6 +73,7 @@ case ${1:?case} in
     check "no service is left" pkg_service_is MISSING
     check "no file of the package is left" pkg_files_removed
     check "the installation directory value is gone" pkg_setting_absent ""
+    check "the event source goes with the package" pkg_event_source_absent
     check "the provisioned values stay" pkg_setting_is user_login abc
     ;;
   refusal_and_forget)

@@ -280,7 +280,7 @@ case_start_and_stop() {
   [ "$(state)" = STOPPED ] || fail "stop: state $(state)"
   tail -n 2 "$status_file" >"$work/stop-got"
   printf '%s\n' \
-    "state=3 checkpoint=5 wait=0 accept=1 exit=0" \
+    "state=3 checkpoint=5 wait=7000 accept=1 exit=0" \
     "state=1 checkpoint=0 wait=0 accept=1 exit=0" >"$work/stop-reports"
   cmp -s "$work/stop-reports" "$work/stop-got" || {
     fail "stop: status reports differ"
@@ -425,6 +425,10 @@ case_busy_monitor() {
   local started=$(date +%s%N)
   run "$KVL_PROBE_EXE" -stop
   expect_rc 1 "stop with busy monitor"
+  # What the manager shows while the body still waits: a hint that covers the
+  # wait, not 0.
+  [ "$(svctool status)" = "state=STOP_PENDING checkpoint=5 wait=7000" ] ||
+    fail "stop with busy monitor: the manager shows '$(svctool status)'"
   expect_log $'\nKVL Service failed to stop.\n' "stop with busy monitor"
   expect_log "stop: 1" "stop with busy monitor"
   wait_state STOPPED 10000 "stop with busy monitor"
@@ -445,6 +449,14 @@ case_busy_monitor() {
   expect_event "remove*: 10" "remove with busy monitor"
   expect_log $'KVL Service removed.\n' "remove with busy monitor"
   wait_state MISSING 10000 "remove with busy monitor"
+}
+
+# The program's message table turns an event's two strings into one line, and
+# a "%" in the message stays as it is.
+case_event_message() {
+  local win_path="Z:${KVL_SERVICE_EXE//\//\\}" line
+  line=$(svctool event-text "$win_path" "stop: 1 (50% of %1 done)")
+  [ "$line" = "KVLMonitor: stop: 1 (50% of %1 done)" ] || fail "event message: the line is '$line'"
 }
 
 # --- main ----------------------------------------------------------------------

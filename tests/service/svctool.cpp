@@ -14,6 +14,12 @@
 //                                     service still runs then
 //   svctool exit-code                 prints the Win32 and service-specific exit
 //                                     codes of the last status
+//   svctool status                    prints state, check point and wait hint as
+//                                     the service manager shows them
+//   svctool event-text EXE TEXT       prints the line that a viewer forms from EXE's
+//                                     message table for an event with TEXT
+//   svctool event-source              prints the type and data of the event source's
+//                                     message file and supported types, one a line
 //   svctool purge                     stops (up to 15 s, then ends its process) and
 //                                     deletes the service
 //   svctool setting NAME              prints a value of the settings key (exit 1:
@@ -27,6 +33,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "service_messages.h"
 #include "service_purge.h"
 #include "win_handles.h"
 
@@ -194,6 +201,69 @@ int ExitCode()
     return 0;
 }
 
+int Status()
+{
+    ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ScHandle service(manager ? OpenServiceA(manager.get(), kName, SERVICE_QUERY_STATUS) : nullptr);
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    if (!service ||
+        !QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
+                              &needed))
+        return 1;
+    std::printf("state=%s checkpoint=%lu wait=%lu\n", NameOf(status.dwCurrentState), status.dwCheckPoint,
+                status.dwWaitHint);
+    return 0;
+}
+
+// The event as a viewer shows it: the program's table loaded as data, the
+// event's two strings (the source name, then the message) inserted.
+int EventText(const char* program, const char* text)
+{
+    HMODULE module = LoadLibraryExA(program, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (module == nullptr) {
+        std::fprintf(stderr, "svctool: %s not loaded (%lu)\n", program, GetLastError());
+        return 1;
+    }
+    const DWORD_PTR strings[2] = {reinterpret_cast<DWORD_PTR>("KVLMonitor"), reinterpret_cast<DWORD_PTR>(text)};
+    LocalMemory<char> line;
+    DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                       module, KVL_MSG_MONITOR_EVENT, 0, reinterpret_cast<char*>(line.out()), 0,
+                       reinterpret_cast<va_list*>(const_cast<DWORD_PTR*>(strings)));
+    const DWORD error = GetLastError();
+    FreeLibrary(module);
+    if (length == 0) {
+        std::fprintf(stderr, "svctool: no message (%lu)\n", error);
+        return 1;
+    }
+    std::printf("%s\n", line.get());
+    return 0;
+}
+
+int EventSource()
+{
+    RegKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\KVLMonitor", 0,
+                      KEY_READ, key.out()) != ERROR_SUCCESS)
+        return 1;
+    char file[1024];
+    DWORD size = sizeof file - 1;
+    DWORD type = 0;
+    if (RegQueryValueExA(key.get(), "EventMessageFile", nullptr, &type, reinterpret_cast<BYTE*>(file), &size) !=
+        ERROR_SUCCESS)
+        return 1;
+    file[size] = '\0';
+    std::printf("%lu %s\n", type, file);
+    DWORD types = 0;
+    size = sizeof types;
+    if (RegQueryValueExA(key.get(), "TypesSupported", nullptr, &type, reinterpret_cast<BYTE*>(&types), &size) !=
+        ERROR_SUCCESS)
+        return 1;
+    std::printf("%lu %lu\n", type, types);
+    return 0;
+}
+
 int Purge() { return PurgeService(kName, 15000) ? 0 : 1; }
 
 int Setting(const char* name)
@@ -269,6 +339,12 @@ int main(int argc, char** argv)
         return StartPresignalled(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10)));
     if (argc >= 2 && std::strcmp(argv[1], "exit-code") == 0)
         return ExitCode();
+    if (argc >= 2 && std::strcmp(argv[1], "status") == 0)
+        return Status();
+    if (argc >= 4 && std::strcmp(argv[1], "event-text") == 0)
+        return EventText(argv[2], argv[3]);
+    if (argc >= 2 && std::strcmp(argv[1], "event-source") == 0)
+        return EventSource();
     if (argc >= 2 && std::strcmp(argv[1], "purge") == 0)
         return Purge();
     if (argc >= 3 && std::strcmp(argv[1], "setting") == 0)
@@ -281,6 +357,6 @@ int main(int argc, char** argv)
         return DropSettingsKey();
     std::fprintf(stderr,
                  "usage: svctool state|wait STATE MS|interrogate|value NAME|text NAME|description|"
-                 "start-presignalled MS|exit-code|purge\n");
+                 "start-presignalled MS|exit-code|status|event-text EXE TEXT|event-source|purge\n");
     return 2;
 }
