@@ -91,15 +91,18 @@ struct TransferLimits {
 // The minimum speed, 1 KiB/s over a minute: a link slower than that is not
 // carrying a download (even dial-up manages five times as much), and a
 // server that trickles below it is cut off within a minute and a few
-// seconds. Any slower pace than this was a stall that a few bytes a minute
-// could keep from ever being noticed.
+// seconds. A limit of a byte a second let a server keep a transfer going at
+// that pace for as long as it liked.
 inline constexpr TransferLimits kDefaultTransferLimits = {30, 1024, 60, 120};
 
-// Receive buffer of a configuration download, libcurl's largest (10 MiB,
-// held only while a download runs). Its default of 16 KiB costs a round trip
-// through the system per few packets, which under Wine made a 50 MB download
-// three times slower than with this buffer.
-inline constexpr long kDownloadBufferBytes = 10 * 1024 * 1024;
+// Receive buffer of a configuration download (held only while a download
+// runs). libcurl's default of 16 KiB costs a round trip through the system
+// per few packets, which under Wine made a 50 MB download three times slower;
+// its largest, 10 MiB, is pages a 32-bit process holds for a file that is at
+// most kConfigFileBytesLimit. Measured with bench/run.sh (bench/RESULTS.md),
+// 512 KiB keeps more than nine tenths of the gain at a twentieth of the
+// pages; 256 KiB kept about four fifths.
+inline constexpr long kDownloadBufferBytes = 512 * 1024;
 
 // Redirections a check request follows before it gives up: a server that
 // sends the client round in a circle must not have it post its request again
