@@ -181,12 +181,15 @@ for ((r = 0; r < download_rounds; r++)); do
   if [ $((r % 2)) = 0 ]; then tool; ours; else ours; tool; fi
 done
 dl() { awk -v name="$1" '$1 == "download-ms" && $2 == name { print $3 }' "$run/download.txt" | median; }
-for name in curl-tool config package wininet-1024 wininet-65536 curl-bare curl-discard curl-512k; do
+buffers="65536 131072 262144 524288 1048576"
+for name in curl-tool config package wininet-1024 wininet-65536 curl-bare curl-discard curl-512k \
+  $(for b in $buffers; do echo "curl-buf-$b"; done); do
   [ "$(dl "$name")" != nan ] || fail "no download figure for $name"
 done
 mbps() { awk -v ms="$1" -v mb="$download_mb" 'BEGIN { printf "%.0f MB/s", mb / (ms / 1000) }'; }
 emit "download config (libcurl): $(ratio "$(dl curl-tool)" "$(dl config)")x the curl tool (target >= 0.95x); package (WinINet, 1024-byte chunks): $(ratio "$(dl curl-tool)" "$(dl package)")x"
 emit "download ms (medians of $download_rounds, $download_mb MB): curl tool $(dl curl-tool) ($(mbps "$(dl curl-tool)")), config $(dl config) ($(mbps "$(dl config)")), package $(dl package) ($(mbps "$(dl package)")), WinINet loop 1024 B $(dl wininet-1024), 65536 B $(dl wininet-65536), bare libcurl $(dl curl-bare), discarding $(dl curl-discard), with libcurl's largest receive buffer $(dl curl-512k)"
+emit "download receive buffer (bare libcurl, ms, medians): 16 KB default $(dl curl-bare)$(for b in $buffers; do printf ', %s KB %s' $((b / 1024)) "$(dl "curl-buf-$b")"; done), largest (10 MB) $(dl curl-512k)"
 emit "download chunk: the 1024-byte chunk costs $(ratio "$(dl wininet-1024)" "$(dl wininet-65536)")x the time of 65536-byte chunks"
 
 # --- 4. idle footprint, 5. stop latency (the service manager under Wine) ------

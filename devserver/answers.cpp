@@ -164,6 +164,8 @@ Plan PlanCheckAnswer(const State& state, const CheckRequest& request, const std:
         plan.delayMs = fault->delayMs;
         plan.stallMs = fault->stallMs;
         plan.stallAfter = static_cast<unsigned long long>(fault->stallAfter);
+        plan.trickleBytes = fault->trickleBytes;
+        plan.trickleMs = fault->trickleMs;
         plan.dropAfter = fault->dropAfter;
         if (fault->truncate)
             plan.cutAfter = fault->truncateAfter;

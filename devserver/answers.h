@@ -20,6 +20,8 @@ struct Plan {
     int delayMs = 0;                   // pause before anything is sent
     int stallMs = 0;                   // pause between the headers and the body...
     unsigned long long stallAfter = 0; // ...or after this many bytes of the body
+    int trickleBytes = 0;              // body pieces of this many bytes...
+    int trickleMs = 0;                 // ...this far apart
     bool drop = false;                 // close the connection without a reply
     bool reset = false;                // abort the connection without a reply
     bool redirect = false;             // Location: the request's own URL

@@ -118,6 +118,8 @@ FilePlan PlanFileAnswer(const State& state, const fs::path& root, const std::str
         plan.delayMs = fault->delayMs;
         plan.stallMs = fault->stallMs;
         plan.stallAfter = static_cast<unsigned long long>(fault->stallAfter);
+        plan.trickleBytes = fault->trickleBytes;
+        plan.trickleMs = fault->trickleMs;
         if (fault->reset) {
             plan.action = "reset";
             plan.reset = true;

@@ -15,6 +15,8 @@ struct FilePlan {
     int delayMs = 0;
     int stallMs = 0;
     unsigned long long stallAfter = 0; // body bytes sent before the stall
+    int trickleBytes = 0;              // body pieces of this many bytes...
+    int trickleMs = 0;                 // ...this far apart
     bool drop = false;
     bool reset = false;
     bool redirect = false; // Location: the request's own URL

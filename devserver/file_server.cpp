@@ -42,6 +42,8 @@ void SendFilePlan(const FilePlan& plan, const httplib::Request& req, httplib::Re
     shape.chunked = plan.chunked;
     shape.stallMs = plan.stallMs;
     shape.stallAfter = plan.stallAfter;
+    shape.trickleBytes = plan.trickleBytes;
+    shape.trickleMs = plan.trickleMs;
     SendBody(res, plan.contentType, shape, [in](unsigned long long offset, std::size_t length, std::string& chunk) {
         chunk.assign(length, '\0');
         in->seekg(static_cast<std::streamoff>(offset));

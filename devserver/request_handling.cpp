@@ -71,7 +71,11 @@ void SendBody(httplib::Response& res, const std::string& contentType, const Body
         }
         if (offset >= shape.sendLimit)
             return false;
+        if (shape.trickleBytes > 0 && offset > 0 && !Pause(shape.trickleMs))
+            return false;
         want = std::min<std::size_t>(length, kBodyChunkBytes);
+        if (shape.trickleBytes > 0)
+            want = std::min<std::size_t>(want, static_cast<std::size_t>(shape.trickleBytes));
         want = static_cast<std::size_t>(std::min<unsigned long long>(want, shape.sendLimit - offset));
         if (!*stalled)
             want = static_cast<std::size_t>(std::min<unsigned long long>(want, shape.stallAfter - offset));

@@ -35,6 +35,8 @@ struct BodyShape {
     bool chunked = false;             // no length; the closing chunk is never sent
     int stallMs = 0;                  // pause once `stallAfter` bytes are out
     unsigned long long stallAfter = 0;
+    int trickleBytes = 0; // when set, the body goes out in pieces this small...
+    int trickleMs = 0;    // ...with this pause before each but the first
 };
 
 // Fills `chunk` with `length` bytes of the body from `offset`; false on failure.

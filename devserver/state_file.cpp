@@ -129,6 +129,8 @@ bool ReadByteCount(const Json& value, const std::string& path, long long& out, s
 }
 
 constexpr int kLowestStatus = 100;
+// A trickle sends pieces smaller than the server's own chunks.
+constexpr int kMaxTrickleBytes = 64 * 1024;
 constexpr int kHighestStatus = 599;
 
 bool ReadFault(const Json& in, bool forFile, const std::string& path, Fault& out, std::string& error)
@@ -148,6 +150,12 @@ bool ReadFault(const Json& in, bool forFile, const std::string& path, Fault& out
                 return false;
         } else if (key == "stall_after") {
             if (!ReadByteCount(value, at, out.stallAfter, error))
+                return false;
+        } else if (key == "trickle_bytes") {
+            if (!ReadInt(value, 1, kMaxTrickleBytes, at, out.trickleBytes, error))
+                return false;
+        } else if (key == "trickle_ms") {
+            if (!ReadInt(value, 1, kMaxPauseMs, at, out.trickleMs, error))
                 return false;
         } else if (key == "drop") {
             if (!ReadBool(value, at, out.drop, error))
@@ -183,6 +191,9 @@ bool ReadFault(const Json& in, bool forFile, const std::string& path, Fault& out
             return Fail(error, at, "unknown member");
         }
     }
+    // Either alone would say nothing about the pace.
+    if ((out.trickleBytes == 0) != (out.trickleMs == 0))
+        return Fail(error, path, "trickle_bytes and trickle_ms go together");
     return true;
 }
 

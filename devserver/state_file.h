@@ -25,6 +25,8 @@ struct Fault {
     int delayMs = 0;                 // before anything is answered
     int stallMs = 0;                 // after the headers, before the body...
     long long stallAfter = 0;        // ...or after this many bytes of it
+    int trickleBytes = 0;            // the body goes out this many bytes at a time...
+    int trickleMs = 0;               // ...with this pause before each piece but the first
     bool drop = false;               // close the connection without any reply
     bool reset = false;              // abort the connection (TCP RST) without any reply
     bool redirectLoop = false;       // answer 307 with a Location naming the request's own URL

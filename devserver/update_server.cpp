@@ -23,7 +23,7 @@ void SendPlan(const Plan& plan, const httplib::Request& req, httplib::Response& 
     if (plan.redirect)
         res.set_header("Location", OwnUrl(req));
     const bool cut = plan.cutAfter >= 0 || plan.dropAfter >= 0;
-    if ((plan.stallMs <= 0 && !cut) || plan.body.empty()) {
+    if ((plan.stallMs <= 0 && plan.trickleBytes <= 0 && !cut) || plan.body.empty()) {
         res.set_content(plan.body, plan.contentType);
         return;
     }
@@ -34,6 +34,8 @@ void SendPlan(const Plan& plan, const httplib::Request& req, httplib::Response& 
     shape.sendLimit = body->size();
     shape.stallMs = plan.stallMs;
     shape.stallAfter = plan.stallAfter;
+    shape.trickleBytes = plan.trickleBytes;
+    shape.trickleMs = plan.trickleMs;
     // A cut body always lacks at least its last byte.
     if (plan.cutAfter >= 0)
         shape.sendLimit = std::min<unsigned long long>(plan.cutAfter, body->size() - 1);

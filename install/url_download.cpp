@@ -82,21 +82,56 @@ bool AnnouncedLength(HINTERNET request, unsigned long long* length)
     return end != text;
 }
 
-// Copies the body into `file`. 1 when it ended normally and, where the reply
+// The minimum speed, judged over windows of the stall limit's length: the
+// receive limit alone ends only a body that stops, and a few bytes within
+// each wait would keep one going for ever.
+class SpeedWatch {
+public:
+    SpeedWatch() : windowStart_(GetTickCount64()) { }
+    // False once a whole window has carried less than the minimum.
+    bool Keeps(DWORD got)
+    {
+        windowBytes_ += got;
+        const ULONGLONG elapsedMs = GetTickCount64() - windowStart_;
+        if (elapsedMs < static_cast<ULONGLONG>(transferLimits.lowSpeedSeconds) * 1000)
+            return true;
+        if (windowBytes_ * 1000 < static_cast<ULONGLONG>(transferLimits.lowSpeedBytes) * elapsedMs)
+            return false;
+        windowStart_ += elapsedMs;
+        windowBytes_ = 0;
+        return true;
+    }
+
+private:
+    ULONGLONG windowStart_;
+    ULONGLONG windowBytes_ = 0;
+};
+
+// Copies the body into `file`. 1 when it ended normally, at most the size
+// limit arrived at no less than the minimum speed, and, where the reply
 // announced its length, that many bytes arrived.
 int CopyBody(HINTERNET request, std::FILE* file)
 {
     unsigned long long received = 0;
     char chunk[kDownloadChunkBytes];
+    SpeedWatch speed;
     for (;;) {
+        // A read asks only for what has arrived: a synchronous read of a
+        // whole chunk may wait for all of it, one trickled byte at a time,
+        // and the speed would be judged only once it is full.
+        DWORD available = 0;
+        if (!InternetQueryDataAvailable(request, &available, 0, 0))
+            return 0;
         DWORD got = 0;
-        if (!InternetReadFile(request, chunk, sizeof chunk, &got))
+        if (available > 0 &&
+            !InternetReadFile(request, chunk, available < sizeof chunk ? available : sizeof chunk, &got))
             return 0;
         if (got == 0)
             break;
-        if (std::fwrite(chunk, 1, got, file) != got)
-            return 0;
         received += got;
+        if (received > static_cast<unsigned long long>(transferLimits.packageBytes) || !speed.Keeps(got) ||
+            std::fwrite(chunk, 1, got, file) != got)
+            return 0;
     }
     unsigned long long announced = 0;
     return !AnnouncedLength(request, &announced) || announced == received ? 1 : 0;

@@ -58,23 +58,51 @@ inline constexpr std::size_t kInstallDirReadSize = 255;
 // 32 hexadecimal digits of an MD5 digest and the terminator.
 inline constexpr std::size_t kMd5HexSize = 33;
 
-// How long a transfer may take before it is abandoned. An unreachable or
-// stalled server must not hold the caller (the service's monitoring loop)
-// for ever.
+// The largest configuration file, and the longest its download may take.
+// Real ones are small (a WireGuard file under 1 KiB, an OpenVPN profile with
+// its certificates and keys inline about 10 KiB, a server list a few KiB), so
+// 256 KiB is many times the largest, and even a file that large arrives in
+// 60 s at 4.4 KB/s, slower than a dial-up link. Whoever answers a check names
+// the URL: without these, a server that trickles a file just above the
+// minimum speed holds the monitoring loop, its status checks and its
+// seven-day rule, for as long as it likes.
+inline constexpr long kConfigDownloadSeconds = 60;
+inline constexpr long long kConfigFileBytesLimit = 256 * 1024;
+// The largest software package: the product's own package is a few MiB, so
+// this leaves room for a client that grows tenfold and more, and still keeps
+// a hostile download from filling the disk. A package has no overall time
+// limit (a real one over a slow link takes long); the minimum speed ends it
+// when the link stops carrying it.
+inline constexpr long long kPackageBytesLimit = 128ll * 1024 * 1024;
+
+// How long and how large a transfer may be before it is abandoned. An
+// unreachable, stalled or trickling server must not hold the caller (the
+// service's monitoring loop) for ever.
 struct TransferLimits {
-    long connectSeconds;  // connection set-up, TLS handshake included
-    long lowSpeedBytes;   // a transfer slower than this many bytes a second...
-    long lowSpeedSeconds; // ...for this long counts as stalled
-    long postSeconds;     // whole POST, from start to last byte
+    long connectSeconds;                           // connection set-up, TLS handshake included
+    long lowSpeedBytes;                            // a transfer slower than this many bytes a second...
+    long lowSpeedSeconds;                          // ...for this long counts as stalled
+    long postSeconds;                              // whole POST, from start to last byte
+    long configSeconds = kConfigDownloadSeconds;   // whole configuration download
+    long long configBytes = kConfigFileBytesLimit; // largest configuration file
+    long long packageBytes = kPackageBytesLimit;   // largest package (WinINet download)
 };
 
-inline constexpr TransferLimits kDefaultTransferLimits = {30, 1, 60, 120};
+// The minimum speed, 1 KiB/s over a minute: a link slower than that is not
+// carrying a download (even dial-up manages five times as much), and a
+// server that trickles below it is cut off within a minute and a few
+// seconds. A limit of a byte a second let a server keep a transfer going at
+// that pace for as long as it liked.
+inline constexpr TransferLimits kDefaultTransferLimits = {30, 1024, 60, 120};
 
-// Receive buffer of a configuration download, libcurl's largest (10 MiB,
-// held only while a download runs). Its default of 16 KiB costs a round trip
-// through the system per few packets, which under Wine made a 50 MB download
-// three times slower than with this buffer.
-inline constexpr long kDownloadBufferBytes = 10 * 1024 * 1024;
+// Receive buffer of a configuration download (held only while a download
+// runs). libcurl's default of 16 KiB costs a round trip through the system
+// per few packets, which under Wine made a 50 MB download three times slower;
+// its largest, 10 MiB, is pages a 32-bit process holds for a file that is at
+// most kConfigFileBytesLimit. Measured with bench/run.sh (bench/RESULTS.md),
+// 512 KiB keeps more than nine tenths of the gain at a twentieth of the
+// pages; 256 KiB kept about four fifths.
+inline constexpr long kDownloadBufferBytes = 512 * 1024;
 
 // Redirections a check request follows before it gives up: a server that
 // sends the client round in a circle must not have it post its request again

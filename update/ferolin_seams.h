@@ -6,9 +6,11 @@
 
 // Replaces kDefaultTransferLimits for every transfer (the check POST, the
 // configuration download, and the WinINet download of "-update" and
-// VPNDownloadURLFile, which takes its connection and stall limits). Set by the Windows tests that play a stalled or
-// silent server, so that a stall ends in seconds instead of a minute; they
-// put the default back when they finish.
+// VPNDownloadURLFile, which takes its connection, speed and size limits). Set
+// by the Windows tests that play a stalled, silent or trickling server, so
+// that a stall ends in seconds instead of a minute, and by the download
+// benchmark, whose file is larger than any configuration file; they put the
+// default back when they finish.
 extern TransferLimits transferLimits;
 
 // Replaces GetAdaptersInfo for the machine identity. Set by the Windows test

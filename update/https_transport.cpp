@@ -56,6 +56,23 @@ void VerifyServer(CURL* curl, const char* caFile)
     curl_easy_setopt(curl, CURLOPT_SSL_OPTIONS, caFile != nullptr ? 0L : static_cast<long>(CURLSSLOPT_NATIVE_CA));
 }
 
+// The file a download writes and how much it may still take. A server that
+// announces no length (or a false one) is held to the limit all the same.
+struct LimitedFile {
+    std::FILE* file;
+    long long room;
+};
+
+std::size_t LimitedFileSink(char* data, std::size_t size, std::size_t count, void* stream)
+{
+    auto* target = static_cast<LimitedFile*>(stream);
+    const long long bytes = static_cast<long long>(size * count);
+    if (bytes > target->room)
+        return 0; // libcurl ends the transfer with its write error
+    target->room -= bytes;
+    return ReplySink(data, size, count, target->file);
+}
+
 } // namespace
 
 int PostRequest(const char* url, const char* body, const char* certFile, const char* keyPassPhrase, const char* keyFile,
@@ -121,14 +138,16 @@ int DownloadToFile(const char* url, const char* path, long* httpStatus, const ch
     CURL* handle = curl.get();
     curl_easy_setopt(handle, CURLOPT_URL, url);
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, ReplySink);
-    curl_easy_setopt(handle, CURLOPT_WRITEDATA, static_cast<void*>(file.get()));
+    LimitedFile target = {file.get(), transferLimits.configBytes};
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, LimitedFileSink);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, static_cast<void*>(&target));
     curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kDownloadBufferBytes);
     VerifyServer(handle, serverCaFile);
     NoProxy(handle);
-    // A download may be large and slow, so there is no overall limit; only a
-    // dead connection or a stalled transfer ends it.
+    // The monitoring loop waits on this transfer: a server that keeps it just
+    // above the minimum speed must not keep it for longer than a file needs.
     SetStallLimits(handle);
+    curl_easy_setopt(handle, CURLOPT_TIMEOUT, transferLimits.configSeconds);
     const CURLcode result = curl_easy_perform(handle);
     long status = 0;
     if (httpStatus != nullptr && curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK)

@@ -23,7 +23,9 @@ int PostRequest(const char* url, const char* body, const char* certFile, const c
                 const char* serverCaFile);
 
 // Fetches `url` into the file `path` (created or truncated). Redirections are
-// not followed. An https server must present a certificate for its name that
+// not followed. The transfer ends with an error after
+// `transferLimits.configSeconds` or past `transferLimits.configBytes` bytes,
+// and when it stays below the minimum speed. An https server must present a certificate for its name that
 // chains to `serverCaFile` when one is given, else to a trusted root of the
 // Windows certificate store (libcurl's CURLSSLOPT_NATIVE_CA; no other CA file
 // or folder is read). The bytes are

@@ -10,7 +10,8 @@
 //             tool does, and curl-discard, the same dropping the bytes: they
 //             tell the library's share from libcurl's and the file's under
 //             Wine; curl-512k, libcurl alone with its largest receive
-//             buffer.
+//             buffer, and curl-buf-<N>, with a receive buffer of N bytes
+//             (64 KiB to 1 MiB), to choose the configuration download's.
 // The script pairs each run with the curl tool and alternates the order.
 //
 //   kvl_download_bench URL OUTDIR BYTES [reverse]
@@ -32,6 +33,7 @@
 
 #include "bench_clock.h"
 #include "ferolin_limits.h"
+#include "ferolin_seams.h"
 #include "https_transport.h"
 #include "url_download.h"
 
@@ -52,9 +54,14 @@ std::string Config()
 {
     const std::string path = outDir + "config.bin";
     long status = 0;
+    // The file is far larger than a configuration file may be, and takes
+    // longer under a loaded machine than one may take.
+    transferLimits.configBytes = kPackageBytesLimit;
+    transferLimits.configSeconds = 0;
     curl_global_init(CURL_GLOBAL_ALL);
     const int result = DownloadToFile(url.c_str(), path.c_str(), &status);
     curl_global_cleanup();
+    transferLimits = kDefaultTransferLimits;
     return result == 0 && status == 200 ? path : "";
 }
 
@@ -103,6 +110,11 @@ std::string CurlBare() { return BareCurl(true); }
 std::string CurlDiscard() { return BareCurl(false); }
 // libcurl's largest receive buffer instead of its 16 KB default.
 std::string CurlLargeBuffer() { return BareCurl(true, CURL_MAX_READ_SIZE); }
+std::string CurlBuffer64k() { return BareCurl(true, 64 * 1024); }
+std::string CurlBuffer128k() { return BareCurl(true, 128 * 1024); }
+std::string CurlBuffer256k() { return BareCurl(true, 256 * 1024); }
+std::string CurlBuffer512k() { return BareCurl(true, 512 * 1024); }
+std::string CurlBuffer1m() { return BareCurl(true, 1024 * 1024); }
 
 std::string Package()
 {
@@ -167,7 +179,12 @@ int main(int argc, char** argv)
                                    {"wininet-65536", LargeChunks},
                                    {"curl-bare", CurlBare},
                                    {"curl-discard", CurlDiscard},
-                                   {"curl-512k", CurlLargeBuffer}};
+                                   {"curl-512k", CurlLargeBuffer},
+                                   {"curl-buf-65536", CurlBuffer64k},
+                                   {"curl-buf-131072", CurlBuffer128k},
+                                   {"curl-buf-262144", CurlBuffer256k},
+                                   {"curl-buf-524288", CurlBuffer512k},
+                                   {"curl-buf-1048576", CurlBuffer1m}};
     static_assert(kDownloadChunkBytes == 1024, "the names above say which chunk the library reads");
     if (reverse)
         std::reverse(methods.begin(), methods.end());

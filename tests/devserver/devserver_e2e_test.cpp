@@ -434,9 +434,10 @@ TEST_F(DevServer, FailsMidBodyResetsAndRedirectsInALoop)
                             "soft": {"v_sw": "2"}}},
     "misbehave": {"chk_stt": {"cut_after": 12}, "chk_sw_upd": {"drop_after": 9}},
     "file_faults": {"reset.conf": {"reset": true}, "loop.conf": {"redirect_loop": true},
-                    "slow.conf": {"stall_ms": 1200, "stall_after": 100}, "chunked.conf": {"drop_after": 10}}
+                    "slow.conf": {"stall_ms": 1200, "stall_after": 100}, "chunked.conf": {"drop_after": 10},
+                    "trickle.conf": {"trickle_bytes": 100, "trickle_ms": 500}}
   })");
-    for (const char* name : {"reset.conf", "loop.conf", "slow.conf", "chunked.conf"})
+    for (const char* name : {"reset.conf", "loop.conf", "slow.conf", "chunked.conf", "trickle.conf"})
         std::ofstream(dir_ / "files" / name) << std::string(300, 'f');
     Start();
 
@@ -460,9 +461,13 @@ TEST_F(DevServer, FailsMidBodyResetsAndRedirectsInALoop)
     Reply chunked = Get("/chunked.conf");
     EXPECT_EQ(chunked.code, CURLE_PARTIAL_FILE) << curl_easy_strerror(chunked.code);
     EXPECT_EQ(chunked.body, std::string(10, 'f'));
+    Reply trickled = Get("/trickle.conf");
+    ASSERT_EQ(trickled.code, CURLE_OK);
+    EXPECT_EQ(trickled.body, std::string(300, 'f'));
+    EXPECT_GE(trickled.totalSeconds - trickled.firstByteSeconds, 1.0) << "three pieces, two pauses";
 
     std::vector<Json> log = Log();
-    ASSERT_EQ(log.size(), 6u);
+    ASSERT_EQ(log.size(), 7u);
     EXPECT_EQ(log[2]["action"], "reset");
     EXPECT_EQ(log[3]["action"], "redirect");
     EXPECT_EQ(log[5]["action"], "cut_chunked");

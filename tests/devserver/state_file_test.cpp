@@ -137,6 +137,8 @@ TEST(StateFile, RefusesMistakesAndNamesWhere)
         {R"({"misbehave": {"chk_stt": {"delay_ms": 600001}}})", "misbehave.chk_stt.delay_ms"},
         {R"({"misbehave": {"chk_stt": {"stall_ms": 1.5}}})", "misbehave.chk_stt.stall_ms"},
         {R"({"misbehave": {"chk_stt": {"http_status": 99}}})", "misbehave.chk_stt.http_status"},
+        {R"({"misbehave": {"chk_stt": {"trickle_bytes": 0, "trickle_ms": 10}}})", "misbehave.chk_stt.trickle_bytes"},
+        {R"({"file_faults": {"a.conf": {"trickle_bytes": 10}}})", "file_faults.a.conf: trickle_bytes and"},
         {R"({"misbehave": {"chk_stt": {"drop": "yes"}}})", "misbehave.chk_stt.drop"},
         {R"({"misbehave": {"chk_stt": {"truncate": true}}})", "misbehave.chk_stt.truncate"},
         {R"({"misbehave": {"chk_other": {}}})", "misbehave.chk_other"},

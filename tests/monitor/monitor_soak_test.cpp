@@ -26,6 +26,7 @@
 #include "ferolin_seams.h"
 #include "monitor_fakes.h"
 #include "monitor_pass.h"
+#include "part_file.h"
 #include "process_counters.h"
 #include "service_limits.h"
 #include "service_log.h"
@@ -47,8 +48,14 @@ struct FaultKind {
 };
 
 // The limits the library runs with here: a held answer fails after a few
-// seconds instead of two minutes. The faults below are measured against them.
-constexpr TransferLimits kSoakLimits = {3, 1, 2, 3};
+// seconds instead of two minutes, a transfer below a sixteenth of the shipped
+// minimum speed (the files here are small) after two, a configuration
+// download after three. The faults below are measured against them.
+constexpr TransferLimits kSoakLimits = {3, kDefaultTransferLimits.lowSpeedBytes / 16, 2, 3, 3};
+// The longest a pass may hold the loop: its four check requests and its two
+// configuration downloads at their limits, and Wine's overhead. Within it the
+// next status check comes on time, whatever the server did.
+constexpr double kPassBoundSeconds = 4 * kSoakLimits.postSeconds + 2 * kSoakLimits.configSeconds + 10.0;
 
 // Every misbehaviour of the update server that the soak draws from and that
 // the fault case runs one by one. A new kind is one more line.
@@ -72,6 +79,7 @@ const FaultKind kServerFaults[] = {
 const char* const kFileFaults[] = {
     R"({"truncate": true})",
     R"({"http_status": 404})",
+    R"({"trickle_bytes": 1, "trickle_ms": 500})",
 };
 
 const char* const kStatusWords[] = {"ativo", "bloqueado", "cancelado"};
@@ -331,6 +339,38 @@ TEST_F(RunningServiceTest, EveryServerFaultKeepsTheScheduleAndBlocksOnlyAfterSev
     }
 }
 
+// A configuration file that trickles (a byte every half second, steady but
+// far below the minimum speed) ends within its bounds: the pass returns in
+// time for the next status check, the old file stays, its version is
+// emptied so the next check asks again, and no scratch file is left.
+TEST_F(RunningServiceTest, ATrickledConfigurationFileDoesNotHoldTheNextStatusCheck)
+{
+    world.vpnState = SERVICE_RUNNING;
+    ASSERT_TRUE(SetSettingForTest(kValueConfigVersion, "7"));
+    ASSERT_TRUE(SetSettingForTest(kValueConfigFile, kConfigName));
+    ASSERT_TRUE(WriteWholeFile(ConfigPath(), ConfigText(7)));
+    Answers answers;
+    answers.version = 8;
+    answers.file = R"({"trickle_bytes": 1, "trickle_ms": 500})";
+    Serve(answers);
+    NewRequests();
+    StartMonitor(state_, kTestInstallDir, kStart);
+
+    const DWORD passStart = GetTickCount();
+    Pass(kStart);
+    EXPECT_LE((GetTickCount() - passStart) / 1000.0, kPassBoundSeconds);
+    EXPECT_EQ(NewRequests().config, 2);
+    EXPECT_EQ(Setting(kValueConfigVersion), "");
+    EXPECT_EQ(ReadWholeFile(ConfigPath()), ConfigText(7));
+    EXPECT_FALSE(FileExists(ConfigPath() + kPartFileSuffix));
+
+    const std::int64_t next = kStart + kStatusCheckInterval;
+    EXPECT_EQ(state_.nextStatusCheck, next);
+    Pass(next);
+    EXPECT_EQ(NewRequests().status, 1);
+    EXPECT_EQ(state_.nextStatusCheck, next + kStatusCheckInterval);
+}
+
 // The soak: every pass draws the server's answers and faults, and the key,
 // the files and both schedules must follow what the server said; at the end
 // the process holds what it held after the warm-up, the log keeps its size
@@ -365,6 +405,7 @@ TEST_F(RunningServiceTest, SoakAgainstAServerThatMisbehavesAtRandom)
     ProcessCounters warm;
     int failedChecks = 0;
     int scheduledRuns = 0;
+    double longestPass = 0;
     const DWORD started = GetTickCount();
     for (int pass = 0; pass < passes && !HasFailure(); ++pass) {
         SCOPED_TRACE("pass " + std::to_string(pass) + " of seed " + std::to_string(seed));
@@ -378,7 +419,11 @@ TEST_F(RunningServiceTest, SoakAgainstAServerThatMisbehavesAtRandom)
         answers.file = chance(10) ? *pick(kFileFaults) : nullptr;
         Serve(answers);
 
+        const DWORD passStart = GetTickCount();
         Pass(now);
+        const double passSeconds = (GetTickCount() - passStart) / 1000.0;
+        longestPass = std::max(longestPass, passSeconds);
+        EXPECT_LE(passSeconds, kPassBoundSeconds);
 
         const Outcome status = answers.status ? answers.status->outcome : Outcome::Stored;
         if (status == Outcome::Stored && answers.word != word) {
@@ -422,11 +467,11 @@ TEST_F(RunningServiceTest, SoakAgainstAServerThatMisbehavesAtRandom)
     }
     const ProcessCounters end = ReadProcessCounters();
     const unsigned long platformLeak = ClassesRootLeakPerOpen();
-    std::printf("soak: %d passes, seed %u, %.1f s; %d failed status checks, %d scheduled runs\n"
+    std::printf("soak: %d passes, seed %u, %.1f s (longest pass %.1f s); %d failed status checks, %d scheduled runs\n"
                 "soak: after %d passes: private %zu bytes, pagefile %zu bytes, %lu handles\n"
                 "soak: at the end:      private %zu bytes, pagefile %zu bytes, %lu handles\n"
                 "soak: the platform keeps %lu handle(s) per identity key access\n",
-                passes, seed, (GetTickCount() - started) / 1000.0, failedChecks, scheduledRuns, warmUp,
+                passes, seed, (GetTickCount() - started) / 1000.0, longestPass, failedChecks, scheduledRuns, warmUp,
                 warm.privateBytes, warm.pagefileBytes, warm.handles, end.privateBytes, end.pagefileBytes, end.handles,
                 platformLeak);
     ASSERT_FALSE(HasFailure());

@@ -27,9 +27,11 @@ namespace {
 using Values = std::map<std::string, std::string>;
 using Tree = std::map<std::string, std::string>;
 
-// Short limits, so that a stall costs seconds: a transfer that moves no byte
-// for two seconds is abandoned, a whole POST after eight.
-constexpr TransferLimits kMatrixLimits = {3, 1, 2, 8};
+// Short limits, so that a stall costs seconds: a transfer that stays below a
+// sixteenth of the shipped minimum speed (the test's files are small) for two
+// seconds is abandoned, a whole POST after eight, a configuration download
+// after three; files may hold 32 KiB.
+constexpr TransferLimits kMatrixLimits = {3, kDefaultTransferLimits.lowSpeedBytes / 16, 2, 8, 3, 32 * 1024, 32 * 1024};
 // What each call may take beyond its own limit (process and Wine overhead).
 constexpr double kSlackSeconds = 4.0;
 // libcurl judges a transfer's speed over about its last five seconds, so a
@@ -43,6 +45,15 @@ constexpr int kBodyBytesBeforeFault = 8;
 constexpr std::size_t kLargeBytes = 20000;
 // Tokens of a reply beyond the tokenizer's array.
 constexpr int kManyTokens = 500;
+// A trickle far below the minimum speed (a quarter of the test's), of a file
+// that would take 25 s at that pace.
+constexpr char kTrickleFault[] = R"({"trickle_bytes": 4, "trickle_ms": 250})";
+constexpr std::size_t kTrickledBytes = 400;
+// A pace well above the minimum speed, of a file that takes longer than a
+// configuration download may.
+constexpr char kSlowFault[] = R"({"trickle_bytes": 100, "trickle_ms": 250})";
+constexpr std::size_t kSlowBytes = 2000;
+constexpr double kSlowFileSeconds = (kSlowBytes / 100 - 1) * 0.25;
 
 constexpr char kOldConfig[] = "old configuration\n";
 constexpr char kNewConfig[] = "new configuration\n";
@@ -82,6 +93,9 @@ enum class Fault {
     kMalformed,
     kTooManyTokens,
     kCutShort,
+    kTrickle,
+    kSlowFile,
+    kOversized,
 };
 
 struct FaultInfo {
@@ -113,6 +127,11 @@ const FaultInfo kFaults[] = {
     {Fault::kTooManyTokens, "more than 480 tokens", "a check reply that carries new values and a list of 500 strings"},
     {Fault::kCutShort, "body cut short of its Content-Length",
      "the whole length is announced, a few bytes are sent, the connection closes"},
+    {Fault::kTrickle, "trickle below the minimum speed",
+     "the reply or file comes 4 bytes every 250 ms (16 bytes a second): steady, but far below the minimum speed"},
+    {Fault::kSlowFile, "file slower than its time limit",
+     "a file of 2000 bytes comes 100 bytes every 250 ms, above the minimum speed, in about 5 s"},
+    {Fault::kOversized, "file beyond the size limit", "a file one byte larger than the size limit (with its length)"},
 };
 
 // What a cell should show, or the reason it does not apply.
@@ -332,14 +351,31 @@ protected:
         } else if (!faultJson.empty()) {
             fileFaults = (exchange.kind == Kind::kConfigDownload ? "\"vpn.conf\": " : "\"KVL-2.0.msi\": ") + faultJson;
         }
-        const bool largeFile = exchange.kind != Kind::kCheck && fault == Fault::kLargeReply;
-        ServeFile("vpn.conf", largeFile ? LargeFile() : std::string(kNewConfig));
-        ServeFile(std::string("pkg/") + kPackageName, largeFile ? LargeFile() : std::string(4096, 'p'));
+        const std::string served = ServedFile(fault);
+        ServeFile("vpn.conf", served.empty() ? std::string(kNewConfig) : served);
+        ServeFile(std::string("pkg/") + kPackageName, served.empty() ? std::string(4096, 'p') : served);
         SetState(R"({"misbehave": {)" + misbehave + R"(}, "file_faults": {)" + fileFaults + R"(}, "subscribers": {")" +
                  kTestUser + "\": {" + answers + "}}}");
     }
 
     static std::string LargeFile() { return std::string(kLargeBytes, 'L'); }
+
+    // The file both downloads get under `fault`; empty: the usual ones.
+    static std::string ServedFile(Fault fault)
+    {
+        switch (fault) {
+        case Fault::kLargeReply:
+            return LargeFile();
+        case Fault::kTrickle:
+            return std::string(kTrickledBytes, 't');
+        case Fault::kSlowFile:
+            return std::string(kSlowBytes, 's');
+        case Fault::kOversized:
+            return std::string(static_cast<std::size_t>(kMatrixLimits.configBytes) + 1, 'O');
+        default:
+            return "";
+        }
+    }
 
     // The URL a download exchange fetches under `fault`.
     std::string FaultedUrl(const Exchange& exchange, Fault fault, const std::string& url) const
@@ -372,6 +408,10 @@ protected:
             return R"({"redirect_loop": true})";
         case Fault::kCutShort:
             return R"({"cut_after": )" + before + "}";
+        case Fault::kTrickle:
+            return kTrickleFault;
+        case Fault::kSlowFile:
+            return kSlowFault;
         default:
             return "";
         }
@@ -382,11 +422,15 @@ protected:
     {
         const std::string good = GoodDocument(method);
         switch (fault) {
-        case Fault::kLargeReply: {
-            // The new values first, the padding behind them.
+        case Fault::kLargeReply:
+        case Fault::kTrickle: {
+            // The new values first, the padding behind them: a trickled
+            // reply as long as the trickled file, so that it outlasts the
+            // speed window (a short one would arrive before it is judged).
             std::string doc = good.substr(0, good.size() - 1) + R"(,"pad":")";
             const std::string tail = "\"}";
-            doc += std::string(kLargeBytes - doc.size() - tail.size(), 'x') + tail;
+            const std::size_t size = fault == Fault::kTrickle ? kTrickledBytes : kLargeBytes;
+            doc += std::string(size - doc.size() - tail.size(), 'x') + tail;
             return doc;
         }
         case Fault::kMalformed:
@@ -410,6 +454,10 @@ protected:
         const bool reachesServer =
             fault != Fault::kRefused && fault != Fault::kTlsHandshake && fault != Fault::kClientCertificate;
         e.requests = reachesServer ? 1 : 0;
+        if (exchange.kind == Kind::kCheck && (fault == Fault::kSlowFile || fault == Fault::kOversized)) {
+            e.notApplicable = "a check reply is held to the POST's whole limit and to its buffer (the rows above)";
+            return e;
+        }
         if (exchange.kind == Kind::kCheck) {
             // The reply arrived: 0, whatever it held; none of these replies
             // gives the parser anything to store. The transfer failed: 4,
@@ -430,11 +478,17 @@ protected:
             e.notApplicable = "a downloaded file is not parsed";
             return e;
         }
-        // A download ends at its stall limit; it has no overall limit.
+        // A download ends at its stall limit or its minimum speed; the
+        // configuration download also at its time limit, while a package
+        // that keeps above the minimum speed takes as long as it takes.
         e.maxSeconds = exchange.kind == Kind::kConfigDownload
             ? kMatrixLimits.lowSpeedSeconds + kSpeedWindowSeconds + kSlackSeconds
             : kMatrixLimits.connectSeconds + kMatrixLimits.lowSpeedSeconds + kSlackSeconds;
-        const bool arrives = fault == Fault::kLargeReply;
+        if (fault == Fault::kSlowFile)
+            e.maxSeconds = exchange.kind == Kind::kConfigDownload ? kMatrixLimits.configSeconds + kSlackSeconds
+                                                                  : kSlowFileSeconds + kSlackSeconds;
+        const bool arrives =
+            fault == Fault::kLargeReply || (fault == Fault::kSlowFile && exchange.kind != Kind::kConfigDownload);
         switch (exchange.kind) {
         case Kind::kConfigDownload:
             // The check's own exchange works; the entry is recorded, the
@@ -444,7 +498,7 @@ protected:
                                 {kValueConfigUrl, FaultedUrl(exchange, fault, configUrl_)},
                                 {kValueConfigSubDir, ""}};
             if (arrives)
-                e.fileChanges = {{"config\\vpn.conf", LargeFile()}};
+                e.fileChanges = {{"config\\vpn.conf", ServedFile(fault)}};
             // The check request, then the file (redirections are not followed).
             break;
         case Kind::kPackage:
@@ -462,7 +516,7 @@ protected:
             e.result = std::to_string(arrives ? kUpdateDone : kUpdateDownloadFailed);
             if (arrives) {
                 e.settingChanges = {{kValueUpdateState, kUpdateStateInstalling}};
-                e.fileChanges = {{std::string("inst\\") + kPackageName, LargeFile()}};
+                e.fileChanges = {{std::string("inst\\") + kPackageName, ServedFile(fault)}};
             }
             break;
         case Kind::kExport:
@@ -476,7 +530,7 @@ protected:
             }
             e.result = arrives ? "1" : "0";
             if (arrives)
-                e.fileChanges = {{std::string("inst\\") + kPackageName, LargeFile()}};
+                e.fileChanges = {{std::string("inst\\") + kPackageName, ServedFile(fault)}};
             break;
         case Kind::kCheck:
             break;
@@ -559,14 +613,22 @@ std::string Introduction()
         "server whose answers, when they arrive whole, would change all of them. So \"untouched\" means that a "
         "failure cost nothing. The package download runs `-update` without the subscriber's password, so that "
         "a package that arrives is recorded (`update_stt` = \"atualizando\") but no installer is started.\n\n"
-        "The test shortens the library's transfer limits: a transfer that moves less than a byte a second for " +
+        "The test shortens the library's transfer limits: a transfer that moves less than " +
+        std::to_string(kMatrixLimits.lowSpeedBytes) + " bytes a second for " +
         std::to_string(kMatrixLimits.lowSpeedSeconds) + " s is abandoned, a connection must be made within " +
-        std::to_string(kMatrixLimits.connectSeconds) + " s and a check's whole POST within " +
-        std::to_string(kMatrixLimits.postSeconds) + " s (the shipped limits are " +
+        std::to_string(kMatrixLimits.connectSeconds) + " s, a check's whole POST within " +
+        std::to_string(kMatrixLimits.postSeconds) + " s, a configuration download within " +
+        std::to_string(kMatrixLimits.configSeconds) + " s, and a file may hold " +
+        std::to_string(kMatrixLimits.configBytes) + " bytes (the shipped limits are " +
+        std::to_string(kDefaultTransferLimits.lowSpeedBytes) + " bytes a second over " +
         std::to_string(kDefaultTransferLimits.lowSpeedSeconds) + " s, " +
-        std::to_string(kDefaultTransferLimits.connectSeconds) + " s and " +
-        std::to_string(kDefaultTransferLimits.postSeconds) +
-        " s). The package download waits at most as long for its connection and for each piece of data. A "
+        std::to_string(kDefaultTransferLimits.connectSeconds) + " s, " +
+        std::to_string(kDefaultTransferLimits.postSeconds) + " s, " +
+        std::to_string(kDefaultTransferLimits.configSeconds) + " s, " +
+        std::to_string(kDefaultTransferLimits.configBytes) + " bytes for a configuration file and " +
+        std::to_string(kDefaultTransferLimits.packageBytes) +
+        " bytes for a package). The package download waits at most as long for its connection and for each "
+        "piece of data, and judges the speed over windows of the same length. A "
         "check follows at most " +
         std::to_string(kMaxRedirects) +
         " redirections, so does the package download; the configuration download follows none. Times are "
