@@ -1,7 +1,8 @@
 // Names as the update server may send them (a configuration file name, its
 // sub-directory, a package file name) through the name rules and the path
 // composition: an accepted name or sub-directory can never lead outside the
-// base directory, and a composed path is whole or empty.
+// base directory, into bin or to a file the loader maps, and a composed path
+// is whole or empty.
 #include <cstdlib>
 #include <cstring>
 
@@ -29,6 +30,41 @@ bool HasEscapingLevel(const std::string& path)
     return false;
 }
 
+std::string Lower(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return text;
+}
+
+bool EndsWith(const std::string& text, const std::string& suffix)
+{
+    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// A name the loader would map, or a folder that redirects its DLLs: never
+// accepted from the server, whatever surrounds it.
+bool IsLoaderName(const std::string& name)
+{
+    const std::string lower = Lower(name);
+    return EndsWith(lower, ".dll") || EndsWith(lower, ".exe") || EndsWith(lower, ".local") ||
+        EndsWith(lower, ".manifest");
+}
+
+bool HasLoaderLevelOrBin(const std::string& path)
+{
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= path.size(); ++i) {
+        if (i == path.size() || IsSeparator(path[i])) {
+            const std::string level = path.substr(start, i - start);
+            if ((start == 0 && Lower(level) == "bin") || EndsWith(Lower(level), ".local"))
+                return true;
+            start = i + 1;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -42,9 +78,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             name.back() == '.' || name.back() == ' ')
             std::abort();
     }
+    if (IsServerFileName(name.c_str()) && (!IsPlainFileName(name.c_str()) || IsLoaderName(name)))
+        std::abort();
     if (IsContainedSubDir(subDir.c_str())) {
         if (subDir.empty() || IsSeparator(subDir[0]) || subDir.find(':') != std::string::npos ||
-            HasEscapingLevel(subDir))
+            HasEscapingLevel(subDir) || HasLoaderLevelOrBin(subDir))
             std::abort();
     }
 
