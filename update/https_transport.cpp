@@ -50,6 +50,21 @@ void VerifyServer(CURL* curl, const char* caFile)
     curl_easy_setopt(curl, CURLOPT_SSL_OPTIONS, caFile != nullptr ? 0L : static_cast<long>(CURLSSLOPT_NATIVE_CA));
 }
 
+// Which schemes a transfer may use, and which a redirection may lead to.
+// With a CA file of its own the installation has opted into a verified
+// channel, and a plain http URL or hop would be fetched unverified, open to be
+// swapped on the wire: only https then. Never anything but http and https (this
+// libcurl is built for http only, but the rule must not rest on the build).
+// A libcurl that cannot take the rule fails the transfer instead.
+CURLcode LimitSchemes(CURL* curl, const char* caFile, bool redirectHttpsOnly)
+{
+    const char* const scheme = caFile != nullptr ? "https" : "http,https";
+    const CURLcode result = curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, scheme);
+    if (result != CURLE_OK)
+        return result;
+    return curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, redirectHttpsOnly ? "https" : scheme);
+}
+
 } // namespace
 
 int PostRequest(const char* url, const char* body, const char* certFile, const char* keyPassPhrase, const char* keyFile,
@@ -78,6 +93,10 @@ int PostRequest(const char* url, const char* body, const char* certFile, const c
         curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 0L);
     }
     curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+    // The request carries the login and the password's digest: whatever the
+    // mode, a redirection never takes it to plain http.
+    if (const CURLcode refused = LimitSchemes(handle, serverCaFile, true); refused != CURLE_OK)
+        return static_cast<int>(refused);
     // This libcurl follows any number of redirections by default.
     curl_easy_setopt(handle, CURLOPT_MAXREDIRS, kMaxRedirects);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, ReplySink);
@@ -118,6 +137,8 @@ int DownloadToFile(const char* url, const char* path, long* httpStatus, const ch
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, static_cast<void*>(file.get()));
     curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kDownloadBufferBytes);
     VerifyServer(handle, serverCaFile);
+    if (const CURLcode refused = LimitSchemes(handle, serverCaFile, false); refused != CURLE_OK)
+        return static_cast<int>(refused);
     // A download may be large and slow, so there is no overall limit; only a
     // dead connection or a stalled transfer ends it.
     SetStallLimits(handle);
