@@ -5,6 +5,7 @@
 // is whole or empty.
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "config_paths.h"
 #include "file_names.h"
@@ -30,38 +31,14 @@ bool HasEscapingLevel(const std::string& path)
     return false;
 }
 
-std::string Lower(std::string text)
+// `text` ends with one of `suffixes` (lower case), in any letter case.
+bool EndsWithAny(std::string text, std::initializer_list<std::string> suffixes)
 {
     for (char& c : text)
         c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return text;
-}
-
-bool EndsWith(const std::string& text, const std::string& suffix)
-{
-    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-// A name the loader would map, or a folder that redirects its DLLs: never
-// accepted from the server, whatever surrounds it.
-bool IsLoaderName(const std::string& name)
-{
-    const std::string lower = Lower(name);
-    return EndsWith(lower, ".dll") || EndsWith(lower, ".exe") || EndsWith(lower, ".local") ||
-        EndsWith(lower, ".manifest");
-}
-
-bool HasLoaderLevelOrBin(const std::string& path)
-{
-    std::size_t start = 0;
-    for (std::size_t i = 0; i <= path.size(); ++i) {
-        if (i == path.size() || IsSeparator(path[i])) {
-            const std::string level = path.substr(start, i - start);
-            if ((start == 0 && Lower(level) == "bin") || EndsWith(Lower(level), ".local"))
-                return true;
-            start = i + 1;
-        }
-    }
+    for (const std::string& suffix : suffixes)
+        if (text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0)
+            return true;
     return false;
 }
 
@@ -78,11 +55,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             name.back() == '.' || name.back() == ' ')
             std::abort();
     }
-    if (IsServerFileName(name.c_str()) && (!IsPlainFileName(name.c_str()) || IsLoaderName(name)))
+    // Never a name the loader maps, nor a folder that redirects its DLLs.
+    if (IsServerFileName(name.c_str()) &&
+        (!IsPlainFileName(name.c_str()) || EndsWithAny(name, {".dll", ".exe", ".local", ".manifest"})))
         std::abort();
     if (IsContainedSubDir(subDir.c_str())) {
+        const std::string first = subDir.substr(0, subDir.find_first_of("\\/"));
         if (subDir.empty() || IsSeparator(subDir[0]) || subDir.find(':') != std::string::npos ||
-            HasEscapingLevel(subDir) || HasLoaderLevelOrBin(subDir))
+            HasEscapingLevel(subDir) || EndsWithAny("\\" + first, {"\\bin", ".local"}))
             std::abort();
     }
 

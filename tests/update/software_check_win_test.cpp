@@ -94,26 +94,10 @@ TEST_F(SoftwareCheckTest, OfferWhoseFileIsNoPlainFileNameIsRefusedWhole)
     ASSERT_TRUE(WriteWholeFile(sentinel, "sentinel"));
     const Tree before = TreeOf(kTestRoot);
     // As JSON texts: the reply's escapes reach the client undecoded.
-    for (const char* hostile : {"..\\\\x.msi",
-                                "..\\\\..\\\\Windows\\\\win.ini",
-                                "C:\\\\x.msi",
-                                "C:x.msi",
-                                "\\\\x.msi",
-                                "a/b.msi",
-                                "x.msi:stream",
-                                "CON",
-                                "nul.msi",
-                                "Com1.msi",
-                                "x.msi.",
-                                "x.msi ",
-                                "x?.msi",
-                                "",
-                                "IPHLPAPI.DLL",
-                                "KVLService.exe",
-                                "setup.Ps1",
-                                "KVL~1.msi",
-                                "Ferolin.dll.local",
-                                "CONOUT$.msi"}) {
+    for (const char* hostile :
+         {"..\\\\x.msi", "..\\\\..\\\\Windows\\\\win.ini", "C:\\\\x.msi", "C:x.msi", "\\\\x.msi", "a/b.msi",
+          "x.msi:stream", "CON", "nul.msi", "Com1.msi", "x.msi.", "x.msi ", "x?.msi", "", "IPHLPAPI.DLL",
+          "KVLService.exe", "KVL~1.msi", "Ferolin.dll.local", "CONOUT$.msi"}) {
         SCOPED_TRACE(std::string("file_sw [") + hostile + "]");
         SeedOffer();
         OfferSoft(R"({"result": "0", "v_sw": "6.6", "url_sw": "http://x/evil.msi", "file_sw": ")" +
@@ -123,7 +107,7 @@ TEST_F(SoftwareCheckTest, OfferWhoseFileIsNoPlainFileNameIsRefusedWhole)
 
         EXPECT_EQ(StoredOffer(), kSeededOffer);
     }
-    EXPECT_EQ(RequestMembers("chk_sw_upd").size(), 20u);
+    EXPECT_EQ(RequestMembers("chk_sw_upd").size(), 19u);
     EXPECT_TRUE(FileRequests().empty());
     EXPECT_EQ(TreeOf(kTestRoot), before);
 }
