@@ -169,9 +169,10 @@ Plan PlanCheckAnswer(const State& state, const CheckRequest& request, const std:
         plan.dropAfter = fault->dropAfter;
         if (fault->truncate)
             plan.cutAfter = fault->truncateAfter;
-        if (fault->redirectLoop) {
+        if (fault->redirectLoop || !fault->redirectTo.empty()) {
             plan.action = "redirect";
             plan.redirect = true;
+            plan.location = fault->redirectTo;
             plan.status = kRedirectLoopStatus;
             plan.contentType = kHtmlType;
             plan.body = HtmlErrorPage(kRedirectLoopStatus);

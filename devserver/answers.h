@@ -25,6 +25,7 @@ struct Plan {
     bool drop = false;                 // close the connection without a reply
     bool reset = false;                // abort the connection without a reply
     bool redirect = false;             // Location: the request's own URL
+    std::string location;              // the redirection's Location; empty: the request's own URL
     long long dropAfter = -1;          // chunked body, closed after this many bytes; -1: whole body
     long long cutAfter = -1;           // whole length announced, this many bytes sent; -1: whole body
     int status = 200;

@@ -130,9 +130,10 @@ FilePlan PlanFileAnswer(const State& state, const fs::path& root, const std::str
             plan.drop = true;
             return plan;
         }
-        if (fault->redirectLoop) {
+        if (fault->redirectLoop || !fault->redirectTo.empty()) {
             plan.action = "redirect";
             plan.redirect = true;
+            plan.location = fault->redirectTo;
             plan.status = kRedirectLoopStatus;
             plan.contentType = kHtmlType;
             plan.body = HtmlErrorPage(kRedirectLoopStatus);

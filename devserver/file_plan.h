@@ -20,6 +20,7 @@ struct FilePlan {
     bool drop = false;
     bool reset = false;
     bool redirect = false; // Location: the request's own URL
+    std::string location;  // the redirection's Location; empty: the request's own URL
     bool chunked = false;  // no length announced; closed after sendLimit bytes
     int status = 200;
     std::string contentType;

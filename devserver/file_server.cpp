@@ -21,7 +21,7 @@ void SendFilePlan(const FilePlan& plan, const httplib::Request& req, httplib::Re
         return;
     res.status = plan.status;
     if (plan.redirect)
-        res.set_header("Location", OwnUrl(req));
+        res.set_header("Location", plan.location.empty() ? OwnUrl(req) : plan.location);
     if (plan.action != "file" && plan.action != "truncate" && plan.action != "cut_chunked") {
         res.set_content(plan.body, plan.contentType);
         return;

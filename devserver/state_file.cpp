@@ -166,6 +166,10 @@ bool ReadFault(const Json& in, bool forFile, const std::string& path, Fault& out
         } else if (key == "redirect_loop") {
             if (!ReadBool(value, at, out.redirectLoop, error))
                 return false;
+        } else if (key == "redirect_to") {
+            if (!value.is_string() || value.get<std::string>().empty())
+                return Fail(error, at, "must be a non-empty string");
+            out.redirectTo = value.get<std::string>();
         } else if (key == "drop_after") {
             if (!ReadByteCount(value, at, out.dropAfter, error))
                 return false;

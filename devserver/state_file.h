@@ -30,6 +30,7 @@ struct Fault {
     bool drop = false;               // close the connection without any reply
     bool reset = false;              // abort the connection (TCP RST) without any reply
     bool redirectLoop = false;       // answer 307 with a Location naming the request's own URL
+    std::string redirectTo;          // answer 307 with this Location (a hop elsewhere); empty: off
     long long dropAfter = -1;        // chunked body, connection closed after this many bytes; -1: off
     int httpStatus = 0;              // answer this status (with `body`, or an HTML page)
     std::optional<std::string> body; // answer this text instead of the composed one

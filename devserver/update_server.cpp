@@ -21,7 +21,7 @@ void SendPlan(const Plan& plan, const httplib::Request& req, httplib::Response& 
         return;
     res.status = plan.status;
     if (plan.redirect)
-        res.set_header("Location", OwnUrl(req));
+        res.set_header("Location", plan.location.empty() ? OwnUrl(req) : plan.location);
     const bool cut = plan.cutAfter >= 0 || plan.dropAfter >= 0;
     if ((plan.stallMs <= 0 && plan.trickleBytes <= 0 && !cut) || plan.body.empty()) {
         res.set_content(plan.body, plan.contentType);

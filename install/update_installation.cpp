@@ -30,8 +30,8 @@ int RunUpdate()
         return kUpdateDone;
     // The name comes from the server: it must not lead out of the
     // installation directory (or to a device), since the package is written
-    // and run as the system account.
-    if (!IsPlainFileName(fileName))
+    // and run as the system account, nor be a program or library of its own.
+    if (!IsServerPackageName(fileName))
         return kUpdateSettingMissing;
 
     if (!FetchURLToFile(url, installDir, fileName))

@@ -257,11 +257,9 @@ bool SendGet(HINTERNET session, const char* url, InternetHandle* connection, Int
 
 // Opens `url`, following at most kMaxRedirects redirections: left to itself,
 // WinINet may follow a server that sends it round in a circle for ever (Wine's
-// does), and the download never ends. With a CA file of its own
-// (`refuseHttps`) the installation trusts no https server that the file did
-// not vouch for, so a redirection to https fails the download.
-bool OpenFollowingRedirects(HINTERNET session, const char* url, bool refuseHttps, InternetHandle* connection,
-                            InternetHandle* request)
+// does), and the download never ends. Only for an installation without a CA
+// file of its own; SendGet refuses a hop to any scheme but http and https.
+bool OpenFollowingRedirects(HINTERNET session, const char* url, InternetHandle* connection, InternetHandle* request)
 {
     char target[INTERNET_MAX_URL_LENGTH];
     if (!FormatWhole(target, sizeof target, "%s", url))
@@ -280,8 +278,7 @@ bool OpenFollowingRedirects(HINTERNET session, const char* url, bool refuseHttps
         // A relative Location is resolved against the URL that gave it.
         char next[INTERNET_MAX_URL_LENGTH];
         DWORD nextSize = sizeof next;
-        if (!InternetCombineUrlA(target, location, next, &nextSize, ICU_NO_ENCODE) ||
-            (refuseHttps && HasHttpsScheme(next)))
+        if (!InternetCombineUrlA(target, location, next, &nextSize, ICU_NO_ENCODE))
             return false;
         std::memcpy(target, next, nextSize + 1);
     }
@@ -304,11 +301,15 @@ int FetchURLToFile(const char* url, const char* directory, const char* fileName)
     InternetHandle request;
     if (!session)
         return 0;
+    // With a CA file of its own the installation has opted into a verified
+    // channel: a plain http URL would be fetched unverified, open to be
+    // swapped on the wire, so it fails like any other unverified server.
     HttpsTarget target;
-    if (verifyServer && HasHttpsScheme(url)) {
-        if (!CrackHttpsUrl(url, &target) || !OpenVerifiedRequest(session.get(), target, caFile, &connection, &request))
+    if (verifyServer) {
+        if (!HasHttpsScheme(url) || !CrackHttpsUrl(url, &target) ||
+            !OpenVerifiedRequest(session.get(), target, caFile, &connection, &request))
             return 0;
-    } else if (!OpenFollowingRedirects(session.get(), url, verifyServer, &connection, &request)) {
+    } else if (!OpenFollowingRedirects(session.get(), url, &connection, &request)) {
         return 0;
     }
     if (IsErrorReply(request.get()))

@@ -15,9 +15,9 @@
 // kDownloadPathLimit. On 0 no partial file is left and an earlier file of
 // that name is untouched.
 // When the installation (the settings key's directory) holds its server CA
-// file (kServerCaFileName in bin), an https server must present a
-// certificate for the URL's host that chains to that file alone, and no
-// redirection is followed; an http URL redirected to https then gives 0.
+// file (kServerCaFileName in bin), the URL must be https (an http URL gives
+// 0), its server must present a certificate for the URL's host that chains to
+// that file alone, and no redirection is followed.
 // Without it, WinINet checks https servers against the Windows store.
 int FetchURLToFile(const char* url, const char* directory, const char* fileName);
 

@@ -64,8 +64,9 @@ void LogIfStopFailed(bool stopped)
 }
 
 // After the library installed a downloaded package: the package file goes,
-// and the state says so. Only a plain file name inside the installation
-// directory is ever deleted, whatever the server named.
+// and the state says so. Only a package name inside the installation
+// directory is ever deleted (never the service's own programs), whatever the
+// server named.
 void CleanUpInstallation(const MonitorState& state)
 {
     char updateState[kMonitorUpdateStateSize];
@@ -73,7 +74,7 @@ void CleanUpInstallation(const MonitorState& state)
     if (GetRegValue(kValueUpdateState, updateState, sizeof updateState) == 0 ||
         std::strcmp(updateState, kUpdateInstalled) != 0)
         return;
-    if (!ReadNonEmpty(kValueSoftwareFile, package, sizeof package) || !IsPlainFileName(package))
+    if (!ReadNonEmpty(kValueSoftwareFile, package, sizeof package) || !IsServerPackageName(package))
         return;
     char path[kMonitorPathSize];
     if (!FormatWhole(path, sizeof path, "%s\\%s", state.installDir, package))

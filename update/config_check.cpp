@@ -29,8 +29,10 @@ int StoreConfigEntry(const ConfigEntry& entry, const char* serverCaFile)
 
     // Checked before any of the entry's values reaches the settings key: the
     // service program deletes "config_dir\config_file" for a blocked account,
-    // so a file name that leads elsewhere must never be recorded either.
-    if (!IsPlainFileName(entry.file_cnf) || (entry.sub_dir[0] != '\0' && !IsContainedSubDir(entry.sub_dir)))
+    // so a file name that leads elsewhere must never be recorded either. Nor
+    // may the server place anything Windows would load or run: a file that
+    // is not a VPN configuration lands beside KVLService.exe.
+    if (!IsServerFileName(entry.file_cnf) || (entry.sub_dir[0] != '\0' && !IsContainedSubDir(entry.sub_dir)))
         return FailDownload(versionValue);
 
     char baseDir[kConfigBaseDirReadSize];

@@ -24,11 +24,19 @@ bool IsPlainLevel(const char* begin, const char* end)
     return IsPlainFileName(level) != 0;
 }
 
+// The installation's "bin" holds the client's programs, its certificate pair
+// and the server CA file that decides whether the server is verified at all.
+bool IsBinLevel(const char* level)
+{
+    return (level[0] == 'b' || level[0] == 'B') && (level[1] == 'i' || level[1] == 'I') &&
+        (level[2] == 'n' || level[2] == 'N') && (level[3] == '\0' || IsSeparator(level[3]));
+}
+
 } // namespace
 
 int IsContainedSubDir(const char* subDir)
 {
-    if (subDir == nullptr || subDir[0] == '\0' || IsSeparator(subDir[0]))
+    if (subDir == nullptr || subDir[0] == '\0' || IsSeparator(subDir[0]) || IsBinLevel(subDir))
         return 0;
     const char* level = subDir;
     for (const char* c = subDir;; ++c) {

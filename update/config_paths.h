@@ -15,9 +15,10 @@
 // directory it is appended to: not empty, no leading separator (the root of a
 // drive, or a network share), and every level a plain file name by
 // IsPlainFileName (so no ".." or other level of dots and blanks, no drive or
-// stream, no device name). Windows also separates levels by "/", so "/" counts
-// as a separator here too; an empty level (a doubled or trailing separator)
-// names nothing and is accepted. 0 otherwise.
+// stream, no device name, no 8.3 alias, nothing ending in ".local"), and a
+// first level other than "bin" in any letter case. Windows also separates
+// levels by "/", so "/" counts as a separator here too; an empty level (a
+// doubled or trailing separator) names nothing and is accepted. 0 otherwise.
 int IsContainedSubDir(const char* subDir);
 
 // "base\subDir" into `out` (capacity `size`). Returns 1, or 0 with `out`

@@ -73,6 +73,21 @@ std::size_t LimitedFileSink(char* data, std::size_t size, std::size_t count, voi
     return ReplySink(data, size, count, target->file);
 }
 
+// Which schemes a transfer may use, and which a redirection may lead to.
+// With a CA file of its own the installation has opted into a verified
+// channel, and a plain http URL or hop would be fetched unverified, open to be
+// swapped on the wire: only https then. Never anything but http and https (this
+// libcurl is built for http only, but the rule must not rest on the build).
+// A libcurl that cannot take the rule fails the transfer instead.
+CURLcode LimitSchemes(CURL* curl, const char* caFile, bool redirectHttpsOnly)
+{
+    const char* const scheme = caFile != nullptr ? "https" : "http,https";
+    const CURLcode result = curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, scheme);
+    if (result != CURLE_OK)
+        return result;
+    return curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, redirectHttpsOnly ? "https" : scheme);
+}
+
 } // namespace
 
 int PostRequest(const char* url, const char* body, const char* certFile, const char* keyPassPhrase, const char* keyFile,
@@ -101,6 +116,10 @@ int PostRequest(const char* url, const char* body, const char* certFile, const c
         curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 0L);
     }
     curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+    // The request carries the login and the password's digest: whatever the
+    // mode, a redirection never takes it to plain http.
+    if (const CURLcode refused = LimitSchemes(handle, serverCaFile, true); refused != CURLE_OK)
+        return static_cast<int>(refused);
     // This libcurl follows any number of redirections by default.
     curl_easy_setopt(handle, CURLOPT_MAXREDIRS, kMaxRedirects);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, ReplySink);
@@ -144,6 +163,8 @@ int DownloadToFile(const char* url, const char* path, long* httpStatus, const ch
     curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kDownloadBufferBytes);
     VerifyServer(handle, serverCaFile);
     NoProxy(handle);
+    if (const CURLcode refused = LimitSchemes(handle, serverCaFile, false); refused != CURLE_OK)
+        return static_cast<int>(refused);
     // The monitoring loop waits on this transfer: a server that keeps it just
     // above the minimum speed must not keep it for longer than a file needs.
     SetStallLimits(handle);

@@ -14,7 +14,8 @@ inline constexpr int kNoTransferHandle = 2;
 // Posts `body` to `url` as a form with the PEM client certificate `certFile`
 // and the PEM key `keyFile` (protected by `keyPassPhrase`); the reply lands in
 // ReplyBuffer, which is emptied first. Redirects are followed, at most
-// kMaxRedirects of them. Without
+// kMaxRedirects of them, and only to https (the body carries the login and the
+// password's digest). With `serverCaFile` `url` itself must be https too. Without
 // `serverCaFile` the server's certificate and host are not verified; with it,
 // an https server must present a certificate for its name that chains to that
 // PEM file (and only to it). Returns kNoTransferHandle, or libcurl's result (0
@@ -23,9 +24,10 @@ int PostRequest(const char* url, const char* body, const char* certFile, const c
                 const char* serverCaFile);
 
 // Fetches `url` into the file `path` (created or truncated). Redirections are
-// not followed. The transfer ends with an error after
-// `transferLimits.configSeconds` or past `transferLimits.configBytes` bytes,
-// and when it stays below the minimum speed. An https server must present a certificate for its name that
+// not followed. `url` must be https when `serverCaFile` is given, else http
+// or https; any other is a failed transfer. The transfer ends with an error
+// after `transferLimits.configSeconds` or past `transferLimits.configBytes`
+// bytes, and when it stays below the minimum speed. An https server must present a certificate for its name that
 // chains to `serverCaFile` when one is given, else to a trusted root of the
 // Windows certificate store (libcurl's CURLSSLOPT_NATIVE_CA; no other CA file
 // or folder is read). The bytes are

@@ -33,8 +33,9 @@ int StoreSoftwareOffer()
         return kStoreOfferDone;
     // The service's clean-up deletes "<installation directory><file_sw>" as
     // LocalSystem: a name that is not a plain file name is refused whole, and
-    // the earlier offer stays, as it does for a refusal.
-    if (!IsPlainFileName(reply.file_sw))
+    // the earlier offer stays, as it does for a refusal. The package lands
+    // beside KVLService.exe: only its own kind may be loadable.
+    if (!IsServerPackageName(reply.file_sw))
         return kStoreOfferNameRefused;
     if (!WriteSetting(kValueNewSoftwareVersion, reply.v_sw))
         return kStoreOfferVersionFailed;

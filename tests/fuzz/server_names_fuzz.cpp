@@ -1,9 +1,11 @@
 // Names as the update server may send them (a configuration file name, its
 // sub-directory, a package file name) through the name rules and the path
 // composition: an accepted name or sub-directory can never lead outside the
-// base directory, and a composed path is whole or empty.
+// base directory, into bin or to a file the loader maps, and a composed path
+// is whole or empty.
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "config_paths.h"
 #include "file_names.h"
@@ -29,6 +31,17 @@ bool HasEscapingLevel(const std::string& path)
     return false;
 }
 
+// `text` ends with one of `suffixes` (lower case), in any letter case.
+bool EndsWithAny(std::string text, std::initializer_list<std::string> suffixes)
+{
+    for (char& c : text)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    for (const std::string& suffix : suffixes)
+        if (text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0)
+            return true;
+    return false;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -42,9 +55,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             name.back() == '.' || name.back() == ' ')
             std::abort();
     }
+    // Never a name the loader maps, nor a folder that redirects its DLLs.
+    if (IsServerFileName(name.c_str()) &&
+        (!IsPlainFileName(name.c_str()) || EndsWithAny(name, {".dll", ".exe", ".local", ".manifest"})))
+        std::abort();
     if (IsContainedSubDir(subDir.c_str())) {
+        const std::string first = subDir.substr(0, subDir.find_first_of("\\/"));
         if (subDir.empty() || IsSeparator(subDir[0]) || subDir.find(':') != std::string::npos ||
-            HasEscapingLevel(subDir))
+            HasEscapingLevel(subDir) || EndsWithAny("\\" + first, {"\\bin", ".local"}))
             std::abort();
     }
 

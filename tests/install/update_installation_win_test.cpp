@@ -206,10 +206,10 @@ TEST_F(UpdateTest, ServerCaFileInBinAloneDecidesWhichHttpsPackageServersAreTrust
     EXPECT_EQ(Ferolin("-update", 7), kUpdateDone);
     EXPECT_EQ(ReadWholeFile(package).value_or("<missing>"), "package bytes");
     EXPECT_EQ(download(("https://127.0.0.1:" + tlsPort + path).c_str(), kTestInstallDir, "by-address.msi"), 1);
-    // Plain http is fetched as before.
-    EXPECT_EQ(download((FilesUrl() + path).c_str(), kTestInstallDir, "plain.msi"), 1);
+    // Plain http would be fetched unverified, open to be swapped on the wire.
+    EXPECT_EQ(download((FilesUrl() + path).c_str(), kTestInstallDir, "plain.msi"), 0);
     const std::map<std::string, std::string> fetched = Downloaded();
-    EXPECT_EQ(fetched.size(), 3u);
+    EXPECT_EQ(fetched.size(), 2u);
 
     // A certificate of the file's CA for another name.
     for (const char* host : {"localhost", "127.0.0.1"}) {

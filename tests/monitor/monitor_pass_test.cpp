@@ -462,6 +462,8 @@ TEST_F(MonitorTest, InstalledPackageIsRemovedAfterTheStatusCheck)
         {"empty name", "atualizado", "", false, true, false},
         // A name from the server that leaves the installation directory.
         {"path in the name", "atualizado", "..\\outside.msi", true, true, false},
+        // Nor a program of the installation itself.
+        {"library of the installation", "atualizado", "Ferolin.dll", true, true, false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

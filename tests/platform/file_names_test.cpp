@@ -50,7 +50,8 @@ TEST(PlainFileName, TrailingDotOrBlankIsRefused)
 
 TEST(PlainFileName, DeviceNamesAreRefusedInAnyCaseAndWithAnyExtension)
 {
-    for (const char* device : {"CON", "PRN", "AUX", "NUL", "COM1", "COM5", "COM9", "LPT1", "LPT9"}) {
+    for (const char* device : {"CON", "PRN", "AUX", "NUL", "COM1", "COM5", "COM9", "LPT1", "LPT9", "COM\xb9", "COM\xb2",
+                               "LPT\xb3", "CONIN$", "CONOUT$"}) {
         const std::string upper = device;
         std::string lower;
         for (char c : upper)
@@ -61,6 +62,37 @@ TEST(PlainFileName, DeviceNamesAreRefusedInAnyCaseAndWithAnyExtension)
             EXPECT_EQ(IsPlainFileName(name.c_str()), 0) << "[" << name << "]";
         }
     }
+}
+
+// An 8.3 alias may name another file or folder ("KVLSER~1.EXE" is
+// KVLService.exe), and a ".local" folder redirects a program's DLLs.
+TEST(PlainFileName, ShortNameAliasesAndLocalRedirectionsAreRefused)
+{
+    for (const char* name : {"KVLSER~1.EXE", "progra~1", "a~0", "vpn~12.conf", "KVLService.exe.local", "x.LOCAL",
+                             ".local", "Ferolin.dll.Local"}) {
+        EXPECT_EQ(IsPlainFileName(name), 0) << "[" << name << "]";
+    }
+}
+
+// Nothing the server names may be a file that Windows loads or runs; the
+// package's own kind is the one exception, and only for the package.
+TEST(ServerFileName, LoadableOrRunnableKindsAreRefused)
+{
+    for (const char* extension :
+         {".exe", ".dll", ".com", ".bat", ".cmd",  ".msi", ".msp",      ".mst",   ".sys", ".drv", ".ocx",
+          ".cpl", ".scr", ".pif", ".ps1", ".psm1", ".vbs", ".vbe",      ".js",    ".jse", ".wsf", ".wsh",
+          ".hta", ".lnk", ".url", ".inf", ".reg",  ".sct", ".manifest", ".local", ".DLL", ".Exe"}) {
+        const std::string name = std::string("IPHLPAPI") + extension;
+        EXPECT_EQ(IsServerFileName(name.c_str()), 0) << "[" << name << "]";
+        EXPECT_EQ(IsServerPackageName(name.c_str()), std::string(extension) == ".msi" ? 1 : 0) << "[" << name << "]";
+    }
+    for (const char* name : {"vpn.conf", "korv.ovpn", "ca.crt", "ta.key", "rules.txt", "x.dll.txt", "x.msix.conf",
+                             "a.jsx", "exe", "dll"}) {
+        EXPECT_EQ(IsServerFileName(name), 1) << "[" << name << "]";
+        EXPECT_EQ(IsServerPackageName(name), 1) << "[" << name << "]";
+    }
+    EXPECT_EQ(IsServerFileName("con.txt"), 0) << "the plain-name rule still applies";
+    EXPECT_EQ(IsServerPackageName("..\\x.msi"), 0) << "the plain-name rule still applies";
 }
 
 } // namespace

@@ -444,6 +444,51 @@ TEST_F(ConfigCheckTest, NamesThatLeaveTheBaseDirectoryTouchNothingOutsideIt)
     EXPECT_EQ(ReadWholeFile(kSentinel), "sentinel");
 }
 
+// Nothing the server names may be a file Windows loads or runs, or land in
+// bin: a non-VPN file lands beside KVLService.exe and Ferolin.dll, whose
+// imports are looked for there first. Each hostile entry follows a good one of
+// the other kind, which still arrives; the hostile one is a failed download.
+TEST_F(ConfigCheckTest, NamesWindowsWouldLoadOrRunAreRefused)
+{
+    ServeFile("x", "payload");
+    ServeFile("good", "good file");
+    const Entry goodOther = {"4", "0", Url("good"), "", "good.txt"};
+    const Entry goodVpn = {"7", "1", Url("good"), "", "vpn.conf"};
+    std::vector<Entry> hostile;
+    for (const char* extension :
+         {".exe", ".DLL", ".com", ".bat", ".cmd", ".msi",  ".msp", ".mst", ".sys",      ".drv",
+          ".ocx", ".cpl", ".scr", ".pif", ".ps1", ".psm1", ".vbs", ".vbe", ".js",       ".jse",
+          ".wsf", ".wsh", ".hta", ".lnk", ".url", ".inf",  ".reg", ".sct", ".manifest", ".local"})
+        hostile.push_back({"2", "0", Url("x"), "", std::string("IPHLPAPI") + extension});
+    for (const char* subDir : {"bin", "BIN", "Bin\\x", "bin/", "KVLService.exe.local", "a\\b.Local", "PROGRA~1"})
+        hostile.push_back({"2", "0", Url("x"), subDir, "x.txt"});
+    for (const char* file : {"KVLSER~1.txt", "CONIN$", "conout$.txt"})
+        hostile.push_back({"2", "0", Url("x"), "", file});
+    hostile.push_back({"8", "1", Url("x"), "", "vpn.dll"});
+    hostile.push_back({"8", "1", Url("x"), "bin", "vpn.conf"});
+
+    for (const Entry& entry : hostile) {
+        SCOPED_TRACE("file_cnf [" + entry.file_cnf + "] sub_dir [" + entry.sub_dir + "]");
+        const bool vpnFile = entry.is_cnf == "1";
+        const Entry& good = vpnFile ? goodOther : goodVpn;
+        const char* goodTarget = vpnFile ? "inst\\good.txt" : "config\\vpn.conf";
+        MakeTestInstallation("client_");
+        ASSERT_TRUE(SetSettingForTest(kValueConfigVersion, "6"));
+        ASSERT_TRUE(SetSettingForTest(kValueFileVersion, "3"));
+        ListFiles({good, entry});
+        Tree expected = TreeOf(kTestRoot);
+        expected[goodTarget] = "good file";
+        const std::size_t requestsBefore = FileRequests().size();
+
+        ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
+
+        EXPECT_EQ(TreeOf(kTestRoot), expected);
+        EXPECT_EQ(FileRequests().size(), requestsBefore + 1) << "the good file alone";
+        EXPECT_EQ(GetSettingForTest(vpnFile ? kValueConfigVersion : kValueFileVersion), "");
+        EXPECT_EQ(GetSettingForTest(vpnFile ? kValueFileVersion : kValueConfigVersion), good.v_cnf);
+    }
+}
+
 TEST_F(ConfigCheckTest, PathThatWouldNotFitIsAFailedDownload)
 {
     // 13 + 180 characters, within the 199 the base directory read accepts.

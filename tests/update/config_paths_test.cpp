@@ -10,8 +10,8 @@ namespace {
 
 TEST(ConfigSubDir, RelativeLevelsBelowTheBaseAreAccepted)
 {
-    for (const char* subDir :
-         {"rules", "a\\b", "a\\b\\c", "rules\\", "a\\\\b", "a/b", "..rules", "v1.2", "my rules\\v 2", "con1\\comx"}) {
+    for (const char* subDir : {"rules", "a\\b", "a\\b\\c", "rules\\", "a\\\\b", "a/b", "..rules", "v1.2",
+                               "my rules\\v 2", "con1\\comx", "a\\bin", "binary", "bins\\x"}) {
         EXPECT_EQ(IsContainedSubDir(subDir), 1) << subDir;
     }
 }
@@ -33,6 +33,12 @@ TEST(ConfigSubDir, LevelsThatAreNoPlainNameAreRefused)
          {"CON", "a\\nul.txt", "Lpt1\\b", "a\\b.", "a\\b \\c", "rules ", "a\\b|c", "a\\<b>", "a*", "a?\\b", "a\\\"b",
           "a\x01"
           "b\\c"}) {
+        EXPECT_EQ(IsContainedSubDir(subDir), 0) << "[" << subDir << "]";
+    }
+    // Nor bin, whose files decide what the service trusts and runs, nor a
+    // level that redirects a program's DLLs or aliases another folder.
+    for (const char* subDir : {"bin", "BIN\\x", "Bin/x", "bin\\", "KVLService.exe.local", "a\\b.LOCAL\\c", "PROGRA~1",
+                               "a\\x~9", "CONIN$", "a\\com\xb9"}) {
         EXPECT_EQ(IsContainedSubDir(subDir), 0) << "[" << subDir << "]";
     }
     EXPECT_EQ(IsContainedSubDir(("a\\" + std::string(kPlainNameLimit, 'l')).c_str()), 1);

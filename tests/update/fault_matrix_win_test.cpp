@@ -96,6 +96,9 @@ enum class Fault {
     kTrickle,
     kSlowFile,
     kOversized,
+    kPlainHttpVerified,
+    kRedirectToHttp,
+    kLoadableName,
 };
 
 struct FaultInfo {
@@ -132,6 +135,15 @@ const FaultInfo kFaults[] = {
     {Fault::kSlowFile, "file slower than its time limit",
      "a file of 2000 bytes comes 100 bytes every 250 ms, above the minimum speed, in about 5 s"},
     {Fault::kOversized, "file beyond the size limit", "a file one byte larger than the size limit (with its length)"},
+    {Fault::kPlainHttpVerified, "plain http, server CA file in force",
+     "the installation holds bin\\server_ca.pem and the URL of the exchange (\"update_server\", \"url_cnf\", "
+     "\"url_sw\", the export's URL) is plain http, which the file server would answer"},
+    {Fault::kRedirectToHttp, "https redirected to plain http",
+     "the server answers 307 with a Location on the plain-http file server; for the checks without a server CA "
+     "file (the check never follows a hop to http, whatever the mode), for the downloads with one"},
+    {Fault::kLoadableName, "name Windows would load",
+     "the server names a library beside the programs: \"file_sw\" \"IPHLPAPI.DLL\", or a VPN configuration "
+     "\"vpn.dll\""},
 };
 
 // What a cell should show, or the reason it does not apply.
@@ -268,9 +280,9 @@ protected:
         return R"("status": {"result": "0", "v_stt": "4", "stt": "bloqueado", "msg": "Conta bloqueada",)"
                R"( "int": "90", "per": "15"},)"
                R"( "soft": {"result": "0", "v_sw": "2.0", "url_sw": "{{files}}/pkg/KVL-2.0.msi", "file_sw": ")" +
-            std::string(kPackageName) + R"("},)" +
+            packageFile_ + R"("},)" +
             R"( "config": {"result": "0", "files": [{"v_cnf": "8", "is_cnf": "1", "url_cnf": )" + Quoted(configUrl) +
-            R"(, "sub_dir": "", "file_cnf": "vpn.conf"}]},)" +
+            R"(, "sub_dir": "", "file_cnf": ")" + configFile_ + R"("}]},)" +
             R"( "command": {"result": "0", "cmds": [{"v_cmd": "5", "cod_cmd": "1"}]})";
     }
 
@@ -301,6 +313,14 @@ protected:
             updateServer = refusedServer;
         if (exchange.kind == Kind::kCheck && fault == Fault::kTlsHandshake)
             updateServer = plainPortServer;
+        if (exchange.kind == Kind::kCheck && fault == Fault::kPlainHttpVerified)
+            updateServer = FilesUrl() + "/";
+        if (UsesServerCaFile(exchange, fault))
+            ASSERT_TRUE(CopyFileA((DevserverRunDir() + "pki\\ca.pem").c_str(),
+                                  (std::string(kTestInstallDir) + "bin\\server_ca.pem").c_str(), FALSE));
+        const bool loadableName = fault == Fault::kLoadableName;
+        configFile_ = loadableName ? "vpn.dll" : "vpn.conf";
+        packageFile_ = loadableName ? "IPHLPAPI.DLL" : kPackageName;
         const Values settings = {
             {kValueUserLogin, kTestUser},
             {kValuePasswordLogin, "secret"},
@@ -332,7 +352,7 @@ protected:
         ASSERT_TRUE(SetIdentityForTest(kStaleIdentity));
         if (exchange.kind == Kind::kPackage) {
             ASSERT_TRUE(SetSettingForTest(kValueSoftwareUrl, FaultedUrl(exchange, fault, packageUrl_)));
-            ASSERT_TRUE(SetSettingForTest(kValueSoftwareFile, kPackageName));
+            ASSERT_TRUE(SetSettingForTest(kValueSoftwareFile, packageFile_));
             // Without the password the installer is not started: a package
             // that arrived shows as "atualizando", and no installer runs.
             DeleteSettingForTest(kValuePasswordLogin);
@@ -341,7 +361,11 @@ protected:
         std::string answers = GoodAnswers(FaultedUrl(exchange, fault, configUrl_));
         std::string misbehave;
         std::string fileFaults;
-        const std::string faultJson = FaultJson(fault);
+        const std::string faultJson =
+            FaultJson(fault,
+                      exchange.kind == Kind::kCheck                ? "/"
+                          : exchange.kind == Kind::kConfigDownload ? "/vpn.conf"
+                                                                   : "/pkg/" + std::string(kPackageName));
         if (exchange.kind == Kind::kCheck) {
             const std::string raw = RawReply(exchange.method, fault);
             if (!raw.empty())
@@ -387,10 +411,19 @@ protected:
             return "http://127.0.0.1:1" + path;
         if (fault == Fault::kTlsHandshake)
             return "https://127.0.0.1:" + DevserverReadyValue("files_port") + path;
+        if (fault == Fault::kRedirectToHttp)
+            return FilesTlsUrl() + path;
         return url;
     }
 
-    static std::string FaultJson(Fault fault)
+    // The verified channel's cells hold the server CA file; a check
+    // redirected to http shows that the mode does not matter for it.
+    static bool UsesServerCaFile(const Exchange& exchange, Fault fault)
+    {
+        return fault == Fault::kPlainHttpVerified || (fault == Fault::kRedirectToHttp && exchange.kind != Kind::kCheck);
+    }
+
+    std::string FaultJson(Fault fault, const std::string& path) const
     {
         const std::string before = std::to_string(kBodyBytesBeforeFault);
         switch (fault) {
@@ -412,6 +445,8 @@ protected:
             return kTrickleFault;
         case Fault::kSlowFile:
             return kSlowFault;
+        case Fault::kRedirectToHttp:
+            return R"({"redirect_to": )" + Quoted(FilesUrl() + path) + "}";
         default:
             return "";
         }
@@ -449,10 +484,14 @@ protected:
     Expectation Expect(const Exchange& exchange, Fault fault) const
     {
         Expectation e;
+        if (fault == Fault::kLoadableName)
+            return ExpectLoadableName(exchange);
         const bool transferFails = fault != Fault::kHttp500 && fault != Fault::kLargeReply &&
             fault != Fault::kMalformed && fault != Fault::kTooManyTokens;
-        const bool reachesServer =
-            fault != Fault::kRefused && fault != Fault::kTlsHandshake && fault != Fault::kClientCertificate;
+        // A plain-http URL under the server CA file is refused before
+        // anything is sent.
+        const bool reachesServer = fault != Fault::kRefused && fault != Fault::kTlsHandshake &&
+            fault != Fault::kClientCertificate && fault != Fault::kPlainHttpVerified;
         e.requests = reachesServer ? 1 : 0;
         if (exchange.kind == Kind::kCheck && (fault == Fault::kSlowFile || fault == Fault::kOversized)) {
             e.notApplicable = "a check reply is held to the POST's whole limit and to its buffer (the rows above)";
@@ -538,6 +577,36 @@ protected:
         return e;
     }
 
+    // A name from the server that Windows would load is refused as an unsafe
+    // name is: the offer is not recorded, the entry is a failed download, the
+    // package is not fetched.
+    Expectation ExpectLoadableName(const Exchange& exchange) const
+    {
+        Expectation e;
+        e.maxSeconds = kMatrixLimits.postSeconds + kSlackSeconds;
+        switch (exchange.kind) {
+        case Kind::kCheck:
+            if (std::string(exchange.method) != "chk_sw_upd") {
+                e.notApplicable = "this reply names no file";
+                break;
+            }
+            e.result = "0";
+            e.requests = 1;
+            break;
+        case Kind::kConfigDownload:
+            e.result = "0";
+            e.settingChanges = {{kValueConfigVersion, ""}};
+            break;
+        case Kind::kPackage:
+            e.result = std::to_string(kUpdateSettingMissing);
+            break;
+        case Kind::kExport:
+            e.notApplicable = "the calling program names the file, not the server";
+            break;
+        }
+        return e;
+    }
+
     Observation Run(const Exchange& exchange)
     {
         Observation seen;
@@ -574,6 +643,7 @@ protected:
     {
         const std::pair<std::string, std::string> swaps[] = {
             {"127.0.0.1:" + DevserverReadyValue("files_port"), "127.0.0.1:FILES_PORT"},
+            {"127.0.0.1:" + DevserverReadyValue("files_tls_port"), "127.0.0.1:FILES_TLS_PORT"},
             {ExpectedMachineIdentity(), "(this machine's identity)"},
         };
         for (const auto& [from, to] : swaps) {
@@ -585,6 +655,8 @@ protected:
     }
 
     Fault currentFault_ = Fault::kRefused;
+    std::string configFile_ = "vpn.conf";
+    std::string packageFile_ = kPackageName;
     std::string configUrl_;
     std::string packageUrl_;
 };
@@ -631,7 +703,8 @@ std::string Introduction()
         "piece of data, and judges the speed over windows of the same length. A "
         "check follows at most " +
         std::to_string(kMaxRedirects) +
-        " redirections, so does the package download; the configuration download follows none. Times are "
+        " redirections (to https only), so does the package download (to http or https, and none with a server "
+        "CA file in force); the configuration download follows none. Times are "
         "measured under Wine and include its overhead.\n\n"
         "Faults:\n\n";
     for (const FaultInfo& f : kFaults)

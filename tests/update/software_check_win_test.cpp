@@ -84,8 +84,9 @@ TEST_F(SoftwareCheckTest, ReplyWithoutASoftwareSectionLeavesTheEarlierOffer)
 }
 
 // The service deletes "<installation directory><file_sw>" once a package is
-// installed: a name from the server that leads anywhere else, or names a
-// device, is refused whole and the earlier offer stays.
+// installed, and the package lands beside KVLService.exe: a name from the
+// server that leads anywhere else, names a device, or names a program or
+// library is refused whole and the earlier offer stays.
 TEST_F(SoftwareCheckTest, OfferWhoseFileIsNoPlainFileNameIsRefusedWhole)
 {
     // Where "..\\x.msi" would lead from the installation directory.
@@ -95,7 +96,8 @@ TEST_F(SoftwareCheckTest, OfferWhoseFileIsNoPlainFileNameIsRefusedWhole)
     // As JSON texts: the reply's escapes reach the client undecoded.
     for (const char* hostile :
          {"..\\\\x.msi", "..\\\\..\\\\Windows\\\\win.ini", "C:\\\\x.msi", "C:x.msi", "\\\\x.msi", "a/b.msi",
-          "x.msi:stream", "CON", "nul.msi", "Com1.msi", "x.msi.", "x.msi ", "x?.msi", ""}) {
+          "x.msi:stream", "CON", "nul.msi", "Com1.msi", "x.msi.", "x.msi ", "x?.msi", "", "IPHLPAPI.DLL",
+          "KVLService.exe", "KVL~1.msi", "Ferolin.dll.local", "CONOUT$.msi"}) {
         SCOPED_TRACE(std::string("file_sw [") + hostile + "]");
         SeedOffer();
         OfferSoft(R"({"result": "0", "v_sw": "6.6", "url_sw": "http://x/evil.msi", "file_sw": ")" +
@@ -105,7 +107,7 @@ TEST_F(SoftwareCheckTest, OfferWhoseFileIsNoPlainFileNameIsRefusedWhole)
 
         EXPECT_EQ(StoredOffer(), kSeededOffer);
     }
-    EXPECT_EQ(RequestMembers("chk_sw_upd").size(), 14u);
+    EXPECT_EQ(RequestMembers("chk_sw_upd").size(), 19u);
     EXPECT_TRUE(FileRequests().empty());
     EXPECT_EQ(TreeOf(kTestRoot), before);
 }
