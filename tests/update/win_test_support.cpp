@@ -222,6 +222,55 @@ std::optional<std::string> RunAndCapture(const std::string& commandLine, DWORD* 
     return output;
 }
 
+HeldFile::HeldFile(const std::string& path, DWORD shareMode)
+{
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    KernelHandle inputRead, inputWrite, outputRead, outputWrite;
+    if (!CreatePipe(inputRead.out(), inputWrite.out(), &inheritable, 0) ||
+        !CreatePipe(outputRead.out(), outputWrite.out(), &inheritable, 0))
+        return;
+    SetHandleInformation(inputWrite.get(), HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(outputRead.get(), HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = inputRead.get();
+    startup.hStdOutput = outputWrite.get();
+    startup.hStdError = outputWrite.get();
+    std::string line = "\"" + ProgramFolder() + "file_holder.exe\" \"" + path + "\" " + std::to_string(shareMode);
+    PROCESS_INFORMATION child = {};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                        &child))
+        return;
+    CloseHandle(child.hThread);
+    process_ = child.hProcess;
+    input_ = inputWrite.release();
+    outputWrite.reset();
+    // Its first line: "held" once the file is open, or why not.
+    char byte = 0;
+    DWORD got = 0;
+    while (ReadFile(outputRead.get(), &byte, 1, &got, nullptr) && got == 1) {
+        said_ += byte;
+        if (byte == '\n')
+            break;
+    }
+    if (!said_.empty() && said_.back() == '\n' && said_.size() >= 2 && said_[said_.size() - 2] == '\r')
+        said_.erase(said_.size() - 2, 1);
+}
+
+void HeldFile::Release()
+{
+    if (input_ != nullptr)
+        CloseHandle(input_);
+    input_ = nullptr;
+    if (process_ != nullptr) {
+        if (WaitForSingleObject(process_, 10000) != WAIT_OBJECT_0)
+            TerminateProcess(process_, 1);
+        CloseHandle(process_);
+    }
+    process_ = nullptr;
+}
+
 std::string WithCrLf(const std::string& text)
 {
     std::string converted;

@@ -62,6 +62,27 @@ bool FileExists(const std::string& path);
 // program cannot be started or does not end within `timeoutMs`.
 std::optional<std::string> RunAndCapture(const std::string& commandLine, DWORD* exitCode, DWORD timeoutMs = 60000);
 
+// Another process (file_holder.exe beside the test program) that holds
+// `path` open for reading with `shareMode` from construction until Release
+// or destruction: a user who keeps a file locked.
+class HeldFile {
+public:
+    HeldFile(const std::string& path, DWORD shareMode);
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+    ~HeldFile() { Release(); }
+    // Whether the holder opened the file; what it said otherwise.
+    bool held() const { return said_ == "held\n"; }
+    const std::string& said() const { return said_; }
+    // The holder lets go and has ended when this returns.
+    void Release();
+
+private:
+    HANDLE process_ = nullptr;
+    HANDLE input_ = nullptr;
+    std::string said_;
+};
+
 // `text` with each "\n" as "\r\n": what a program's text-mode standard
 // output delivers for it.
 std::string WithCrLf(const std::string& text);
