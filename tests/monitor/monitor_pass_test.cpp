@@ -8,12 +8,14 @@
 
 #include <algorithm>
 #include <ctime>
+#include <optional>
 #include <thread>
 
 #include "monitor_test_support.h"
 #include "monitor_thread.h"
 #include "service_runtime.h"
 #include "settings_names.h"
+#include "win_handles.h"
 
 namespace {
 
@@ -440,6 +442,94 @@ TEST_F(MonitorTest, FailedElevatedStopIsLoggedAndTheLoopGoesOn)
     EXPECT_EQ(Setting(kValueConfigState), "0");
     EXPECT_EQ(result, 0u);
     EXPECT_EQ(LogMessages().back(), "KVLServiceThread stopped");
+}
+
+// --- a configuration that a user holds -------------------------------------------
+
+// Windows' list of deletions at the next restart, put back as it was.
+class PendingRestartDeletions {
+public:
+    PendingRestartDeletions() { saved_ = Read(); }
+    ~PendingRestartDeletions()
+    {
+        RegKey key;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_SET_VALUE, key.out()) != ERROR_SUCCESS)
+            return;
+        if (saved_)
+            RegSetValueExW(key.get(), kValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(saved_->data()),
+                           static_cast<DWORD>(saved_->size() * sizeof(wchar_t)));
+        else
+            RegDeleteValueW(key.get(), kValue);
+    }
+    // How often `path` is listed for deletion now.
+    static int Count(const std::string& path)
+    {
+        const std::wstring all = Read().value_or(L"");
+        const std::wstring wide(path.begin(), path.end());
+        int count = 0;
+        for (std::size_t at = all.find(wide); at != std::wstring::npos; at = all.find(wide, at + 1))
+            ++count;
+        return count;
+    }
+
+private:
+    static constexpr char kKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+    static constexpr wchar_t kValue[] = L"PendingFileRenameOperations";
+    static std::optional<std::wstring> Read()
+    {
+        RegKey key;
+        DWORD size = 0;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE, key.out()) != ERROR_SUCCESS ||
+            RegQueryValueExW(key.get(), kValue, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS)
+            return std::nullopt;
+        std::wstring text(size / sizeof(wchar_t), L'\0');
+        if (RegQueryValueExW(key.get(), kValue, nullptr, nullptr, reinterpret_cast<BYTE*>(text.data()), &size) !=
+            ERROR_SUCCESS)
+            return std::nullopt;
+        return text;
+    }
+    std::optional<std::wstring> saved_;
+};
+
+// Mended: a failed deletion was ignored and "cnf" said "0", so a user who
+// held the VPN configuration open without delete sharing kept it through a
+// block; and a configuration that came in a subdirectory was never the file
+// deleted. Now it is tried at every check until it goes, and left to the
+// next restart of Windows as well.
+TEST_F(MonitorTest, HeldConfigurationGoesAtTheFirstCheckAfterItIsLetGo)
+{
+    ProvisionInstallation();
+    const std::string held = std::string(kConfigDir) + "\\sub\\vpn.conf";
+    ASSERT_TRUE(CreateDirectoryA((std::string(kConfigDir) + "\\sub").c_str(), nullptr));
+    PutFile(held);
+    Set(kValueConfigPath, "sub\\vpn.conf");
+    Set(kValueStatus, "ativo");
+    world.checkStatus = {0, "bloqueado"};
+    Start(kStart);
+    PendingRestartDeletions restore;
+    const auto notRemoved = [this] {
+        const std::vector<std::string> lines = LogMessages();
+        return std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+            return line.rfind("KVLServiceThread config not removed: C:\\kvlmonitor\\config\\sub\\vpn.conf - ", 0) == 0;
+        });
+    };
+    {
+        HeldFile holder(held, FILE_SHARE_READ);
+        ASSERT_TRUE(holder.held()) << holder.said();
+        Pass(kStart);
+        Pass(kStart + 180);
+        EXPECT_TRUE(FileExists(held));
+        EXPECT_EQ(Setting(kValueConfigState), "1");
+        EXPECT_EQ(notRemoved(), 2);
+        EXPECT_EQ(PendingRestartDeletions::Count(held), 1);
+    }
+    Pass(kStart + 360);
+    EXPECT_FALSE(FileExists(held));
+    EXPECT_EQ(Setting(kValueConfigState), "0");
+    EXPECT_EQ(Setting(kValueConfigVersion), "");
+    EXPECT_TRUE(FileExists(kConfigPath)) << "only the file named with its subdirectory is the configuration";
+    Pass(kStart + 540);
+    EXPECT_EQ(notRemoved(), 2);
 }
 
 // --- installation clean-up -------------------------------------------------------
