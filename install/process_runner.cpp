@@ -48,7 +48,7 @@ void EchoOutput(HANDLE outputRead)
 
 } // namespace
 
-int ExecCommand(char* commandLine, const char* workingDirectory, bool printOutput)
+int ExecCommand(const char* program, char* commandLine, const char* workingDirectory, bool printOutput)
 {
     KernelHandle exitEvent(CreateEventA(nullptr, TRUE, FALSE, kExecEventName));
     if (!exitEvent)
@@ -78,7 +78,7 @@ int ExecCommand(char* commandLine, const char* workingDirectory, bool printOutpu
     startup.lpReserved2 = nullptr;
 
     PROCESS_INFORMATION child = {};
-    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, TRUE, CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS, nullptr,
+    if (!CreateProcessA(program, commandLine, nullptr, nullptr, TRUE, CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS, nullptr,
                         workingDirectory, &startup, &child))
         return 0;
     KernelHandle process(child.hProcess);

@@ -2,6 +2,8 @@
 // shipped library never changes and only the library's own tests set.
 #pragma once
 
+#include <windows.h>
+
 #include "ferolin_limits.h"
 
 // Replaces kDefaultTransferLimits for every transfer (the check POST, the
@@ -10,3 +12,8 @@
 // silent server, so that a stall ends in seconds instead of a minute; they
 // put the default back when they finish.
 extern TransferLimits transferLimits;
+
+// Replaces GetSystemDirectoryA where the library finds msiexec and schtasks.
+// The tray tests point it at a folder that holds the schtasks stand-in.
+using SystemDirectoryCall = UINT(WINAPI*)(LPSTR buffer, UINT size);
+extern SystemDirectoryCall systemDirectoryCall;
