@@ -129,11 +129,14 @@ public:
             LogIfStopFailed(VPNStopService(platform_));
     }
     // A failed run is logged and the pass goes on: the configuration is
-    // removed all the same, and the next checks still run.
+    // removed all the same, and the next checks still run. The connection
+    // must end all the same too, so its service is stopped instead.
     void StopVpnElevated() override
     {
-        if (IsVpnConnectionRunning(platform_))
-            LogIfStopFailed(RunElevatedVPNStop(platform_));
+        if (!IsVpnConnectionRunning(platform_) || RunElevatedVPNStop(platform_, state_.installDir))
+            return;
+        LogIfStopFailed(false);
+        VPNStopService(platform_);
     }
     bool RemoveConfiguration() override { return RemoveVpnConfiguration(state_) != 0; }
     void LogSevenDayBlock() override { LogMessage("%s 7d blocked", kMonitorTag); }

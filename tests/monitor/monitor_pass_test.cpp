@@ -24,6 +24,8 @@ using Events = std::vector<std::string>;
 const std::string kCheckStatus = "library -checkstatus 12";
 const std::string kCheckConfig = "library -checkconfig 12";
 const std::string kCheckUpdate = "library -checkupdate 12";
+// By its full path in the installation's bin folder.
+const std::string kElevatedStop = "shell runas C:\\kvlmonitor\\inst\\bin\\Halvex.exe -stop";
 // What a scheduled run asks when nothing changes: the configuration check,
 // then the update check with its own configuration check and pause.
 const Events kScheduledRun = {kCheckConfig, kCheckConfig, "sleep 2000", kCheckUpdate};
@@ -285,22 +287,15 @@ INSTANTIATE_TEST_SUITE_P(
             "ActiveToBlocked", "ativo", "bloqueado", 0, true, {"service stop"}, AccountState::Blocked, true, false},
         TransitionRow{
             "ActiveToBlockedVpnStopped", "ativo", "bloqueado", 0, false, {}, AccountState::Blocked, true, false},
-        TransitionRow{"ActiveToCancelled",
-                      "ativo",
-                      "cancelado",
-                      0,
-                      true,
-                      {"shell runas Halvex -stop"},
-                      AccountState::Cancelled,
-                      true,
-                      false},
+        TransitionRow{
+            "ActiveToCancelled", "ativo", "cancelado", 0, true, {kElevatedStop}, AccountState::Cancelled, true, false},
         // Both words mean cancelled, but the word changed: stopped and removed again.
         TransitionRow{"CancelledToDuplicated",
                       "cancelado",
                       "duplicado",
                       0,
                       true,
-                      {"shell runas Halvex -stop"},
+                      {kElevatedStop},
                       AccountState::Cancelled,
                       true,
                       false},
@@ -311,7 +306,7 @@ INSTANTIATE_TEST_SUITE_P(
                       std::nullopt,
                       8 * kDay,
                       true,
-                      {"shell runas Halvex -stop"},
+                      {kElevatedStop},
                       AccountState::Blocked,
                       true,
                       false},
@@ -378,7 +373,7 @@ TEST_F(MonitorTest, FailedChecksBlockOnceTheLastSuccessIsSevenDaysOld)
 
         const int expectedBlocks = row.blocked ? 2 : 0;
         EXPECT_EQ(CountLogged("KVLServiceThread 7d blocked"), expectedBlocks);
-        EXPECT_EQ(std::count(world.events.begin(), world.events.end(), "shell runas Halvex -stop"), expectedBlocks);
+        EXPECT_EQ(std::count(world.events.begin(), world.events.end(), kElevatedStop), expectedBlocks);
         EXPECT_EQ(Setting(kValueConfigVersion), row.blocked ? "" : "7");
         EXPECT_EQ(state_.account, row.blocked ? AccountState::Blocked : AccountState::Active);
         EXPECT_EQ(Setting(kValueStatusDay), row.tsSttAfter);
@@ -438,6 +433,8 @@ TEST_F(MonitorTest, FailedElevatedStopIsLoggedAndTheLoopGoesOn)
 
     EXPECT_GE(std::count(world.events.begin(), world.events.end(), kCheckStatus), 2);
     EXPECT_EQ(CountLogged("KVLServiceThread Halvex stop failed"), 1);
+    // The connection ends all the same, through its service.
+    EXPECT_TRUE(Contains(world.events, "service stop"));
     EXPECT_FALSE(FileExists(kConfigPath));
     EXPECT_EQ(Setting(kValueConfigState), "0");
     EXPECT_EQ(result, 0u);
