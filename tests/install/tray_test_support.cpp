@@ -57,20 +57,12 @@ void TrayTest::SetUp()
                           (std::string(kTraySystemDir) + "\\schtasks.exe").c_str(), FALSE));
     systemDirectoryCall = TraySystemDirectory;
     DeleteFileA(DecoyLog().c_str());
-    char folder[MAX_PATH];
-    GetCurrentDirectoryA(sizeof folder, folder);
-    savedDirectory_ = folder;
-    SetCurrentDirectoryA(ProgramFolder().c_str());
-    char path[32767];
-    const DWORD length = GetEnvironmentVariableA("PATH", path, sizeof path);
-    savedPath_ = length < sizeof path ? std::string(path, length) : std::string();
-    SetEnvironmentVariableA("PATH", (ProgramFolder() + ";" + savedPath_).c_str());
+    decoys_.emplace(ProgramFolder());
 }
 
 void TrayTest::TearDown()
 {
-    SetEnvironmentVariableA("PATH", savedPath_.c_str());
-    SetCurrentDirectoryA(savedDirectory_.c_str());
+    decoys_.reset();
     systemDirectoryCall = GetSystemDirectoryA;
     EXPECT_FALSE(FileExists(DecoyLog())) << "a schtasks outside the system directory ran";
     RemoveTask("Nimbet");

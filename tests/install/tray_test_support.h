@@ -46,6 +46,5 @@ protected:
 private:
     RegistrySnapshot registry_;
     std::optional<std::string> savedRunValue_;
-    std::string savedDirectory_;
-    std::string savedPath_;
+    std::optional<SearchedFirst> decoys_;
 };

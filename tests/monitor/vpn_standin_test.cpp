@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include <optional>
+
 #include "monitor_test_support.h"
 #include "scheduled_checks.h"
 #include "settings_names.h"
@@ -57,19 +59,11 @@ protected:
         DeleteFileA((ProgramFolder() + "halvex-journal.txt").c_str());
         ASSERT_TRUE(CreateDirectoryA(kHalvexFolder.c_str(), nullptr));
         ASSERT_TRUE(CopyFileA((ProgramFolder() + "Halvex.exe").c_str(), (kHalvexFolder + "Halvex.exe").c_str(), FALSE));
-        char folder[MAX_PATH];
-        GetCurrentDirectoryA(sizeof folder, folder);
-        savedDirectory_ = folder;
-        SetCurrentDirectoryA(ProgramFolder().c_str());
-        char path[32767];
-        const DWORD length = GetEnvironmentVariableA("PATH", path, sizeof path);
-        savedPath_ = length < sizeof path ? std::string(path, length) : std::string();
-        SetEnvironmentVariableA("PATH", (ProgramFolder() + ";" + savedPath_).c_str());
+        decoys_.emplace(ProgramFolder());
     }
     void TearDown() override
     {
-        SetEnvironmentVariableA("PATH", savedPath_.c_str());
-        SetCurrentDirectoryA(savedDirectory_.c_str());
+        decoys_.reset();
         EXPECT_TRUE(JournalLines("halvex-journal.txt").empty()) << "a Halvex outside the installation ran";
         Standin("-remove");
         MonitorTest::TearDown();
@@ -90,8 +84,7 @@ protected:
         ASSERT_EQ(VpnState(), static_cast<DWORD>(SERVICE_RUNNING));
     }
 
-    std::string savedDirectory_;
-    std::string savedPath_;
+    std::optional<SearchedFirst> decoys_;
 };
 
 TEST_F(StandinTest, ChangedConfigurationRestartsTheRunningService)

@@ -343,7 +343,7 @@ TEST_F(StatusCheckTest, UnusableCaFileFailsTheCheckInsteadOfSwitchingVerificatio
     const std::string caFile = std::string(kVerifyingInstallDir) + "bin\\server_ca.pem";
     {
         HeldFile holder(caFile, 0);
-        ASSERT_TRUE(holder.held()) << holder.said();
+        ASSERT_TRUE(holder.held());
         EXPECT_EQ(Ferolin("-checkstatus", 12), kCheckFailed);
         EXPECT_TRUE(NewRequests().empty());
         EXPECT_EQ(StoredStatus(), Values(5));

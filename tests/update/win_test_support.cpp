@@ -4,7 +4,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <utility>
 
 #include "reg_text.h"
 #include "win_handles.h"
@@ -235,8 +237,7 @@ HeldFile::HeldFile(const std::string& path, DWORD shareMode)
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = inputRead.get();
-    startup.hStdOutput = outputWrite.get();
-    startup.hStdError = outputWrite.get();
+    startup.hStdOutput = startup.hStdError = outputWrite.get();
     std::string line = "\"" + ProgramFolder() + "file_holder.exe\" \"" + path + "\" " + std::to_string(shareMode);
     PROCESS_INFORMATION child = {};
     if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
@@ -246,29 +247,38 @@ HeldFile::HeldFile(const std::string& path, DWORD shareMode)
     process_ = child.hProcess;
     input_ = inputWrite.release();
     outputWrite.reset();
-    // Its first line: "held" once the file is open, or why not.
-    char byte = 0;
+    char said[4] = {};
     DWORD got = 0;
-    while (ReadFile(outputRead.get(), &byte, 1, &got, nullptr) && got == 1) {
-        said_ += byte;
-        if (byte == '\n')
-            break;
-    }
-    if (!said_.empty() && said_.back() == '\n' && said_.size() >= 2 && said_[said_.size() - 2] == '\r')
-        said_.erase(said_.size() - 2, 1);
+    held_ =
+        ReadFile(outputRead.get(), said, sizeof said, &got, nullptr) && got == 4 && std::memcmp(said, "held", 4) == 0;
 }
 
 void HeldFile::Release()
 {
     if (input_ != nullptr)
-        CloseHandle(input_);
-    input_ = nullptr;
+        CloseHandle(std::exchange(input_, nullptr));
     if (process_ != nullptr) {
         if (WaitForSingleObject(process_, 10000) != WAIT_OBJECT_0)
             TerminateProcess(process_, 1);
-        CloseHandle(process_);
+        CloseHandle(std::exchange(process_, nullptr));
     }
-    process_ = nullptr;
+}
+
+SearchedFirst::SearchedFirst(const std::string& folder)
+{
+    char text[32767];
+    DWORD length = GetCurrentDirectoryA(sizeof text, text);
+    directory_.assign(text, length < sizeof text ? length : 0);
+    length = GetEnvironmentVariableA("PATH", text, sizeof text);
+    path_.assign(text, length < sizeof text ? length : 0);
+    SetCurrentDirectoryA(folder.c_str());
+    SetEnvironmentVariableA("PATH", (folder + ";" + path_).c_str());
+}
+
+SearchedFirst::~SearchedFirst()
+{
+    SetEnvironmentVariableA("PATH", path_.c_str());
+    SetCurrentDirectoryA(directory_.c_str());
 }
 
 std::string WithCrLf(const std::string& text)

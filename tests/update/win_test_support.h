@@ -63,24 +63,36 @@ bool FileExists(const std::string& path);
 std::optional<std::string> RunAndCapture(const std::string& commandLine, DWORD* exitCode, DWORD timeoutMs = 60000);
 
 // Another process (file_holder.exe beside the test program) that holds
-// `path` open for reading with `shareMode` from construction until Release
-// or destruction: a user who keeps a file locked.
+// `path` open for reading with `shareMode` until Release or destruction: a
+// user who keeps a file locked. held() once the holder has it open.
 class HeldFile {
 public:
     HeldFile(const std::string& path, DWORD shareMode);
     HeldFile(const HeldFile&) = delete;
     HeldFile& operator=(const HeldFile&) = delete;
     ~HeldFile() { Release(); }
-    // Whether the holder opened the file; what it said otherwise.
-    bool held() const { return said_ == "held\n"; }
-    const std::string& said() const { return said_; }
-    // The holder lets go and has ended when this returns.
+    bool held() const { return held_; }
     void Release();
 
 private:
     HANDLE process_ = nullptr;
     HANDLE input_ = nullptr;
-    std::string said_;
+    bool held_ = false;
+};
+
+// Makes `folder` the current directory and the first on PATH for its
+// lifetime: where a search for a bare program name looks first, so a decoy
+// there would run if a program were ever searched for.
+class SearchedFirst {
+public:
+    explicit SearchedFirst(const std::string& folder);
+    SearchedFirst(const SearchedFirst&) = delete;
+    SearchedFirst& operator=(const SearchedFirst&) = delete;
+    ~SearchedFirst();
+
+private:
+    std::string directory_;
+    std::string path_;
 };
 
 // `text` with each "\n" as "\r\n": what a program's text-mode standard
