@@ -6,8 +6,9 @@
 
 // Runs `program` (a full path: it is never searched for) with `commandLine`
 // (writable: the system may change it in place; its first word is the
-// program's name as the child sees it) as a hidden child in `workingDirectory`, with pipes as its standard handles,
-// and waits for it at most kExecWaitMs; a child still running then keeps
+// program's name as the child sees it) as a hidden child in
+// `workingDirectory`, with pipes as its standard handles, and waits for it
+// at most kExecWaitMs; a child still running then keeps
 // running. With `printOutput`, what the child has written by then (at most
 // kExecEchoBytes, one read) is copied unchanged to standard output. Returns
 // 1, or 0 when the child cannot be started or the clean-up fails.

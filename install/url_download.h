@@ -19,7 +19,8 @@
 // certificate for the URL's host that chains to that file alone, and no
 // redirection is followed; an http URL redirected to https then gives 0.
 // When that file is there but cannot be used (held open without sharing, a
-// folder, unreadable), nothing is fetched and the result is 0. Without it, WinINet checks https servers against the Windows store.
+// folder, unreadable), nothing is fetched and the result is 0. Without it,
+// WinINet checks https servers against the Windows store.
 int FetchURLToFile(const char* url, const char* directory, const char* fileName);
 
 // The export: FetchURLToFile under the library's published name.

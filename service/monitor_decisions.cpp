@@ -15,7 +15,8 @@ constexpr char kWordDuplicated[] = "duplicado";
 
 char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// Returns true: the removal was tried in this pass.
+// Removes the VPN configuration and notes whether it is still there, to be
+// tried again; true for the callers, which report that a removal was tried.
 bool RemoveConfiguration(MonitorState& state, MonitorEffects& effects)
 {
     state.configRemovalPending = !effects.RemoveConfiguration();
@@ -27,6 +28,8 @@ bool RemoveConfiguration(MonitorState& state, MonitorEffects& effects)
 bool ActOnNewWord(MonitorState& state, MonitorEffects& effects, const char* word)
 {
     if (SameStatusWord(word, kWordActive)) {
+        // The configuration is wanted again: a removal still owed is not.
+        state.configRemovalPending = false;
         if (state.account == AccountState::Blocked)
             effects.RefetchConfiguration();
         state.account = AccountState::Active;

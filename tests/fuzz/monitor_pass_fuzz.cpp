@@ -182,6 +182,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         AccountState account = before.account;
         std::string lastStatus = before.lastStatus;
         const bool statusDue = now >= before.nextStatusCheck;
+        bool removalPending = before.configRemovalPending;
         if (statusDue) {
             expected = {Effect::RecordCheckTime, Effect::CheckStatus};
             const bool success = effects.checkSucceeds && effects.word.size() < kMonitorStatusWordSize;
@@ -197,6 +198,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 } else {
                     lastStatus = word;
                     if (SameWord(word, "ativo")) {
+                        removalPending = false;
                         if (account == AccountState::Blocked)
                             expected.push_back(Effect::Refetch);
                         account = AccountState::Active;
@@ -235,7 +237,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (!removalTried && before.configRemovalPending && !ChecksRun(account))
                 expected.push_back(Effect::Remove);
             const bool removalNow = std::find(expected.begin(), expected.end(), Effect::Remove) != expected.end();
-            Expect(state.configRemovalPending == (removalNow ? !effects.removalWorks : before.configRemovalPending),
+            Expect(state.configRemovalPending == (removalNow ? !effects.removalWorks : removalPending),
                    "a configuration left in place is not tried again", now);
             expected.push_back(Effect::CleanUp);
             Expect(state.nextStatusCheck == now + kStatusCheckInterval, "status schedule lost", now);
