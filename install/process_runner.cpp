@@ -85,7 +85,7 @@ void EchoOutput(HANDLE outputRead)
 
 } // namespace
 
-int ExecCommand(char* commandLine, const char* workingDirectory, bool printOutput)
+int ExecCommand(const char* program, char* commandLine, const char* workingDirectory, bool printOutput)
 {
     KernelHandle exitEvent(CreateEventA(nullptr, TRUE, FALSE, kExecEventName));
 
@@ -122,7 +122,7 @@ int ExecCommand(char* commandLine, const char* workingDirectory, bool printOutpu
     startup.lpAttributeList = handleList.get();
 
     PROCESS_INFORMATION child = {};
-    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, TRUE,
+    if (!CreateProcessA(program, commandLine, nullptr, nullptr, TRUE,
                         CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS | EXTENDED_STARTUPINFO_PRESENT, nullptr,
                         workingDirectory, &startup.StartupInfo, &child))
         return 0;

@@ -12,6 +12,7 @@
 #include "process_runner.h"
 #include "settings_names.h"
 #include "settings_store.h"
+#include "system_programs.h"
 #include "tray_command_lines.h"
 #include "tray_start_time.h"
 #include "tray_task_xml.h"
@@ -19,9 +20,7 @@
 
 namespace {
 
-constexpr char kShellSchtasks[] = "c:\\windows\\system32\\schtasks";
-constexpr char kSystemFolder[] = "c:\\windows\\system32";
-constexpr char kSystemFolderSlash[] = "c:\\windows\\system32\\";
+constexpr char kSchtasks[] = "schtasks.exe";
 constexpr char kTaskFileTail[] = "\\config\\Nimbet.xml";
 
 bool IsTaskWindows() { return windowsMajorVersion >= kFirstTaskWindowsMajor; }
@@ -54,12 +53,29 @@ int WriteTaskFile(const char* path, const TrayTaskPieces& pieces)
     return std::fflush(file.get()) == 0 && std::fclose(file.release()) == 0 ? 1 : 0;
 }
 
-// The runner may write into the command line: a writable copy of a fixed
-// one (each far shorter than the commit command's buffer).
+// schtasks by the shell, from the system directory.
+int ShellSchtasks(const char* parameters)
+{
+    char program[MAX_PATH];
+    return SystemProgram(program, sizeof program, kSchtasks) && ShellRun(program, parameters);
+}
+
+// schtasks by the process runner, from the system directory. The runner may
+// write into the command line: a writable copy (each fixed one is far
+// shorter than the commit command's buffer).
 int RunSchtasks(const char* commandLine, const char* workingDirectory)
 {
+    char program[MAX_PATH];
     char writable[kCommitCommandSize];
-    return CopyWhole(writable, sizeof writable, commandLine) && ExecCommand(writable, workingDirectory, true);
+    return SystemProgram(program, sizeof program, kSchtasks) && CopyWhole(writable, sizeof writable, commandLine) &&
+        ExecCommand(program, writable, workingDirectory, true);
+}
+
+// Earlier Windows' schtasks runs in the system directory.
+int RunSchtasksInSystemFolder(const char* commandLine)
+{
+    char folder[MAX_PATH];
+    return SystemFolder(folder, sizeof folder) && RunSchtasks(commandLine, folder);
 }
 
 } // namespace
@@ -69,7 +85,7 @@ int InstallTray()
     char directory[kTrayInstallDirReadSize];
     if (!ReadTrayDirectory(directory, sizeof directory))
         return kInstallTraySettingMissing;
-    if (!ShellRun(kShellSchtasks, "/delete /tn \"Nimbet\" /f"))
+    if (!ShellSchtasks("/delete /tn \"Nimbet\" /f"))
         return kInstallTrayDeleteNotStarted;
     if (!IsTaskWindows())
         return WriteRunValue(directory) ? kInstallTrayDone : kInstallTrayNotWritten;
@@ -90,7 +106,7 @@ int InstallTray()
         DeleteFileA(taskFile);
         return kInstallTrayNotWritten;
     }
-    if (!ShellRun(kShellSchtasks, parameters))
+    if (!ShellSchtasks(parameters))
         return kInstallTrayCreateNotStarted;
     DeleteFileA(taskFile);
     return kInstallTrayDone;
@@ -106,7 +122,7 @@ int CommitTray()
     char directory[kTrayInstallDirReadSize];
     if (!ReadTrayDirectory(directory, sizeof directory))
         return kCommitTraySettingMissing;
-    if (!ShellRun(kShellSchtasks, "/delete /tn Nimbet /f"))
+    if (!ShellSchtasks("/delete /tn Nimbet /f"))
         return kCommitTrayDeleteNotStarted;
 
     char command[kCommitCommandSize];
@@ -115,13 +131,13 @@ int CommitTray()
         if (!FindInteractiveUser(account, sizeof account) ||
             !ComposeCommitCommand(command, sizeof command, directory, startTime, account))
             return kCommitTraySettingMissing;
-        return ExecCommand(command, directory, true) ? kCommitTrayDone : kCommitTrayCreateNotRun;
+        return RunSchtasks(command, directory) ? kCommitTrayDone : kCommitTrayCreateNotRun;
     }
 
     const char* word = OneTimeScheduleWord(GetSystemDefaultUILanguage());
     if (!ComposeLegacyCommitCommand(command, sizeof command, word, directory, startTime))
         return kCommitTraySettingMissing;
-    if (!ExecCommand(command, kSystemFolder, true))
+    if (!RunSchtasksInSystemFolder(command))
         return kCommitTrayCreateNotRun;
     return WriteRunValue(directory) ? kCommitTrayDone : kCommitTrayRunValueNotWritten;
 }
@@ -132,11 +148,11 @@ int UninstallTray()
     if (!ReadSetting(kValueInstallDir, directory, sizeof directory))
         return kUninstallTraySettingMissing;
     if (IsTaskWindows()) {
-        if (!RunSchtasks("schtasks /delete /tn Nimbet /f", kSystemFolderSlash))
+        if (!RunSchtasksInSystemFolder("schtasks /delete /tn Nimbet /f"))
             return kUninstallTrayDeleteNotRun;
     } else if (!DeleteRegValue(kRunSubkey, kValueRunTray)) {
         return kUninstallTrayRunValueNotDeleted;
     }
-    return RunSchtasks("schtasks /delete /tn \"VPNKorv Update\" /f", kSystemFolderSlash) ? kUninstallTrayDone
-                                                                                         : kUninstallTrayDeleteNotRun;
+    return RunSchtasksInSystemFolder("schtasks /delete /tn \"VPNKorv Update\" /f") ? kUninstallTrayDone
+                                                                                   : kUninstallTrayDeleteNotRun;
 }

@@ -1,5 +1,7 @@
 #include "update_installation.h"
 
+#include <windows.h>
+
 #include <string.h>
 
 #include "bounded_format.h"
@@ -8,6 +10,7 @@
 #include "process_runner.h"
 #include "settings_names.h"
 #include "settings_store.h"
+#include "system_programs.h"
 #include "url_download.h"
 
 int RunUpdate()
@@ -57,10 +60,12 @@ int InstallPackage(const char* packagePath)
         !ReadSetting(kValuePasswordLogin, password, sizeof password))
         return kInstallSettingFailed;
 
+    char installer[MAX_PATH];
     char command[kInstallerCommandSize];
-    if (!FormatWhole(command, sizeof command, "msiexec /qb /i \"%s\" /norestart", packagePath))
+    if (!SystemProgram(installer, sizeof installer, "msiexec.exe") ||
+        !FormatWhole(command, sizeof command, "msiexec /qb /i \"%s\" /norestart", packagePath))
         return kInstallerNotStarted;
-    if (!ExecCommand(command, installDir, false))
+    if (!ExecCommand(installer, command, installDir, false))
         return kInstallerNotStarted;
     return WriteSetting(kValueUpdateState, kUpdateStateInstalled) ? kInstallDone : kInstallSettingFailed;
 }

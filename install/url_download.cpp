@@ -15,6 +15,7 @@
 #include "internet_handle.h"
 #include "part_file.h"
 #include "request_bodies.h"
+#include "request_road.h"
 #include "server_certificate.h"
 #include "settings_names.h"
 #include "settings_store.h"
@@ -138,11 +139,13 @@ int CopyBody(HINTERNET request, std::FILE* file)
 }
 
 // The installation's opt-in server CA file, found the way the check requests
-// find theirs.
-bool FindInstallationServerCa(char* caFile, std::size_t size)
+// find theirs (kServerCaAbsent without an installation directory).
+int FindInstallationServerCa(char* caFile, std::size_t size)
 {
     char installDir[kInstallDirReadSize];
-    return ReadSetting(kValueInstallDir, installDir, sizeof installDir) && FindServerCaFile(caFile, size, installDir);
+    if (!ReadSetting(kValueInstallDir, installDir, sizeof installDir))
+        return kServerCaAbsent;
+    return FindServerCaFile(caFile, size, installDir);
 }
 
 // An https URL taken apart for InternetConnect and HttpOpenRequest.
@@ -291,7 +294,10 @@ int FetchURLToFile(const char* url, const char* directory, const char* fileName)
     if (url == nullptr)
         return 0;
     char caFile[kClientFilePathSize];
-    const bool verifyServer = FindInstallationServerCa(caFile, sizeof caFile);
+    const int serverCa = FindInstallationServerCa(caFile, sizeof caFile);
+    if (serverCa == kServerCaUnusable)
+        return 0;
+    const bool verifyServer = serverCa == kServerCaFound;
     // Closed in the reverse order: request, connection, session. Direct, not
     // the Internet Options' proxy (a per-user setting) nor, under Wine, the
     // http_proxy variable: whoever sets a proxy could answer any download

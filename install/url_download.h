@@ -17,8 +17,10 @@
 // When the installation (the settings key's directory) holds its server CA
 // file (kServerCaFileName in bin), the URL must be https (an http URL gives
 // 0), its server must present a certificate for the URL's host that chains to
-// that file alone, and no redirection is followed.
-// Without it, WinINet checks https servers against the Windows store.
+// that file alone, and no redirection is followed. When that file is there
+// but cannot be used (held open without sharing, a folder, unreadable),
+// nothing is fetched and the result is 0. Without it, WinINet checks https
+// servers against the Windows store.
 int FetchURLToFile(const char* url, const char* directory, const char* fileName);
 
 // The export: FetchURLToFile under the library's published name.

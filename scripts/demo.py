@@ -130,9 +130,9 @@ class Demo:
             os.makedirs(path, exist_ok=True)
         for path in self.binaries:
             shutil.copy(path, INSTALL_DIR)
-        # "Halvex" belongs to the VPN client; its stand-in lies where the
-        # service's shell run finds it by bare name.
-        shutil.copy(HALVEX_STANDIN, INSTALL_DIR)
+        # "Halvex" belongs to the VPN client; its stand-in lies in bin\,
+        # where the service starts it by full path.
+        shutil.copy(HALVEX_STANDIN, os.path.join(INSTALL_DIR, "bin"))
         shutil.copy(VPN_STANDIN, VPN_DIR)
         for name in ("client_cert.pem", "client_key.pem"):
             shutil.copy(os.path.join(RUN, "pki", name), os.path.join(INSTALL_DIR, "bin"))

@@ -15,25 +15,37 @@ constexpr char kWordDuplicated[] = "duplicado";
 
 char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// A successful check brought `word`, which differs from the last one.
-void ActOnNewWord(MonitorState& state, MonitorEffects& effects, const char* word)
+// Removes the VPN configuration and notes whether it is still there, to be
+// tried again; true for the callers, which report that a removal was tried.
+bool RemoveConfiguration(MonitorState& state, MonitorEffects& effects)
+{
+    state.configRemovalPending = !effects.RemoveConfiguration();
+    return true;
+}
+
+// A successful check brought `word`, which differs from the last one. True
+// when the configuration removal was tried.
+bool ActOnNewWord(MonitorState& state, MonitorEffects& effects, const char* word)
 {
     if (SameStatusWord(word, kWordActive)) {
+        // The configuration is wanted again: a removal still owed is not.
+        state.configRemovalPending = false;
         if (state.account == AccountState::Blocked)
             effects.RefetchConfiguration();
         state.account = AccountState::Active;
     } else if (SameStatusWord(word, kWordBlocked)) {
         state.account = AccountState::Blocked;
         effects.StopVpnService();
-        effects.RemoveConfiguration();
+        return RemoveConfiguration(state, effects);
     } else if (SameStatusWord(word, kWordCancelled) || SameStatusWord(word, kWordDuplicated)) {
         state.account = AccountState::Cancelled;
         effects.StopVpnElevated();
-        effects.RemoveConfiguration();
+        return RemoveConfiguration(state, effects);
     }
+    return false;
 }
 
-void AfterSuccessfulCheck(MonitorState& state, MonitorEffects& effects, std::int64_t now, const char* word)
+bool AfterSuccessfulCheck(MonitorState& state, MonitorEffects& effects, std::int64_t now, const char* word)
 {
     char today[kDayStampSize];
     FormatDayStamp(now, today);
@@ -42,15 +54,16 @@ void AfterSuccessfulCheck(MonitorState& state, MonitorEffects& effects, std::int
     if (SameStatusWord(word, state.lastStatus)) {
         if (RunsScheduledChecks(state.account) && now < state.nextUpdate && effects.ConfigFileMissing())
             effects.RefetchConfiguration();
-        return;
+        return false;
     }
-    ActOnNewWord(state, effects, word);
+    const bool removalTried = ActOnNewWord(state, effects, word);
     CopyWhole(state.lastStatus, sizeof state.lastStatus, word);
+    return removalTried;
 }
 
 // No successful check: once the last successful one is seven days old, the
 // connection is blocked, at every failed check.
-void AfterFailedCheck(MonitorState& state, MonitorEffects& effects, std::int64_t now)
+bool AfterFailedCheck(MonitorState& state, MonitorEffects& effects, std::int64_t now)
 {
     char today[kDayStampSize];
     char weekAgo[kDayStampSize];
@@ -63,7 +76,7 @@ void AfterFailedCheck(MonitorState& state, MonitorEffects& effects, std::int64_t
         CopyWhole(lastSuccess, sizeof lastSuccess, today);
     }
     if (std::strcmp(lastSuccess, weekAgo) > 0)
-        return;
+        return false;
     state.account = AccountState::Blocked;
     // The server's last word is most likely "ativo" still: forgetting it
     // makes that word, when the server answers again, the change that
@@ -72,17 +85,19 @@ void AfterFailedCheck(MonitorState& state, MonitorEffects& effects, std::int64_t
     state.lastStatus[0] = '\0';
     effects.LogSevenDayBlock();
     effects.StopVpnElevated();
-    effects.RemoveConfiguration();
+    return RemoveConfiguration(state, effects);
 }
 
 void CheckAccountStatus(MonitorState& state, MonitorEffects& effects, std::int64_t now)
 {
     effects.RecordCheckTime(now);
     char word[kMonitorStatusWordSize];
-    if (effects.CheckStatus(word))
-        AfterSuccessfulCheck(state, effects, now, word);
-    else
-        AfterFailedCheck(state, effects, now);
+    const bool removalTried = effects.CheckStatus(word) ? AfterSuccessfulCheck(state, effects, now, word)
+                                                        : AfterFailedCheck(state, effects, now);
+    // A configuration that a user keeps open (without delete sharing) must
+    // not outlast the block: it goes as soon as the file is let go of.
+    if (!removalTried && state.configRemovalPending && !RunsScheduledChecks(state.account))
+        RemoveConfiguration(state, effects);
 }
 
 void RunScheduledUpdate(MonitorState& state, MonitorEffects& effects, std::int64_t now)

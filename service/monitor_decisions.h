@@ -26,6 +26,10 @@ struct MonitorState {
     std::int64_t nextUpdate;
     char lastStatus[kMonitorStatusWordSize];
     AccountState account;
+    // The VPN configuration could not be removed (and was not missing): it is
+    // tried again at every status check while the account stays blocked or
+    // cancelled.
+    bool configRemovalPending;
 };
 
 // What one pass may do, in the order a pass does it.
@@ -48,7 +52,8 @@ public:
     // or through the elevated stop program. A failure is logged, not fatal.
     virtual void StopVpnService() = 0;
     virtual void StopVpnElevated() = 0;
-    virtual void RemoveConfiguration() = 0;
+    // Removes the VPN configuration; false when its file is still there.
+    virtual bool RemoveConfiguration() = 0;
     virtual void LogSevenDayBlock() = 0;
     // Removes the package that the library installed, when it did.
     virtual void CleanUpInstallation() = 0;
@@ -81,8 +86,9 @@ void FormatDayStamp(std::int64_t time, char (&stamp)[kDayStampSize]);
 // given, anything else (a text that is not a number counts as 0) is 24.
 int UpdateHoursFromText(const char* text);
 
-// One pass at `now` (seconds since 1970): the status check and the
-// installation clean-up when the status time is reached, then the scheduled
+// One pass at `now` (seconds since 1970): the status check (and, while the
+// account is blocked or cancelled, another try at a configuration that could
+// not be removed) and the installation clean-up when the status time is reached, then the scheduled
 // configuration and software checks when their time is reached and the
 // account is active or pending.
 void RunMonitorPass(MonitorState& state, MonitorEffects& effects, std::int64_t now);

@@ -4,11 +4,13 @@
 #include <cstring>
 
 #include "bounded_format.h"
+#include "config_paths.h"
 #include "file_names.h"
 #include "monitor_thread.h"
 #include "scheduled_checks.h"
 #include "service_log.h"
 #include "service_registry.h"
+#include "service_report.h"
 #include "settings_names.h"
 #include "vpn_control.h"
 #include "win_handles.h"
@@ -36,17 +38,24 @@ void ReadDirectory(const char* name, char* buffer, DWORD size, const char* fallb
 
 bool FileExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
-// True when "config_file" names a file that is missing from the
-// configuration directory; false when there is no name or the file is there.
-bool ConfigFileMissing(const MonitorState& state)
+// The VPN configuration file: "config_path" (the file the library last
+// downloaded, subdirectory included), or "config_file" directly in the
+// configuration directory where the library has recorded no path yet. False
+// when neither names a file below the configuration directory.
+bool VpnConfigurationPath(const MonitorState& state, char (&path)[kMonitorPathSize])
 {
     char name[kMonitorConfigFileSize];
-    if (!ReadNonEmpty(kValueConfigFile, name, sizeof name))
+    if (!ReadNonEmpty(kValueConfigPath, name, sizeof name) && !ReadNonEmpty(kValueConfigFile, name, sizeof name))
         return false;
+    return IsContainedSubDir(name) && FormatWhole(path, sizeof path, "%s\\%s", state.configDir, name);
+}
+
+// True when the VPN configuration file is named but missing; false when
+// there is no name or the file is there.
+bool ConfigFileMissing(const MonitorState& state)
+{
     char path[kMonitorPathSize];
-    if (!FormatWhole(path, sizeof path, "%s\\%s", state.configDir, name))
-        return false;
-    return !FileExists(path);
+    return VpnConfigurationPath(state, path) && !FileExists(path);
 }
 
 // Empties "v_cnf" and asks for the configuration alone at once.
@@ -121,13 +130,16 @@ public:
             LogIfStopFailed(VPNStopService(platform_));
     }
     // A failed run is logged and the pass goes on: the configuration is
-    // removed all the same, and the next checks still run.
+    // removed all the same, and the next checks still run. The connection
+    // must end all the same too, so its service is stopped instead.
     void StopVpnElevated() override
     {
-        if (IsVpnConnectionRunning(platform_))
-            LogIfStopFailed(RunElevatedVPNStop(platform_));
+        if (!IsVpnConnectionRunning(platform_) || RunElevatedVPNStop(platform_, state_.installDir))
+            return;
+        LogIfStopFailed(false);
+        VPNStopService(platform_);
     }
-    void RemoveConfiguration() override { RemoveVpnConfiguration(state_); }
+    bool RemoveConfiguration() override { return RemoveVpnConfiguration(state_) != 0; }
     void LogSevenDayBlock() override { LogMessage("%s 7d blocked", kMonitorTag); }
     void CleanUpInstallation() override { ::CleanUpInstallation(state_); }
     void AnnounceUpdate() override
@@ -193,14 +205,23 @@ void RunMonitorPass(MonitorState& state, const MonitorPlatform& platform, std::i
     RunMonitorPass(state, effects, now);
 }
 
-void RemoveVpnConfiguration(const MonitorState& state)
+int RemoveVpnConfiguration(const MonitorState& state)
 {
-    char name[kMonitorConfigFileSize];
+    int removed = 1;
     char path[kMonitorPathSize];
-    if (ReadNonEmpty(kValueConfigFile, name, sizeof name) &&
-        FormatWhole(path, sizeof path, "%s\\%s", state.configDir, name)) {
-        DeleteFileA(path);
-        SetRegValue("0", kValueConfigState);
+    if (VpnConfigurationPath(state, path)) {
+        if (DeleteFileA(path) || GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND) {
+            SetRegValue("0", kValueConfigState);
+        } else {
+            // Held open without delete sharing, or refused: "cnf" keeps
+            // saying the configuration is there, and the deletion is also
+            // left to the next restart in case the holder never lets go.
+            LogMessage("%s config not removed: %s - %s", kMonitorTag, path, LastErrorText());
+            if (!state.configRemovalPending && !MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+                LogMessage("%s config removal at restart not scheduled - %s", kMonitorTag, LastErrorText());
+            removed = 0;
+        }
     }
     SetRegValue("", kValueConfigVersion);
+    return removed;
 }

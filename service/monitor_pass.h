@@ -18,6 +18,10 @@ void StartMonitor(MonitorState& state, const char* programDirectory, std::int64_
 // machine, and `platform` for the library, the VPN service and the shell.
 void RunMonitorPass(MonitorState& state, const MonitorPlatform& platform, std::int64_t now);
 
-// Deletes the VPN configuration file named by "config_file" (then "cnf" =
-// "0") and empties "v_cnf", so the next configuration check fetches it anew.
-void RemoveVpnConfiguration(const MonitorState& state);
+// Deletes the VPN configuration file ("config_path", else "config_file";
+// then "cnf" = "0") and empties "v_cnf", so the next configuration check
+// fetches it anew. 1 when the file is gone (or was never there, or none is
+// named); 0 when it could not be deleted: that is logged, "cnf" is left as it
+// is, and, unless `state` says an earlier try already did so, the deletion is
+// scheduled for the next restart of Windows.
+int RemoveVpnConfiguration(const MonitorState& state);

@@ -20,8 +20,11 @@ inline constexpr char kExitEventName[] = "kvlservice_exit_1";
 
 // The VPN client's own programs that the monitoring loop controls: its
 // connection service, and the program that ends the connection when run
-// elevated with its stop switch (found by the shell from its bare name).
+// elevated with its stop switch. The program is started by its full path in
+// the installation's bin folder, beside the tray program, never by its bare
+// name: the shell would search the current directory and PATH for that.
 inline constexpr char kVpnServiceName[] = "VPNKorvService";
 inline constexpr char kVpnStopProgram[] = "Halvex";
+inline constexpr char kVpnStopProgramPath[] = "%s\\bin\\Halvex.exe";
 inline constexpr char kVpnStopParameters[] = "-stop";
 inline constexpr char kElevatedVerb[] = "runas";

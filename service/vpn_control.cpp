@@ -1,7 +1,9 @@
 #include "vpn_control.h"
 
 #include <algorithm>
+#include <cstring>
 
+#include "bounded_format.h"
 #include "service_limits.h"
 #include "service_log.h"
 #include "service_names.h"
@@ -122,14 +124,26 @@ int VPNStopService(const MonitorPlatform& platform)
     return 1;
 }
 
-int RunElevatedVPNStop(const MonitorPlatform& platform)
+int RunElevatedVPNStop(const MonitorPlatform& platform, const char* installDir)
 {
+    // The directory as the settings key holds it ends with a backslash; the
+    // fallback (the program's own folder) may not.
+    char directory[kMonitorInstallDirSize];
+    if (!CopyWhole(directory, sizeof directory, installDir))
+        return 0;
+    const std::size_t length = std::strlen(directory);
+    if (length > 0 && directory[length - 1] == '\\')
+        directory[length - 1] = '\0';
+    char program[kMonitorPathSize];
+    if (!FormatWhole(program, sizeof program, kVpnStopProgramPath, directory))
+        return 0;
+
     SHELLEXECUTEINFOA info{};
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOCLOSEPROCESS;
     info.hwnd = nullptr;
     info.lpVerb = kElevatedVerb;
-    info.lpFile = kVpnStopProgram;
+    info.lpFile = program;
     info.lpParameters = kVpnStopParameters;
     info.lpDirectory = nullptr;
     info.nShow = SW_SHOWNORMAL;

@@ -20,7 +20,8 @@ int VPNStartService(const MonitorPlatform& platform);
 // control was accepted, 0 (logged) otherwise.
 int VPNStopService(const MonitorPlatform& platform);
 
-// Runs "Halvex -stop" through the shell with the verb "runas" and waits up
-// to 50 s for it to end. 1 when it was started (however the wait ended),
-// 0 when the shell could not start it. Logs nothing.
-int RunElevatedVPNStop(const MonitorPlatform& platform);
+// Runs "Halvex -stop" through the shell with the verb "runas", by its full
+// path in the bin folder of `installDir`, and waits up to 50 s for it to end.
+// 1 when it was started (however the wait ended), 0 when it is missing or the
+// shell could not start it. Logs nothing.
+int RunElevatedVPNStop(const MonitorPlatform& platform, const char* installDir);

@@ -40,6 +40,9 @@ inline constexpr char kValueFileVersion[] = "v_file";
 inline constexpr char kValueConfigFile[] = "config_file";
 inline constexpr char kValueConfigUrl[] = "url_cnf";
 inline constexpr char kValueConfigSubDir[] = "sub_dir";
+// The VPN configuration file last downloaded, relative to "config_dir" with
+// its subdirectory ("sub\name" or "name"): the file a block removes.
+inline constexpr char kValueConfigPath[] = "config_path";
 inline constexpr char kValueConfigState[] = "cnf";
 inline constexpr char kValueNewSoftwareVersion[] = "new_v_sw";
 inline constexpr char kValueSoftwareUrl[] = "url_sw";

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "bounded_format.h"
 #include "config_download.h"
 #include "config_paths.h"
 #include "reply_record.h"
@@ -63,6 +64,16 @@ int StoreConfigEntry(const ConfigEntry& entry, const char* serverCaFile)
     // An empty VPN configuration would replace a working one: a failed download.
     if (!FetchConfigFile(entry.url_cnf, filePath, vpnFile ? FetchedBody::kNotEmpty : FetchedBody::kAny, serverCaFile))
         return FailDownload(versionValue);
+    // "config_file" names the file but not the subdirectory it went to, and
+    // "sub_dir" belongs to whichever entry came last: a block must remove the
+    // file that is really there.
+    if (vpnFile) {
+        char relativePath[sizeof entry.sub_dir + sizeof entry.file_cnf];
+        if (!(hasSubDir ? FormatWhole(relativePath, sizeof relativePath, "%s\\%s", entry.sub_dir, entry.file_cnf)
+                        : CopyWhole(relativePath, sizeof relativePath, entry.file_cnf)) ||
+            !WriteSetting(kValueConfigPath, relativePath))
+            return FailDownload(versionValue);
+    }
     return kStoreConfigDone;
 }
 

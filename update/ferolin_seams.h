@@ -2,6 +2,8 @@
 // shipped library never changes and only the library's own tests set.
 #pragma once
 
+#include <windows.h>
+
 #include "ferolin_limits.h"
 
 // Replaces kDefaultTransferLimits for every transfer (the check POST, the
@@ -18,3 +20,8 @@ extern TransferLimits transferLimits;
 struct _IP_ADAPTER_INFO;
 using AdapterListReader = unsigned long(__stdcall*)(_IP_ADAPTER_INFO* list, unsigned long* length);
 extern AdapterListReader readAdapterList;
+
+// Replaces GetSystemDirectoryA where the library finds msiexec and schtasks.
+// The tray tests point it at a folder that holds the schtasks stand-in.
+using SystemDirectoryCall = UINT(WINAPI*)(LPSTR buffer, UINT size);
+extern SystemDirectoryCall systemDirectoryCall;

@@ -1,9 +1,6 @@
 #include "request_bodies.h"
 
-#include <cstdio>
-
 #include "bounded_format.h"
-#include "unique_resource.h"
 
 int FormatStatusBody(char* out, std::size_t size, const char* user, const char* passwordDigest,
                      const char* machineDigest, const char* statusVersion)
@@ -29,12 +26,4 @@ int FormatConfigBody(char* out, std::size_t size, const char* user, const char* 
 int FormatClientFilePath(char* out, std::size_t size, const char* installDir, const char* fileName)
 {
     return FormatWhole(out, size, kClientFilePathFormat, installDir, fileName);
-}
-
-int FindServerCaFile(char* out, std::size_t size, const char* installDir)
-{
-    if (!FormatClientFilePath(out, size, installDir, kServerCaFileName))
-        return 0;
-    FileStream file(std::fopen(out, "rb"));
-    return file.get() != nullptr ? 1 : 0;
 }

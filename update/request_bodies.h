@@ -65,10 +65,3 @@ inline constexpr std::size_t kClientFilePathSize = (kInstallDirReadSize - 1) + (
 // Composes installDir + "bin\" + fileName (the directory is used unchanged and
 // is expected to end with a backslash). Returns 1, or 0 when it would not fit.
 int FormatClientFilePath(char* out, std::size_t size, const char* installDir, const char* fileName);
-
-// The installation's opt-in server CA file: composes its path into `out`
-// (capacity `size`) and returns 1 when it fits and the file can be read, 0
-// otherwise (`out` then names no file to use). A file that cannot be read
-// counts as absent: it is the installation's own opt-in, and anyone able to
-// make it unreadable in bin could as well remove it.
-int FindServerCaFile(char* out, std::size_t size, const char* installDir);

@@ -25,6 +25,20 @@ struct RequestTarget {
     char installDir[kInstallDirReadSize];
 };
 
+// What the installation's bin folder says about server verification.
+inline constexpr int kServerCaAbsent = 0;   // no kServerCaFileName: not opted in
+inline constexpr int kServerCaFound = 1;    // a regular file to verify against
+inline constexpr int kServerCaUnusable = 2; // there, or maybe there, but not usable
+
+// The installation's opt-in server CA file: composes its path into `out`
+// (capacity `size`). Only a file (or folder) that does not exist means "not
+// opted in". A file that exists but cannot be opened for reading (held open
+// without sharing by someone, access denied), a folder or device of that
+// name, or a path that does not fit, is kServerCaUnusable: whoever can make
+// the file unreadable must not be able to switch the verification off, so
+// every transfer that would have used it fails instead.
+int FindServerCaFile(char* out, std::size_t size, const char* installDir);
+
 // Reads "update_server" (the default update server when it is missing) and the
 // installation directory. Returns 0 when the installation directory is missing.
 int ReadRequestTarget(RequestTarget* target);
@@ -36,10 +50,10 @@ using StoreStep = int (*)(const char* serverCaFile);
 
 // Posts `body` to the target with the installation's client certificate and
 // key, parses the reply and, when it parsed, runs `store`. When the
-// installation's bin folder holds a readable kServerCaFileName, the server is
-// verified against it and the same file goes to `store`; without one the
-// server is not verified. Returns kCheckDone when the reply arrived (whatever
+// installation's bin folder holds kServerCaFileName, the server is verified
+// against it and the same file goes to `store`; without one the server is not
+// verified; with one that is unusable nothing is sent. Returns kCheckDone when the reply arrived (whatever
 // it held), kCheckFailed when the certificate paths do not fit or the
-// transfer failed, a server that fails the verification included (nothing is
-// parsed or stored then).
+// transfer failed, a server that fails the verification or an unusable CA file
+// included (nothing is parsed or stored then).
 int SendCheckRequest(const RequestTarget& target, const char* body, StoreStep store);

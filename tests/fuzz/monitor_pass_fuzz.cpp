@@ -5,6 +5,7 @@
 // configuration, blocks before seven days or loses its schedule is a finding.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -40,6 +41,7 @@ struct Recorder final : MonitorEffects {
     bool checkSucceeds = false;
     std::string word;
     bool configMissing = false;
+    bool removalWorks = true;
     bool dayStored = false;
     std::string storedDay;
     std::vector<Effect> seen;
@@ -78,7 +80,11 @@ struct Recorder final : MonitorEffects {
     void RefetchConfiguration() override { seen.push_back(Effect::Refetch); }
     void StopVpnService() override { seen.push_back(Effect::StopService); }
     void StopVpnElevated() override { seen.push_back(Effect::StopElevated); }
-    void RemoveConfiguration() override { seen.push_back(Effect::Remove); }
+    bool RemoveConfiguration() override
+    {
+        seen.push_back(Effect::Remove);
+        return removalWorks;
+    }
     void LogSevenDayBlock() override { seen.push_back(Effect::SevenDayLog); }
     void CleanUpInstallation() override { seen.push_back(Effect::CleanUp); }
     void AnnounceUpdate() override { seen.push_back(Effect::Announce); }
@@ -163,6 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         effects.checkSucceeds = in.ConsumeBool();
         effects.word = PickWord(in);
         effects.configMissing = in.ConsumeBool();
+        effects.removalWorks = in.ConsumeBool();
         effects.seen.clear();
 
         const MonitorState before = state;
@@ -175,6 +182,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         AccountState account = before.account;
         std::string lastStatus = before.lastStatus;
         const bool statusDue = now >= before.nextStatusCheck;
+        bool removalPending = before.configRemovalPending;
         if (statusDue) {
             expected = {Effect::RecordCheckTime, Effect::CheckStatus};
             const bool success = effects.checkSucceeds && effects.word.size() < kMonitorStatusWordSize;
@@ -190,6 +198,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 } else {
                     lastStatus = word;
                     if (SameWord(word, "ativo")) {
+                        removalPending = false;
                         if (account == AccountState::Blocked)
                             expected.push_back(Effect::Refetch);
                         account = AccountState::Active;
@@ -221,6 +230,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 if (readable && dayBefore.size() == Stamp(now).size() && dayBefore.compare(Stamp(now - 6 * kDay)) >= 0)
                     Expect(account == before.account, "blocked before seven days had passed", now);
             }
+            // A configuration still there after a block is tried again at
+            // every check until it is gone, but not once the account is
+            // active again (its configuration is fetched anew then).
+            const bool removalTried = std::find(expected.begin(), expected.end(), Effect::Remove) != expected.end();
+            if (!removalTried && before.configRemovalPending && !ChecksRun(account))
+                expected.push_back(Effect::Remove);
+            const bool removalNow = std::find(expected.begin(), expected.end(), Effect::Remove) != expected.end();
+            Expect(state.configRemovalPending == (removalNow ? !effects.removalWorks : removalPending),
+                   "a configuration left in place is not tried again", now);
             expected.push_back(Effect::CleanUp);
             Expect(state.nextStatusCheck == now + kStatusCheckInterval, "status schedule lost", now);
         } else {

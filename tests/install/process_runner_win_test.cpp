@@ -14,10 +14,12 @@ namespace {
 
 std::string Probe(const std::string& arguments) { return "\"" + ProgramFolder() + "exec_probe.exe\" " + arguments; }
 
-int Exec(std::string commandLine, bool printOutput, std::string* output = nullptr)
+int Exec(std::string commandLine, bool printOutput, std::string* output = nullptr,
+         const std::string& program = ProgramFolder() + "exec_probe.exe")
 {
     int result = -1;
-    std::string echoed = CaptureStdout([&] { result = ExecCommand(commandLine.data(), "C:\\", printOutput); });
+    std::string echoed =
+        CaptureStdout([&] { result = ExecCommand(program.c_str(), commandLine.data(), "C:\\", printOutput); });
     if (output != nullptr)
         *output = echoed;
     return result;
@@ -76,7 +78,7 @@ TEST(ExecCommand, ChildGetsNoOtherInheritableHandle)
 TEST(ExecCommand, MissingProgramGivesZeroAndNoEcho)
 {
     std::string output;
-    EXPECT_EQ(Exec("kvl-no-such-program.exe /x", true, &output), 0);
+    EXPECT_EQ(Exec("kvl-no-such-program.exe /x", true, &output, "C:\\kvl-no-such-folder\\kvl-no-such-program.exe"), 0);
     EXPECT_EQ(output, "");
 }
 

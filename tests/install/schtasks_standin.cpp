@@ -1,7 +1,8 @@
-// Stands in for schtasks beside the tests, where the library's bare
-// "schtasks" finds it first: appends its whole command line to
-// "schtasks-calls.log" in its own folder, says so on its output, and hands
-// the same arguments to the real schtasks (whose "/sc" form Wine lacks).
+// Stands in for schtasks in the system directory the tray tests show the
+// library: appends "schtasks" and its arguments (whatever name it was started
+// by) to "schtasks-calls.log" in its own folder, says so on its output, and
+// hands the same arguments to the real schtasks (whose "/sc" form Wine lacks).
+// A copy beside the tests plays a decoy that must never run.
 #include <windows.h>
 
 #include <cstdio>
@@ -40,7 +41,7 @@ int main()
     const char* line = GetCommandLineA();
     FILE* log = std::fopen((OwnFolder() + "schtasks-calls.log").c_str(), "ab");
     if (log != nullptr) {
-        std::fprintf(log, "%s\n", line);
+        std::fprintf(log, "schtasks%s\n", Arguments(line));
         std::fclose(log);
     }
     std::printf("schtasks stand-in\n");

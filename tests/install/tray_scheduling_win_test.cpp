@@ -69,8 +69,9 @@ TEST_F(TrayTest, CommitSchedulesOneStartAMinuteAheadForTheDesktopAccount)
     EXPECT_NE(output.find("schtasks stand-in"), std::string::npos) << output;
 
     const std::vector<std::string> calls = SchtasksCalls();
-    ASSERT_EQ(calls.size(), 1u);
-    const std::string& call = calls[0];
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0], "schtasks /delete /tn Nimbet /f");
+    const std::string& call = calls[1];
     const std::string head =
         "schtasks /create /sc ONCE /tn \"Nimbet\" /tr \"\\\"C:\\kvltray\\inst\\bin\\Nimbet.exe\\\" "
         "/start\" /st ";
@@ -114,7 +115,7 @@ TEST_F(TrayTest, DirectoryTooLongForTheCommitCommandGivesOne)
 {
     SetSettingForTest(kValueInstallDir, "C:\\" + std::string(200, 'd') + "\\");
     EXPECT_EQ(RunCommand("-commit"), kCommitTraySettingMissing);
-    EXPECT_TRUE(SchtasksCalls().empty());
+    EXPECT_EQ(SchtasksCalls(), std::vector<std::string>{"schtasks /delete /tn Nimbet /f"});
 }
 
 // Earlier Windows, where the Run key starts the tray program.
@@ -123,8 +124,8 @@ protected:
     void SetUp() override
     {
         TrayTest::SetUp();
-        ASSERT_TRUE(
-            CopyFileA((ProgramFolder() + "FerolinRun.exe").c_str(), (ProgramFolder() + kEarlierRunner).c_str(), FALSE));
+        ASSERT_TRUE(CopyFileA((ProgramFolder() + "tray_xp_runner.exe").c_str(),
+                              (ProgramFolder() + kEarlierRunner).c_str(), FALSE));
         RegKey key;
         ASSERT_EQ(
             RegCreateKeyExA(HKEY_CURRENT_USER, kAppDefaults, 0, nullptr, 0, KEY_WRITE, nullptr, key.out(), nullptr),
@@ -142,7 +143,7 @@ protected:
     static int RunEarlier(const std::string& command)
     {
         DWORD code = 0xFFFF;
-        if (!RunAndCapture("\"" + ProgramFolder() + kEarlierRunner + "\" " + command, &code))
+        if (!RunAndCapture("\"" + ProgramFolder() + kEarlierRunner + "\" " + command + " " + kTraySystemDir, &code))
             return -1;
         return static_cast<int>(code);
     }
@@ -161,10 +162,10 @@ TEST_F(EarlierTrayTest, CommitRunsUnderTheSystemAccount)
     ASSERT_EQ(RunEarlier("-commit"), kCommitTrayDone);
     EXPECT_EQ(RunValue().value_or(""), std::string(kTrayProgram) + " /Start");
     const std::vector<std::string> calls = SchtasksCalls();
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].rfind("schtasks /create /sc \"ONCE\" /tn \"Nimbet\" " + std::string(kCommitProgram), 0), 0u)
-        << calls[0];
-    EXPECT_EQ(calls[0].substr(calls[0].size() - 11), " /ru system") << calls[0];
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[1].rfind("schtasks /create /sc \"ONCE\" /tn \"Nimbet\" " + std::string(kCommitProgram), 0), 0u)
+        << calls[1];
+    EXPECT_EQ(calls[1].substr(calls[1].size() - 11), " /ru system") << calls[1];
 }
 
 // Wine takes the UI language from the locale it was started in, so this
@@ -174,9 +175,9 @@ TEST_F(EarlierTrayTest, DISABLED_CommitInPortuguese)
     ASSERT_EQ(GetSystemDefaultUILanguage(), 1046) << "start this case with LC_ALL=pt_BR.UTF-8";
     ASSERT_EQ(RunEarlier("-commit"), kCommitTrayDone);
     const std::vector<std::string> calls = SchtasksCalls();
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].rfind("schtasks /create /sc \"UMA VEZ\" /tn \"Nimbet\" " + std::string(kCommitProgram), 0), 0u)
-        << calls[0];
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[1].rfind("schtasks /create /sc \"UMA VEZ\" /tn \"Nimbet\" " + std::string(kCommitProgram), 0), 0u)
+        << calls[1];
 }
 
 TEST_F(EarlierTrayTest, UninstallNeedsTheRunValue)

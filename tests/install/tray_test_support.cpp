@@ -2,13 +2,29 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 #include "check_test_support.h"
+#include "ferolin_seams.h"
 #include "settings_names.h"
 #include "win_handles.h"
 
 namespace {
 
-std::string CallsLog() { return ProgramFolder() + "schtasks-calls.log"; }
+// The stand-in logs beside itself: the copy in the test's system directory
+// is the one the library must run; the one beside this program (also the
+// current directory and first on PATH during a case) is a decoy.
+std::string CallsLog() { return std::string(kTraySystemDir) + "\\schtasks-calls.log"; }
+std::string DecoyLog() { return ProgramFolder() + "schtasks-calls.log"; }
+
+UINT WINAPI TraySystemDirectory(LPSTR buffer, UINT size)
+{
+    const UINT length = static_cast<UINT>(sizeof kTraySystemDir - 1);
+    if (size <= length)
+        return length + 1;
+    std::memcpy(buffer, kTraySystemDir, length + 1);
+    return length;
+}
 
 bool OpenRunKey(REGSAM access, RegKey& key)
 {
@@ -36,11 +52,19 @@ void TrayTest::SetUp()
     DeleteRunValue();
     RemoveTask("Nimbet");
     RemoveTask("VPNKorv Update");
-    DeleteFileA(CallsLog().c_str());
+    ASSERT_TRUE(CreateDirectoryA(kTraySystemDir, nullptr));
+    ASSERT_TRUE(CopyFileA((ProgramFolder() + "schtasks.exe").c_str(),
+                          (std::string(kTraySystemDir) + "\\schtasks.exe").c_str(), FALSE));
+    systemDirectoryCall = TraySystemDirectory;
+    DeleteFileA(DecoyLog().c_str());
+    decoys_.emplace(ProgramFolder());
 }
 
 void TrayTest::TearDown()
 {
+    decoys_.reset();
+    systemDirectoryCall = GetSystemDirectoryA;
+    EXPECT_FALSE(FileExists(DecoyLog())) << "a schtasks outside the system directory ran";
     RemoveTask("Nimbet");
     RemoveTask("VPNKorv Update");
     if (savedRunValue_)

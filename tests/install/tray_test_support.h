@@ -1,6 +1,9 @@
 // Shared ground of the tray and interactive user tests: an installation and
 // configuration folder on C:, the settings that point at them, the owner
-// file, the Run value and the schtasks stand-in's record of its calls.
+// file, the Run value and the schtasks stand-in's record of its calls. A case
+// shows the library a system directory of its own with the stand-in in it,
+// and puts a decoy stand-in where a search would find it first (this
+// program's folder, made the current directory and put first on PATH).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,6 +20,9 @@ inline constexpr char kTrayInstallDir[] = "C:\\kvltray\\inst\\";
 inline constexpr char kTrayProgram[] = "\"C:\\kvltray\\inst\\bin\\Nimbet.exe\"";
 inline constexpr char kTrayConfigDir[] = "C:\\kvltray\\config";
 inline constexpr char kTaskStore[] = "C:\\windows\\system32\\tasks\\";
+// The system directory the library is shown during a case: it holds the
+// schtasks stand-in.
+inline constexpr char kTraySystemDir[] = "C:\\kvltray\\system32";
 
 class TrayTest : public ::testing::Test {
 protected:
@@ -40,4 +46,5 @@ protected:
 private:
     RegistrySnapshot registry_;
     std::optional<std::string> savedRunValue_;
+    std::optional<SearchedFirst> decoys_;
 };

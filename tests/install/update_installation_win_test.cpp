@@ -223,6 +223,17 @@ TEST_F(UpdateTest, ServerCaFileInBinAloneDecidesWhichHttpsPackageServersAreTrust
         ASSERT_TRUE(CopyFileA((pki + "other_ca.pem").c_str(), caFile.c_str(), FALSE));
         EXPECT_EQ(download(("https://localhost:" + tlsPort + path).c_str(), kTestInstallDir, "other.msi"), 0);
     }
+    // The file held open without sharing: no download at all, where the
+    // unreadable file once meant "no file" and the Windows store decided.
+    {
+        TrustedRootForTest trusted(pki + "ca.pem");
+        ASSERT_TRUE(trusted.added());
+        ASSERT_TRUE(CopyFileA((pki + "ca.pem").c_str(), caFile.c_str(), FALSE));
+        HeldFile holder(caFile, 0);
+        ASSERT_TRUE(holder.held());
+        EXPECT_EQ(Ferolin("-update", 7), kUpdateDownloadFailed);
+        EXPECT_EQ(download(("https://localhost:" + tlsPort + path).c_str(), kTestInstallDir, "held.msi"), 0);
+    }
     EXPECT_EQ(Downloaded(), fetched) << "no file, and no scratch file, from a refused server";
     FreeLibrary(library);
 }

@@ -22,6 +22,8 @@ using Events = std::vector<std::string>;
 const std::string kCheckStatus = "library -checkstatus 12";
 const std::string kCheckConfig = "library -checkconfig 12";
 const std::string kCheckUpdate = "library -checkupdate 12";
+// By its full path in the installation's bin folder.
+const std::string kElevatedStop = "shell runas C:\\kvlmonitor\\inst\\bin\\Halvex.exe -stop";
 // What a scheduled run asks when nothing changes: the configuration check,
 // then the update check with its own configuration check and pause.
 const Events kScheduledRun = {kCheckConfig, kCheckConfig, "sleep 2000", kCheckUpdate};
@@ -283,22 +285,15 @@ INSTANTIATE_TEST_SUITE_P(
             "ActiveToBlocked", "ativo", "bloqueado", 0, true, {"service stop"}, AccountState::Blocked, true, false},
         TransitionRow{
             "ActiveToBlockedVpnStopped", "ativo", "bloqueado", 0, false, {}, AccountState::Blocked, true, false},
-        TransitionRow{"ActiveToCancelled",
-                      "ativo",
-                      "cancelado",
-                      0,
-                      true,
-                      {"shell runas Halvex -stop"},
-                      AccountState::Cancelled,
-                      true,
-                      false},
+        TransitionRow{
+            "ActiveToCancelled", "ativo", "cancelado", 0, true, {kElevatedStop}, AccountState::Cancelled, true, false},
         // Both words mean cancelled, but the word changed: stopped and removed again.
         TransitionRow{"CancelledToDuplicated",
                       "cancelado",
                       "duplicado",
                       0,
                       true,
-                      {"shell runas Halvex -stop"},
+                      {kElevatedStop},
                       AccountState::Cancelled,
                       true,
                       false},
@@ -309,7 +304,7 @@ INSTANTIATE_TEST_SUITE_P(
                       std::nullopt,
                       8 * kDay,
                       true,
-                      {"shell runas Halvex -stop"},
+                      {kElevatedStop},
                       AccountState::Blocked,
                       true,
                       false},
@@ -376,7 +371,7 @@ TEST_F(MonitorTest, FailedChecksBlockOnceTheLastSuccessIsSevenDaysOld)
 
         const int expectedBlocks = row.blocked ? 2 : 0;
         EXPECT_EQ(CountLogged("KVLServiceThread 7d blocked"), expectedBlocks);
-        EXPECT_EQ(std::count(world.events.begin(), world.events.end(), "shell runas Halvex -stop"), expectedBlocks);
+        EXPECT_EQ(std::count(world.events.begin(), world.events.end(), kElevatedStop), expectedBlocks);
         EXPECT_EQ(Setting(kValueConfigVersion), row.blocked ? "" : "7");
         EXPECT_EQ(state_.account, row.blocked ? AccountState::Blocked : AccountState::Active);
         EXPECT_EQ(Setting(kValueStatusDay), row.tsSttAfter);
@@ -436,10 +431,73 @@ TEST_F(MonitorTest, FailedElevatedStopIsLoggedAndTheLoopGoesOn)
 
     EXPECT_GE(std::count(world.events.begin(), world.events.end(), kCheckStatus), 2);
     EXPECT_EQ(CountLogged("KVLServiceThread Halvex stop failed"), 1);
+    // The connection ends all the same, through its service.
+    EXPECT_TRUE(Contains(world.events, "service stop"));
     EXPECT_FALSE(FileExists(kConfigPath));
     EXPECT_EQ(Setting(kValueConfigState), "0");
     EXPECT_EQ(result, 0u);
     EXPECT_EQ(LogMessages().back(), "KVLServiceThread stopped");
+}
+
+// --- a configuration that a user holds -------------------------------------------
+
+constexpr wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+
+// How often Windows' list of deletions at the next restart names `path`.
+int ScheduledAtRestart(const std::string& path)
+{
+    std::wstring all(65536, L'\0');
+    DWORD size = static_cast<DWORD>(all.size() * sizeof(wchar_t));
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kSessionManager, L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr,
+                     all.data(), &size) != ERROR_SUCCESS)
+        return 0;
+    const std::wstring wide(path.begin(), path.end());
+    int count = 0;
+    for (std::size_t at = all.find(wide); at != std::wstring::npos; at = all.find(wide, at + 1))
+        ++count;
+    return count;
+}
+
+// Mended: a failed deletion was ignored and "cnf" said "0", so a user who
+// held the VPN configuration open without delete sharing kept it through a
+// block; and a configuration that came in a subdirectory was never the file
+// deleted. Now it is tried at every check until it goes, and left to the
+// next restart of Windows as well.
+TEST_F(MonitorTest, HeldConfigurationGoesAtTheFirstCheckAfterItIsLetGo)
+{
+    ProvisionInstallation();
+    const std::string held = std::string(kConfigDir) + "\\sub\\vpn.conf";
+    ASSERT_TRUE(CreateDirectoryA((std::string(kConfigDir) + "\\sub").c_str(), nullptr));
+    PutFile(held);
+    Set(kValueConfigPath, "sub\\vpn.conf");
+    Set(kValueStatus, "ativo");
+    world.checkStatus = {0, "bloqueado"};
+    Start(kStart);
+    const auto notRemoved = [this] {
+        const std::vector<std::string> lines = LogMessages();
+        return std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+            return line.rfind("KVLServiceThread config not removed: C:\\kvlmonitor\\config\\sub\\vpn.conf - ", 0) == 0;
+        });
+    };
+    {
+        HeldFile holder(held, FILE_SHARE_READ);
+        ASSERT_TRUE(holder.held());
+        Pass(kStart);
+        Pass(kStart + 180);
+        EXPECT_TRUE(FileExists(held));
+        EXPECT_EQ(Setting(kValueConfigState), "1");
+        EXPECT_EQ(notRemoved(), 2);
+        EXPECT_EQ(ScheduledAtRestart(held), 1);
+        // The test prefix's own list: nothing else is ever scheduled there.
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSessionManager, L"PendingFileRenameOperations");
+    }
+    Pass(kStart + 360);
+    EXPECT_FALSE(FileExists(held));
+    EXPECT_EQ(Setting(kValueConfigState), "0");
+    EXPECT_EQ(Setting(kValueConfigVersion), "");
+    EXPECT_TRUE(FileExists(kConfigPath)) << "only the file named with its subdirectory is the configuration";
+    Pass(kStart + 540);
+    EXPECT_EQ(notRemoved(), 2);
 }
 
 // --- installation clean-up -------------------------------------------------------

@@ -314,7 +314,9 @@ TEST_F(RunningServiceTest, EveryServerFaultKeepsTheScheduleAndBlocksOnlyAfterSev
         const std::int64_t second = kStart + kStatusCheckInterval;
         ASSERT_TRUE(SetSettingForTest(kValueStatusDay, DayStamp(second - 7 * kDay)));
         const std::vector<std::string> events = Pass(second);
-        EXPECT_EQ(std::count(events.begin(), events.end(), "shell runas Halvex -stop"), fails ? 1 : 0);
+        EXPECT_EQ(std::count(events.begin(), events.end(),
+                             std::string("shell runas ") + kTestInstallDir + "bin\\Halvex.exe -stop"),
+                  fails ? 1 : 0);
         EXPECT_EQ(state_.nextStatusCheck, second + kStatusCheckInterval);
         EXPECT_EQ(state_.account, fails ? AccountState::Blocked : AccountState::Active);
         EXPECT_EQ(CountLogged("KVLServiceThread 7d blocked"), fails ? 1 : 0);

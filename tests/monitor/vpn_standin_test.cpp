@@ -1,9 +1,14 @@
 // The VPN service control against the real service manager, with the
-// stand-in "VPNKorvService" and the stand-in "Halvex" beside this program:
-// what each of them went through lands in its journal here.
+// stand-in "VPNKorvService" beside this program and the stand-in "Halvex" in
+// the installation's bin folder: what each of them went through lands in its
+// journal beside it. The "Halvex" beside this program is a decoy (this folder
+// is also made the current directory and put first on PATH): it must never
+// run.
 #include <gtest/gtest.h>
 
 #include <windows.h>
+
+#include <optional>
 
 #include "monitor_test_support.h"
 #include "scheduled_checks.h"
@@ -15,10 +20,12 @@ namespace {
 
 using Events = std::vector<std::string>;
 
-std::vector<std::string> JournalLines(const std::string& name)
+const std::string kHalvexFolder = std::string(kInstallDir) + "bin\\";
+
+std::vector<std::string> JournalLines(const std::string& name, const std::string& folder = ProgramFolder())
 {
     std::vector<std::string> lines;
-    std::string all = ReadWholeFile(ProgramFolder() + name).value_or("");
+    std::string all = ReadWholeFile(folder + name).value_or("");
     std::size_t start = 0;
     while (start < all.size()) {
         std::size_t end = all.find('\n', start);
@@ -50,10 +57,14 @@ protected:
         Standin("-remove");
         DeleteFileA((ProgramFolder() + "vpnkorv-journal.txt").c_str());
         DeleteFileA((ProgramFolder() + "halvex-journal.txt").c_str());
-        DeleteFileA((ProgramFolder() + "halvex-linger").c_str());
+        ASSERT_TRUE(CreateDirectoryA(kHalvexFolder.c_str(), nullptr));
+        ASSERT_TRUE(CopyFileA((ProgramFolder() + "Halvex.exe").c_str(), (kHalvexFolder + "Halvex.exe").c_str(), FALSE));
+        decoys_.emplace(ProgramFolder());
     }
     void TearDown() override
     {
+        decoys_.reset();
+        EXPECT_TRUE(JournalLines("halvex-journal.txt").empty()) << "a Halvex outside the installation ran";
         Standin("-remove");
         MonitorTest::TearDown();
     }
@@ -72,6 +83,8 @@ protected:
         ASSERT_EQ(VPNStartService(platform_), 1);
         ASSERT_EQ(VpnState(), static_cast<DWORD>(SERVICE_RUNNING));
     }
+
+    std::optional<SearchedFirst> decoys_;
 };
 
 TEST_F(StandinTest, ChangedConfigurationRestartsTheRunningService)
@@ -167,30 +180,41 @@ DWORD WINAPI ShortWait(HANDLE process, DWORD milliseconds)
     return cappedWaitResult;
 }
 
-TEST_F(StandinTest, ElevatedStopRunsHalvexByNameAndWaitsFiftySeconds)
+TEST_F(StandinTest, ElevatedStopRunsHalvexFromTheInstallationAndWaitsFiftySeconds)
 {
     platform_.waitForProcess = ShortWait;
-    EXPECT_EQ(RunElevatedVPNStop(platform_), 1);
+    EXPECT_EQ(RunElevatedVPNStop(platform_, kInstallDir), 1);
     EXPECT_EQ(requestedWait, 50000u);
     EXPECT_EQ(cappedWaitResult, WAIT_OBJECT_0);
-    EXPECT_EQ(JournalLines("halvex-journal.txt"), Events{"-stop"});
+    EXPECT_EQ(JournalLines("halvex-journal.txt", kHalvexFolder), Events{"-stop"});
 
     // Lingering past the wait: the run still counts as done.
-    PutFile(ProgramFolder() + "halvex-linger", "60000");
-    EXPECT_EQ(RunElevatedVPNStop(platform_), 1);
+    PutFile(kHalvexFolder + "halvex-linger", "60000");
+    EXPECT_EQ(RunElevatedVPNStop(platform_, kInstallDir), 1);
     EXPECT_EQ(cappedWaitResult, static_cast<DWORD>(WAIT_TIMEOUT));
-    EXPECT_EQ(JournalLines("halvex-journal.txt"), (Events{"-stop", "-stop"}));
+    EXPECT_EQ(JournalLines("halvex-journal.txt", kHalvexFolder), (Events{"-stop", "-stop"}));
 }
 
-TEST_F(StandinTest, AbsentHalvexIsAFailedStop)
+// Mended: "Halvex" was started by its bare name, which the shell looks for in
+// the current directory and on PATH (and Wine's in the caller's folder), so
+// a decoy there ran as the system account. Without the real one, the
+// connection now ends through its service instead.
+TEST_F(StandinTest, WithoutHalvexACancelledAccountStillHasTheVpnServiceStopped)
 {
-    const std::string present = ProgramFolder() + "Halvex.exe";
-    const std::string away = ProgramFolder() + "Halvex.exe.away";
-    ASSERT_TRUE(MoveFileExA(present.c_str(), away.c_str(), MOVEFILE_REPLACE_EXISTING));
-    const int result = RunElevatedVPNStop(platform_);
-    MoveFileExA(away.c_str(), present.c_str(), MOVEFILE_REPLACE_EXISTING);
-    EXPECT_EQ(result, 0);
-    EXPECT_TRUE(JournalLines("halvex-journal.txt").empty());
+    ASSERT_TRUE(DeleteFileA((kHalvexFolder + "Halvex.exe").c_str()));
+    EXPECT_EQ(RunElevatedVPNStop(platform_, kInstallDir), 0);
+
+    ProvisionInstallation();
+    Set(kValueStatus, "ativo");
+    RunningStandin();
+    world.checkStatus = {0, "cancelado"};
+    Start(kStart);
+    Pass(kStart);
+
+    EXPECT_EQ(VpnState(), static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(JournalLines("vpnkorv-journal.txt"), (Events{"start", "running", "stop", "stopped"}));
+    EXPECT_EQ(CountLogged("KVLServiceThread Halvex stop failed"), 1);
+    EXPECT_FALSE(FileExists(kConfigPath));
 }
 
 } // namespace

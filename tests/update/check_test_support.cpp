@@ -171,9 +171,10 @@ void CheckTest::SetUp()
     for (const char* name :
          {kValueNewSoftwareVersion, kValueSoftwareUrl,     kValueSoftwareFile,    kValueConfigVersion,
           kValueFileVersion,        kValueConfigFile,      kValueConfigUrl,       kValueConfigSubDir,
-          kValueCommandCode1,       kValueCommandCode3,    kValueCommandCode4,    kValueCommandCode6,
-          kValueCommandCode7,       kValueCommandCode8,    kValueCommandVersion1, kValueCommandVersion3,
-          kValueCommandVersion4,    kValueCommandVersion6, kValueCommandVersion7, kValueCommandVersion8})
+          kValueConfigPath,         kValueCommandCode1,    kValueCommandCode3,    kValueCommandCode4,
+          kValueCommandCode6,       kValueCommandCode7,    kValueCommandCode8,    kValueCommandVersion1,
+          kValueCommandVersion3,    kValueCommandVersion4, kValueCommandVersion6, kValueCommandVersion7,
+          kValueCommandVersion8})
         DeleteSettingForTest(name);
 
     SetState("{}");

@@ -85,6 +85,7 @@ TEST_F(ConfigCheckTest, FetchesTheVpnFileIntoConfigDirAndOtherFilesIntoTheInstal
     EXPECT_EQ(FileRequests(), (std::vector<std::string>{"/vpn.conf", "/rules/rules.txt"}));
     EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "7");
     EXPECT_EQ(GetSettingForTest(kValueConfigFile), "vpn.conf");
+    EXPECT_EQ(GetSettingForTest(kValueConfigPath), "vpn.conf");
     EXPECT_EQ(GetSettingForTest(kValueFileVersion), "2");
     // The last entry processed.
     EXPECT_EQ(GetSettingForTest(kValueConfigUrl), Url("rules/rules.txt"));
@@ -167,6 +168,8 @@ TEST_F(ConfigCheckTest, ExistingSubDirIsUsedAsItIs)
     EXPECT_EQ(ReadWholeFile(rules + "\\r.txt"), "fresh");
     EXPECT_EQ(ReadWholeFile(rules + "\\keep.txt"), "mine");
     EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "7");
+    // Where the service finds the file to remove on a block.
+    EXPECT_EQ(GetSettingForTest(kValueConfigPath), "rules\\r.txt");
 }
 
 TEST_F(ConfigCheckTest, OnlyOneLevelOfSubDirIsCreated)

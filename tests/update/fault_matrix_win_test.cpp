@@ -536,8 +536,10 @@ protected:
             e.settingChanges = {{kValueConfigVersion, arrives ? "8" : ""},
                                 {kValueConfigUrl, FaultedUrl(exchange, fault, configUrl_)},
                                 {kValueConfigSubDir, ""}};
-            if (arrives)
+            if (arrives) {
+                e.settingChanges[kValueConfigPath] = "vpn.conf";
                 e.fileChanges = {{"config\\vpn.conf", ServedFile(fault)}};
+            }
             // The check request, then the file (redirections are not followed).
             break;
         case Kind::kPackage:

@@ -338,6 +338,34 @@ TEST_F(StatusCheckTest, ServerVerifiedAgainstTheInstallationsCaIsAnswered)
     EXPECT_EQ(StoredStatus(), (Values{"ativo", "Bem-vindo", "7", "30", "12"}));
 }
 
+// Mended: a CA file that could not be opened counted as no CA file, so a user
+// who held it open without sharing switched the verification off. Only a
+// missing file means "not opted in"; a held file, or a folder in its place,
+// fails the check before anything is sent.
+TEST_F(StatusCheckTest, UnusableCaFileFailsTheCheckInsteadOfSwitchingVerificationOff)
+{
+    VerifyServerAgainst("ca.pem");
+    const std::string caFile = std::string(kVerifyingInstallDir) + "bin\\server_ca.pem";
+    {
+        HeldFile holder(caFile, 0);
+        ASSERT_TRUE(holder.held());
+        EXPECT_EQ(Ferolin("-checkstatus", 12), kCheckFailed);
+        EXPECT_TRUE(NewRequests().empty());
+        EXPECT_EQ(StoredStatus(), Values(5));
+    }
+    ASSERT_TRUE(DeleteFileA(caFile.c_str()));
+    ASSERT_TRUE(CreateDirectoryA(caFile.c_str(), nullptr));
+    const int withFolder = Ferolin("-checkstatus", 12);
+    RemoveDirectoryA(caFile.c_str());
+    EXPECT_EQ(withFolder, kCheckFailed);
+    EXPECT_TRUE(NewRequests().empty());
+
+    // Let go of, the same file verifies the server again.
+    VerifyServerAgainst("ca.pem");
+    ASSERT_EQ(Ferolin("-checkstatus", 12), kCheckDone);
+    EXPECT_EQ(StoredStatus(), (Values{"ativo", "Bem-vindo", "7", "30", "12"}));
+}
+
 TEST_F(StatusCheckTest, ServerThatFailsTheInstallationsCaIsAFailedTransfer)
 {
     VerifyServerAgainst("other_ca.pem");

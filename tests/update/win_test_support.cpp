@@ -4,7 +4,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <utility>
 
 #include "reg_text.h"
 #include "win_handles.h"
@@ -247,6 +249,63 @@ bool MakeHostSymlink(const std::string& folder, const std::string& target, const
         Sleep(100);
     }
     return false;
+}
+
+HeldFile::HeldFile(const std::string& path, DWORD shareMode)
+{
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    KernelHandle inputRead, inputWrite, outputRead, outputWrite;
+    if (!CreatePipe(inputRead.out(), inputWrite.out(), &inheritable, 0) ||
+        !CreatePipe(outputRead.out(), outputWrite.out(), &inheritable, 0))
+        return;
+    SetHandleInformation(inputWrite.get(), HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(outputRead.get(), HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = inputRead.get();
+    startup.hStdOutput = startup.hStdError = outputWrite.get();
+    std::string line = "\"" + ProgramFolder() + "file_holder.exe\" \"" + path + "\" " + std::to_string(shareMode);
+    PROCESS_INFORMATION child = {};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                        &child))
+        return;
+    CloseHandle(child.hThread);
+    process_ = child.hProcess;
+    input_ = inputWrite.release();
+    outputWrite.reset();
+    char said[4] = {};
+    DWORD got = 0;
+    held_ =
+        ReadFile(outputRead.get(), said, sizeof said, &got, nullptr) && got == 4 && std::memcmp(said, "held", 4) == 0;
+}
+
+void HeldFile::Release()
+{
+    if (input_ != nullptr)
+        CloseHandle(std::exchange(input_, nullptr));
+    if (process_ != nullptr) {
+        if (WaitForSingleObject(process_, 10000) != WAIT_OBJECT_0)
+            TerminateProcess(process_, 1);
+        CloseHandle(std::exchange(process_, nullptr));
+    }
+}
+
+SearchedFirst::SearchedFirst(const std::string& folder)
+{
+    char text[32767];
+    DWORD length = GetCurrentDirectoryA(sizeof text, text);
+    directory_.assign(text, length < sizeof text ? length : 0);
+    length = GetEnvironmentVariableA("PATH", text, sizeof text);
+    path_.assign(text, length < sizeof text ? length : 0);
+    SetCurrentDirectoryA(folder.c_str());
+    SetEnvironmentVariableA("PATH", (folder + ";" + path_).c_str());
+}
+
+SearchedFirst::~SearchedFirst()
+{
+    SetEnvironmentVariableA("PATH", path_.c_str());
+    SetCurrentDirectoryA(directory_.c_str());
 }
 
 std::string WithCrLf(const std::string& text)

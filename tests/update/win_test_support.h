@@ -68,6 +68,38 @@ std::optional<std::string> RunAndCapture(const std::string& commandLine, DWORD* 
 // reparse point; a link to a file does not. Removing `name` again works the
 // same way with `target` empty.
 bool MakeHostSymlink(const std::string& folder, const std::string& target, const std::string& name);
+// Another process (file_holder.exe beside the test program) that holds
+// `path` open for reading with `shareMode` until Release or destruction: a
+// user who keeps a file locked. held() once the holder has it open.
+class HeldFile {
+public:
+    HeldFile(const std::string& path, DWORD shareMode);
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+    ~HeldFile() { Release(); }
+    bool held() const { return held_; }
+    void Release();
+
+private:
+    HANDLE process_ = nullptr;
+    HANDLE input_ = nullptr;
+    bool held_ = false;
+};
+
+// Makes `folder` the current directory and the first on PATH for its
+// lifetime: where a search for a bare program name looks first, so a decoy
+// there would run if a program were ever searched for.
+class SearchedFirst {
+public:
+    explicit SearchedFirst(const std::string& folder);
+    SearchedFirst(const SearchedFirst&) = delete;
+    SearchedFirst& operator=(const SearchedFirst&) = delete;
+    ~SearchedFirst();
+
+private:
+    std::string directory_;
+    std::string path_;
+};
 
 // `text` with each "\n" as "\r\n": what a program's text-mode standard
 // output delivers for it.
