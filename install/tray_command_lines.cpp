@@ -7,12 +7,9 @@ const char* OneTimeScheduleWord(unsigned uiLanguage)
     return uiLanguage == kLanguagePortugueseBrazil ? "UMA VEZ" : "ONCE";
 }
 
-int ComposeCommitCommand(char* out, std::size_t size, const char* directory, const char* startTime, const char* account)
+int ComposeCommitCommand(char* out, std::size_t size, const char* taskFile)
 {
-    return FormatWhole(out, size,
-                       "schtasks /create /sc ONCE /tn \"Nimbet\" /tr \"\\\"%s\\bin\\Nimbet.exe\\\" /start\" /st %s "
-                       "/ru \"%s\" /rl highest",
-                       directory, startTime, account);
+    return FormatWhole(out, size, "schtasks /create /tn Nimbet /xml \"%s\" /f", taskFile);
 }
 
 int ComposeLegacyCommitCommand(char* out, std::size_t size, const char* scheduleWord, const char* directory,

@@ -1,6 +1,6 @@
 // The texts that "-install" and "-commit" hand to schtasks and to the Run
 // key, composed from the installation directory (without its trailing
-// backslash), the start time and the account. Each returns 1, or 0 with `out`
+// backslash), the task file and the start time. Each returns 1, or 0 with `out`
 // emptied when the text does not fit `size`: a cut command line would name
 // another program or account.
 #pragma once
@@ -17,9 +17,11 @@ inline constexpr unsigned kLanguagePortugueseBrazil = 1046;
 // language.
 const char* OneTimeScheduleWord(unsigned uiLanguage);
 
-// Vista and later: the one-shot task for `account`, highest run level.
-int ComposeCommitCommand(char* out, std::size_t size, const char* directory, const char* startTime,
-                         const char* account);
+// Vista and later: the one-shot task from its definition in `taskFile`,
+// replacing one of that name. Its account logs on by its desktop session, so
+// schtasks never asks for a password (the "/ru" form would, on its input,
+// which nobody writes).
+int ComposeCommitCommand(char* out, std::size_t size, const char* taskFile);
 
 // Earlier Windows: the one-shot task under the system account.
 int ComposeLegacyCommitCommand(char* out, std::size_t size, const char* scheduleWord, const char* directory,

@@ -42,15 +42,40 @@ int WriteRunValue(const char* directory)
     return ComposeRunValue(value, sizeof value, directory) && WriteRegValue(kRunSubkey, kValueRunTray, value);
 }
 
+// The document as UTF-16LE behind its byte-order mark, converted from the
+// ANSI code page in which the account and directory were read (an "é" in
+// code page 1252 stays an "é"). A byte that is no character there fails the
+// write rather than naming another account.
 int WriteTaskFile(const char* path, const TrayTaskPieces& pieces)
 {
+    static_assert(sizeof(wchar_t) == 2, "UTF-16 code units");
+    char document[sizeof pieces.piece];
+    if (!FormatWhole(document, sizeof document, "%s%s%s", pieces.piece[0], pieces.piece[1], pieces.piece[2]))
+        return 0;
+    wchar_t wide[sizeof pieces.piece + 1];
+    wide[0] = 0xFEFF;
+    const int length = static_cast<int>(std::strlen(document));
+    const int converted = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, document, length, wide + 1,
+                                              static_cast<int>(sizeof pieces.piece));
+    if (converted <= 0)
+        return 0;
     FileStream file(std::fopen(path, "wb"));
     if (!file)
         return 0;
-    for (const char* piece : pieces.piece)
-        if (std::fputs(piece, file.get()) == EOF)
-            return 0;
+    const std::size_t units = static_cast<std::size_t>(converted) + 1;
+    if (std::fwrite(wide, sizeof wide[0], units, file.get()) != units)
+        return 0;
     return std::fflush(file.get()) == 0 && std::fclose(file.release()) == 0 ? 1 : 0;
+}
+
+// Writes the task file, deleting whatever a failed write left there, so
+// schtasks is never handed a cut definition.
+bool WriteOrDeleteTaskFile(const char* path, const TrayTaskPieces& pieces)
+{
+    if (WriteTaskFile(path, pieces))
+        return true;
+    DeleteFileA(path);
+    return false;
 }
 
 // schtasks by the shell, from the system directory.
@@ -102,10 +127,8 @@ int InstallTray()
         !FormatWhole(parameters, sizeof parameters, "/create /tn Nimbet /xml \"%s\"", taskFile) ||
         !ComposeTrayTask(directory, account, &pieces))
         return kInstallTraySettingMissing;
-    if (!WriteTaskFile(taskFile, pieces)) {
-        DeleteFileA(taskFile);
+    if (!WriteOrDeleteTaskFile(taskFile, pieces))
         return kInstallTrayNotWritten;
-    }
     if (!ShellSchtasks(parameters))
         return kInstallTrayCreateNotStarted;
     DeleteFileA(taskFile);
@@ -117,7 +140,11 @@ int CommitTray()
     SYSTEMTIME now;
     GetLocalTime(&now);
     char startTime[kStartTimeSize];
-    FormatStartTime(now.wHour, now.wMinute, now.wSecond, startTime, sizeof startTime);
+    char startBoundary[kStartBoundarySize];
+    if (!FormatStartTime(now.wHour, now.wMinute, now.wSecond, startTime, sizeof startTime) ||
+        !FormatStartBoundary(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, startBoundary,
+                             sizeof startBoundary))
+        return kCommitTraySettingMissing;
 
     char directory[kTrayInstallDirReadSize];
     if (!ReadTrayDirectory(directory, sizeof directory))
@@ -128,12 +155,22 @@ int CommitTray()
     char command[kCommitCommandSize];
     if (IsTaskWindows()) {
         char account[kAccountNameSize];
+        char taskFile[kTaskFilePathSize];
+        TrayTaskPieces pieces;
         if (!FindInteractiveUser(account, sizeof account) ||
-            !ComposeCommitCommand(command, sizeof command, directory, startTime, account))
+            !FormatWhole(taskFile, sizeof taskFile, "%s%s", directory, kTaskFileTail) ||
+            !ComposeCommitCommand(command, sizeof command, taskFile) ||
+            !ComposeCommitTask(directory, account, startBoundary, &pieces))
             return kCommitTraySettingMissing;
-        return RunSchtasks(command, directory) ? kCommitTrayDone : kCommitTrayCreateNotRun;
+        if (!WriteOrDeleteTaskFile(taskFile, pieces))
+            return kCommitTrayNotWritten;
+        const int ran = RunSchtasks(command, directory);
+        DeleteFileA(taskFile);
+        return ran ? kCommitTrayDone : kCommitTrayCreateNotRun;
     }
 
+    // Never reached by the shipped binaries, which need Vista (OpenSSL
+    // imports bcrypt.dll); kept for the earlier Windows they once served.
     const char* word = OneTimeScheduleWord(GetSystemDefaultUILanguage());
     if (!ComposeLegacyCommitCommand(command, sizeof command, word, directory, startTime))
         return kCommitTraySettingMissing;

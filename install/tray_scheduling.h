@@ -22,6 +22,7 @@ inline constexpr int kCommitTraySettingMissing = 1; // or no account, or a comma
 inline constexpr int kCommitTrayRunValueNotWritten = 2;
 inline constexpr int kCommitTrayDeleteNotStarted = 3;
 inline constexpr int kCommitTrayCreateNotRun = 4;
+inline constexpr int kCommitTrayNotWritten = 5; // task file (Vista and later)
 
 // Results of UninstallTray.
 inline constexpr int kUninstallTrayDone = 0;

@@ -1,6 +1,9 @@
-// The tray task's definition for the Task Scheduler: one line, no white space
-// between elements, narrow text with a declaration that names UTF-16 and no
-// byte-order mark (the form schtasks /xml takes), written in three pieces.
+// The tray tasks' definitions for the Task Scheduler: one line, no white space
+// between elements, composed as narrow text in the ANSI code page under a
+// declaration that names UTF-16, in three pieces. The file handed to
+// schtasks /xml must be that text converted to UTF-16LE behind its
+// byte-order mark: Windows' task reader refuses narrow bytes under that
+// declaration.
 #pragma once
 
 #include <cstddef>
@@ -16,6 +19,11 @@ struct TrayTaskPieces {
 // values are escaped for XML ("&", "<", ">"). Returns 1, or 0 when a piece
 // does not fit its kTaskPieceSize buffer.
 int ComposeTrayTask(const char* directory, const char* userId, TrayTaskPieces* pieces);
+
+// The same for the one-shot start: a time trigger at `startBoundary`
+// ("YYYY-MM-DDTHH:MM:SS", local time) instead of the logon trigger, and the
+// tray program started with "/start".
+int ComposeCommitTask(const char* directory, const char* userId, const char* startBoundary, TrayTaskPieces* pieces);
 
 // `text` with "&", "<" and ">" as entities, into `out`. Returns 1, or 0 with
 // `out` emptied when it does not fit.

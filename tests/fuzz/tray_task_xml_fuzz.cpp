@@ -1,5 +1,5 @@
 // Account names and installation directories of any content through the tray
-// task's document: an accepted document carries each value back exactly,
+// tasks' documents: an accepted document carries each value back exactly,
 // escaped, so no value can add or end an element of the task.
 #include <cstdint>
 #include <cstdlib>
@@ -51,23 +51,30 @@ std::string Unescape(const std::string& text)
     return out;
 }
 
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+// Both documents, the logon task's and the one-shot's, carry the values back.
+void CheckDocument(const TrayTaskPieces& pieces, const std::string& directory, const std::string& user)
 {
-    const std::vector<std::string> f = SplitFields(data, size, 2);
-    TrayTaskPieces pieces;
-    if (!ComposeTrayTask(f[0].c_str(), f[1].c_str(), &pieces))
-        return 0;
     std::string document;
     for (const char* piece : pieces.piece) {
         if (strnlen(piece, kTaskPieceSize) >= kTaskPieceSize)
             std::abort();
         document += piece;
     }
-    if (Unescape(Between(document, "<UserId>", "</UserId>")) != f[1])
+    if (Unescape(Between(document, "<UserId>", "</UserId>")) != user)
         std::abort();
-    if (Unescape(Between(document, "<Command>\"", "\\bin\\Nimbet.exe\"</Command>")) != f[0])
+    if (Unescape(Between(document, "<Command>\"", "\\bin\\Nimbet.exe\"</Command>")) != directory)
         std::abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::vector<std::string> f = SplitFields(data, size, 2);
+    TrayTaskPieces pieces;
+    if (ComposeTrayTask(f[0].c_str(), f[1].c_str(), &pieces))
+        CheckDocument(pieces, f[0], f[1]);
+    if (ComposeCommitTask(f[0].c_str(), f[1].c_str(), "2026-12-31T23:59:59", &pieces))
+        CheckDocument(pieces, f[0], f[1]);
     return 0;
 }

@@ -1,11 +1,14 @@
 // Stands in for schtasks in the system directory the tray tests show the
 // library: appends "schtasks" and its arguments (whatever name it was started
-// by) to "schtasks-calls.log" in its own folder, says so on its output, and
-// hands the same arguments to the real schtasks (whose "/sc" form Wine lacks).
+// by) to "schtasks-calls.log" in its own folder, keeps a copy of the file a
+// "/xml" call names as "schtasks-task.xml" there (the library deletes its own
+// afterwards), says so on its output, and hands the same arguments to the
+// real schtasks (whose "/sc" form Wine lacks).
 // A copy beside the tests plays a decoy that must never run.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -34,6 +37,17 @@ const char* Arguments(const char* line)
     return line;
 }
 
+// The quoted path after "/xml ", or "" when there is none.
+std::string XmlFile(const char* arguments)
+{
+    const char* at = std::strstr(arguments, "/xml \"");
+    if (at == nullptr)
+        return std::string();
+    at += 6;
+    const char* end = std::strchr(at, '"');
+    return end != nullptr ? std::string(at, end) : std::string();
+}
+
 } // namespace
 
 int main()
@@ -44,6 +58,9 @@ int main()
         std::fprintf(log, "schtasks%s\n", Arguments(line));
         std::fclose(log);
     }
+    const std::string task = XmlFile(Arguments(line));
+    if (!task.empty())
+        CopyFileA(task.c_str(), (OwnFolder() + "schtasks-task.xml").c_str(), FALSE);
     std::printf("schtasks stand-in\n");
     std::fflush(stdout);
 

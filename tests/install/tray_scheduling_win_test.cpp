@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <string>
 
 #include "ferolin_entry.h"
@@ -28,39 +29,43 @@ int RunCommand(const char* command, std::string* output = nullptr)
     return result;
 }
 
-// Seconds since midnight of "HH:MM:SS".
-int SecondsOf(const std::string& time)
-{
-    int hour = 0, minute = 0, second = 0;
-    if (std::sscanf(time.c_str(), "%d:%d:%d", &hour, &minute, &second) != 3)
-        return -1;
-    return hour * 3600 + minute * 60 + second;
-}
-
 } // namespace
 
-TEST_F(TrayTest, InstallCreatesTheLogonTaskForTheOwner)
+TEST_F(TrayTest, InstallHandsSchtasksTheLogonTaskInUtf16ForTheOwner)
 {
-    WriteOwnerFile("R&D user\r\n");
+    // "José" in the ANSI code page (1252 here), as Notepad's "ANSI" saves it.
+    WriteOwnerFile("R&D Jos\xE9\r\n");
     ASSERT_EQ(RunCommand("-install"), kInstallTrayDone);
 
-    // Wine keeps a task of its own making (without account or command), so
-    // the document's text is checked by the host tests.
+    // Wine's schtasks also takes narrow text under a UTF-16 declaration;
+    // Windows' does not, so the bytes handed over are checked here.
+    const std::optional<std::wstring> document = HandedTaskDocument();
+    ASSERT_TRUE(document) << "no UTF-16LE document behind FF FE";
+    EXPECT_EQ(document->rfind(L"<?xml version=\"1.0\" encoding=\"UTF-16\"?><Task ", 0), 0u);
+    EXPECT_NE(document->find(L"<LogonTrigger>"), std::wstring::npos);
+    EXPECT_NE(document->find(L"<UserId>R&amp;D Jos\u00E9</UserId>"), std::wstring::npos);
+    EXPECT_NE(document->find(L"<Command>\"C:\\kvltray\\inst\\bin\\Nimbet.exe\"</Command></Exec>"), std::wstring::npos);
+    EXPECT_EQ(document->substr(document->size() - 7), L"</Task>");
+
     EXPECT_TRUE(TaskExists("Nimbet"));
-    EXPECT_EQ(GetFileAttributesA((std::string(kTrayInstallDir) + "config\\Nimbet.xml").c_str()),
-              INVALID_FILE_ATTRIBUTES);
+    EXPECT_FALSE(FileExists(std::string(kTrayInstallDir) + "config\\Nimbet.xml"));
     EXPECT_FALSE(RunValue());
 }
 
-TEST_F(TrayTest, InstallWithoutConfigFolderFailsAfterDeletingTheOldTask)
+TEST_F(TrayTest, WithoutConfigFolderInstallAndCommitFailAfterDeletingTheOldTask)
 {
     CreateTask("Nimbet");
     ASSERT_TRUE(RemoveDirectoryA((std::string(kTrayInstallDir) + "config").c_str()));
     EXPECT_EQ(RunCommand("-install"), kInstallTrayNotWritten);
     EXPECT_FALSE(TaskExists("Nimbet"));
+
+    CreateTask("Nimbet");
+    EXPECT_EQ(RunCommand("-commit"), kCommitTrayNotWritten);
+    EXPECT_FALSE(TaskExists("Nimbet"));
+    EXPECT_EQ(SchtasksCalls().back(), "schtasks /delete /tn Nimbet /f");
 }
 
-TEST_F(TrayTest, CommitSchedulesOneStartAMinuteAheadForTheDesktopAccount)
+TEST_F(TrayTest, CommitRegistersAOneShotDocumentAMinuteAheadForTheDesktopAccount)
 {
     SYSTEMTIME before;
     GetLocalTime(&before);
@@ -68,22 +73,37 @@ TEST_F(TrayTest, CommitSchedulesOneStartAMinuteAheadForTheDesktopAccount)
     ASSERT_EQ(RunCommand("-commit", &output), kCommitTrayDone);
     EXPECT_NE(output.find("schtasks stand-in"), std::string::npos) << output;
 
-    const std::vector<std::string> calls = SchtasksCalls();
-    ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[0], "schtasks /delete /tn Nimbet /f");
-    const std::string& call = calls[1];
-    const std::string head =
-        "schtasks /create /sc ONCE /tn \"Nimbet\" /tr \"\\\"C:\\kvltray\\inst\\bin\\Nimbet.exe\\\" "
-        "/start\" /st ";
-    ASSERT_EQ(call.substr(0, head.size()), head) << call;
-    const std::string tail = " /ru \"" + DesktopAccount() + "\" /rl highest";
-    ASSERT_GT(call.size(), head.size() + tail.size());
-    EXPECT_EQ(call.substr(call.size() - tail.size()), tail) << call;
+    // No /ru: schtasks would ask for the account's password on its input.
+    EXPECT_EQ(
+        SchtasksCalls(),
+        (std::vector<std::string>{"schtasks /delete /tn Nimbet /f",
+                                  "schtasks /create /tn Nimbet /xml \"C:\\kvltray\\inst\\config\\Nimbet.xml\" /f"}));
+    EXPECT_TRUE(TaskExists("Nimbet"));
+    EXPECT_FALSE(FileExists(std::string(kTrayInstallDir) + "config\\Nimbet.xml"));
 
-    const std::string startTime = call.substr(head.size(), 8);
-    const int expected = (before.wHour * 3600 + before.wMinute * 60 + before.wSecond + 60) % 86400;
-    const int ahead = (SecondsOf(startTime) - expected + 86400) % 86400;
-    EXPECT_LE(ahead, 5) << startTime;
+    const std::optional<std::wstring> document = HandedTaskDocument();
+    ASSERT_TRUE(document) << "no UTF-16LE document behind FF FE";
+    const std::string account = DesktopAccount();
+    EXPECT_NE(document->find(L"<UserId>" + std::wstring(account.begin(), account.end()) +
+                             L"</UserId><LogonType>InteractiveToken</LogonType><RunLevel>HighestAvailable</RunLevel>"),
+              std::wstring::npos);
+    EXPECT_NE(document->find(L"<Command>\"C:\\kvltray\\inst\\bin\\Nimbet.exe\"</Command>"
+                             L"<Arguments>/start</Arguments>"),
+              std::wstring::npos);
+
+    // The full local date and time, so a start near midnight is still ahead.
+    const std::size_t at = document->find(L"<TimeTrigger><StartBoundary>");
+    ASSERT_NE(at, std::wstring::npos);
+    SYSTEMTIME start = {};
+    ASSERT_EQ(std::swscanf(document->c_str() + at + 28, L"%4hu-%2hu-%2huT%2hu:%2hu:%2hu</StartBoundary>", &start.wYear,
+                           &start.wMonth, &start.wDay, &start.wHour, &start.wMinute, &start.wSecond),
+              6);
+    ULARGE_INTEGER from = {}, to = {};
+    ASSERT_TRUE(SystemTimeToFileTime(&before, reinterpret_cast<FILETIME*>(&from)));
+    ASSERT_TRUE(SystemTimeToFileTime(&start, reinterpret_cast<FILETIME*>(&to)));
+    const long long ahead = (static_cast<long long>(to.QuadPart) - static_cast<long long>(from.QuadPart)) / 10000000;
+    EXPECT_GE(ahead, 59);
+    EXPECT_LE(ahead, 65);
 }
 
 TEST_F(TrayTest, UninstallDeletesBothTasks)

@@ -143,6 +143,18 @@ std::vector<std::string> TrayTest::SchtasksCalls()
     return calls;
 }
 
+std::optional<std::wstring> TrayTest::HandedTaskDocument()
+{
+    const std::string bytes = ReadWholeFile(std::string(kTraySystemDir) + "\\schtasks-task.xml").value_or("");
+    if (bytes.size() < 2 || bytes.size() % 2 != 0 || bytes.compare(0, 2, "\xFF\xFE") != 0)
+        return std::nullopt;
+    std::wstring text;
+    for (std::size_t at = 2; at < bytes.size(); at += 2)
+        text += static_cast<wchar_t>(static_cast<unsigned char>(bytes[at]) |
+                                     static_cast<unsigned char>(bytes[at + 1]) << 8);
+    return text;
+}
+
 std::string TrayTest::DesktopAccount()
 {
     char name[256];

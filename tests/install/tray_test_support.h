@@ -39,6 +39,9 @@ protected:
     static void CreateTask(const std::string& name);
     // Command lines the stand-in recorded since SetUp.
     static std::vector<std::string> SchtasksCalls();
+    // The last task document the stand-in was handed by "/xml": its text
+    // when the file is UTF-16LE behind the byte-order mark FF FE, else none.
+    static std::optional<std::wstring> HandedTaskDocument();
 
     // The account the desktop shell runs as (the Linux user under Wine).
     static std::string DesktopAccount();

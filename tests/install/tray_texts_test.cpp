@@ -37,6 +37,32 @@ TEST(TrayStartTime, OneMinuteAheadAcrossTheHourAndMidnight)
     EXPECT_EQ(FormatStartTime(1, 2, 3, tooSmall, sizeof tooSmall), 0);
 }
 
+// The one-shot's start a minute ahead as a full date, so a start composed
+// just before midnight (or a month's or year's end) is not in the past.
+TEST(TrayStartTime, StartBoundaryCarriesIntoTheDayMonthAndYear)
+{
+    struct Case {
+        int year, month, day, hour, minute, second;
+        const char* expected;
+    };
+    static constexpr Case kCases[] = {
+        {2026, 12, 9, 23, 59, 10, "2026-12-10T00:00:10"},
+        {2026, 4, 30, 23, 59, 0, "2026-05-01T00:00:00"},
+        {2026, 12, 31, 23, 59, 59, "2027-01-01T00:00:59"},
+        {2028, 2, 28, 23, 59, 5, "2028-02-29T00:00:05"},
+        {2026, 2, 28, 23, 59, 5, "2026-03-01T00:00:05"},
+        {2100, 2, 28, 23, 59, 5, "2100-03-01T00:00:05"},
+        {2026, 2, 29, 12, 0, 0, nullptr},
+        {2026, 1, 1, 12, 0, 60, nullptr},
+    };
+    for (const Case& c : kCases) {
+        char out[kStartBoundarySize];
+        const int done = FormatStartBoundary(c.year, c.month, c.day, c.hour, c.minute, c.second, out, sizeof out);
+        EXPECT_EQ(done ? std::string(out) : std::string("<refused>"), c.expected ? c.expected : "<refused>")
+            << c.year << "-" << c.month << "-" << c.day << " " << c.hour << ":" << c.minute;
+    }
+}
+
 TEST(TrayCommandLines, ScheduleWordByUiLanguage)
 {
     EXPECT_STREQ(OneTimeScheduleWord(1033), "ONCE");
@@ -47,10 +73,8 @@ TEST(TrayCommandLines, ScheduleWordByUiLanguage)
 TEST(TrayCommandLines, CommitCommandsAndRunValue)
 {
     char out[256];
-    ASSERT_EQ(ComposeCommitCommand(out, sizeof out, "C:\\VPN", "11:00:30", "alice"), 1);
-    EXPECT_STREQ(out,
-                 "schtasks /create /sc ONCE /tn \"Nimbet\" /tr \"\\\"C:\\VPN\\bin\\Nimbet.exe\\\" /start\" "
-                 "/st 11:00:30 /ru \"alice\" /rl highest");
+    ASSERT_EQ(ComposeCommitCommand(out, sizeof out, "C:\\VPN\\config\\Nimbet.xml"), 1);
+    EXPECT_STREQ(out, "schtasks /create /tn Nimbet /xml \"C:\\VPN\\config\\Nimbet.xml\" /f");
     ASSERT_EQ(ComposeLegacyCommitCommand(out, sizeof out, "UMA VEZ", "C:\\VPN", "00:00:10"), 1);
     EXPECT_STREQ(out,
                  "schtasks /create /sc \"UMA VEZ\" /tn \"Nimbet\" /tr \"\\\"C:\\VPN\\bin\\Nimbet.exe\\\" /start\" "
@@ -60,7 +84,7 @@ TEST(TrayCommandLines, CommitCommandsAndRunValue)
 
     // Too long for the buffer: refused whole, never cut.
     const std::string longDirectory = "C:\\" + std::string(180, 'd');
-    EXPECT_EQ(ComposeCommitCommand(out, sizeof out, longDirectory.c_str(), "11:00:30", "alice"), 0);
+    EXPECT_EQ(ComposeLegacyCommitCommand(out, sizeof out, "ONCE", longDirectory.c_str(), "11:00:30"), 0);
     EXPECT_STREQ(out, "");
 }
 
@@ -77,7 +101,9 @@ TEST(TrayTaskXml, TheDocumentByteForByte)
               "<Duration>PT10M</Duration><WaitTimeout>PT1H</WaitTimeout><StopOnIdleEnd>true</StopOnIdleEnd>"
               "<RestartOnIdle>false</RestartOnIdle></IdleSettings>"
               "<MultipleInstancesPolicy>IgnoreNew</MultipleInstancesPolicy>"
-              "<AllowHardTerminate>true</AllowHardTerminate><StartWhenAvailable>false</StartWhenAvailable>"
+              "<DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>"
+              "<StopIfGoingOnBatteries>false</StopIfGoingOnBatteries><AllowHardTerminate>true</"
+              "AllowHardTerminate><StartWhenAvailable>false</StartWhenAvailable>"
               "<RunOnlyIfNetworkAvailable>false</RunOnlyIfNetworkAvailable>"
               "<AllowStartOnDemand>true</AllowStartOnDemand><Enabled>true</Enabled><Hidden>false</Hidden>"
               "<RunOnlyIfIdle>false</RunOnlyIfIdle><WakeToRun>false</WakeToRun>"

@@ -315,9 +315,10 @@ protected:
             updateServer = plainPortServer;
         if (exchange.kind == Kind::kCheck && fault == Fault::kPlainHttpVerified)
             updateServer = FilesUrl() + "/";
-        if (UsesServerCaFile(exchange, fault))
+        if (UsesServerCaFile(exchange, fault)) {
             ASSERT_TRUE(CopyFileA((DevserverRunDir() + "pki\\ca.pem").c_str(),
                                   (std::string(kTestInstallDir) + "bin\\server_ca.pem").c_str(), FALSE));
+        }
         const bool loadableName = fault == Fault::kLoadableName;
         configFile_ = loadableName ? "vpn.dll" : "vpn.conf";
         packageFile_ = loadableName ? "IPHLPAPI.DLL" : kPackageName;
