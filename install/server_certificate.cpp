@@ -127,6 +127,24 @@ bool NamesAddress(PCCERT_CONTEXT cert, const BYTE address[4])
     return false;
 }
 
+// What the server sent with its certificate, less any certificate issued by
+// its own subject: an anchor only ever comes from the file, and a root the
+// server sent would otherwise end the chain as an unknown root above an
+// intermediate of the file.
+bool CopyIssuersSent(HCERTSTORE sent, HCERTSTORE issuers)
+{
+    for (PCCERT_CONTEXT cert = CertEnumCertificatesInStore(sent, nullptr); cert != nullptr;
+         cert = CertEnumCertificatesInStore(sent, cert)) {
+        if (CertCompareCertificateName(kCertEncoding, &cert->pCertInfo->Subject, &cert->pCertInfo->Issuer))
+            continue;
+        if (!CertAddCertificateContextToStore(issuers, cert, CERT_STORE_ADD_USE_EXISTING, nullptr)) {
+            CertFreeCertificateContext(cert);
+            return false;
+        }
+    }
+    return true;
+}
+
 // The engine whose only roots are `roots`, offline, where a CA certificate
 // of `roots` is trusted too when the system knows how (Windows 8 and later).
 bool CreateEngine(HCERTSTORE roots, CertChainEngine* engine)
@@ -208,6 +226,9 @@ int ServerChainsToCaFile(PCCERT_CONTEXT serverCert, const char* caFile, const ch
     if (!roots || !AddPemCertificates(pem, roots.get()))
         return 0;
 
+    CertStore issuers(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
+    if (!issuers || !CopyIssuersSent(serverCert->hCertStore, issuers.get()))
+        return 0;
     CertChainEngine engine;
     if (!CreateEngine(roots.get(), &engine))
         return 0;
@@ -220,7 +241,7 @@ int ServerChainsToCaFile(PCCERT_CONTEXT serverCert, const char* caFile, const ch
     para.RequestedUsage.Usage.cUsageIdentifier = 1;
     para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
     CertChain chain;
-    if (!CertGetCertificateChain(engine.get(), serverCert, nullptr, serverCert->hCertStore, &para,
+    if (!CertGetCertificateChain(engine.get(), serverCert, nullptr, issuers.get(), &para,
                                  CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL | CERT_CHAIN_DISABLE_AIA, nullptr, chain.out()))
         return 0;
     bool anchoredInFile = false;

@@ -8,8 +8,8 @@
 # second client pair signed by an unrelated CA for "wrong client key" tests.
 # A provider may ship only its intermediate CA: intermediate_ca.pem is signed
 # by the CA, and chained_server_cert.pem is the server's certificate (same
-# key, same names) signed by the intermediate, followed by the intermediate,
-# as a server sends its chain.
+# key, same names) signed by the intermediate, followed by the intermediate
+# and the CA, as a server configured with its full chain sends it.
 #
 # Idempotent: when OUTDIR already holds every file, nothing is done. Several
 # runs at once (parallel test processes) serialise on a lock file, and the
@@ -121,7 +121,7 @@ sign ca server_key.pem "" "/O=Pelmora Test/CN=update.invalid" misnamed.ext misna
 openssl_quiet genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:$BITS -out intermediate_ca.key
 sign ca intermediate_ca.key "" "/O=Pelmora Test/CN=KVL Test Intermediate CA" intermediate.ext intermediate_ca.pem
 sign intermediate_ca server_key.pem "" "/O=Pelmora Test/CN=localhost" server.ext chained_leaf.pem
-cat chained_leaf.pem intermediate_ca.pem >chained_server_cert.pem
+cat chained_leaf.pem intermediate_ca.pem ca.pem >chained_server_cert.pem
 
 # OpenSSL 3 writes an encrypted PKCS#8 key with AES-256-CBC and
 # PBKDF2-HMAC-SHA256 by default; the traditional form carries the
