@@ -392,7 +392,7 @@ TEST_F(StatusCheckTest, ServerNamedOtherwiseThanItsAddressIsAFailedTransfer)
 }
 
 // A server whose certificate is signed by the test CA's intermediate and sent
-// with it. The checks (libcurl) and the package download (WinINet and the
+// with its full chain (the intermediate and the CA). The checks (libcurl) and the package download (WinINet and the
 // chain engine) must agree on every CA file: a provider that ships only its
 // intermediate once got checks that passed and downloads that failed.
 TEST_F(StatusCheckTest, BothTransportsAgreeOnWhatTheCaFileHolds)
@@ -421,7 +421,6 @@ TEST_F(StatusCheckTest, BothTransportsAgreeOnWhatTheCaFileHolds)
         ASSERT_TRUE(WriteWholeFile(std::string(kVerifyingInstallDir) + "bin\\server_ca.pem", pem));
         ASSERT_TRUE(SetSettingForTest(kValueInstallDir, kVerifyingInstallDir));
         ASSERT_TRUE(SetSettingForTest(kValueUpdateServer, checkUrl));
-        DeleteSettingForTest(kValueStatus);
 
         EXPECT_EQ(Ferolin("-checkstatus", 12), c.trusted ? kCheckDone : kCheckFailed);
         const std::string saved = "chained-" + std::to_string(++row) + ".msi";
