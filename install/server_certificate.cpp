@@ -20,11 +20,19 @@ constexpr char kPemBegin[] = "-----BEGIN CERTIFICATE-----";
 constexpr char kPemEnd[] = "-----END CERTIFICATE-----";
 
 // The engine's configuration up to its exclusive stores, which Windows 7
-// introduced. The header's own size depends on the Windows version it is
-// compiled for, and a larger one (with the later dwExclusiveFlags) is refused
-// by Wine 8.
+// introduced (the header is compiled for Windows 7), and the same with the
+// exclusive flags Windows 8 added after them. Wine 8 refuses the larger size.
 constexpr DWORD kChainEngineConfigSize =
     offsetof(CERT_CHAIN_ENGINE_CONFIG, hExclusiveTrustedPeople) + sizeof(HCERTSTORE);
+struct ChainEngineConfigWithFlags {
+    CERT_CHAIN_ENGINE_CONFIG base;
+    DWORD dwExclusiveFlags;
+};
+static_assert(offsetof(ChainEngineConfigWithFlags, dwExclusiveFlags) == kChainEngineConfigSize,
+              "the exclusive flags follow the exclusive stores directly");
+// Lets a CA certificate of the exclusive root store end a chain; without it
+// only a self-signed certificate there does.
+constexpr DWORD kExclusiveEnableCa = 0x1;
 
 bool ReadWholeFile(const char* path, std::string* text)
 {
@@ -119,8 +127,71 @@ bool NamesAddress(PCCERT_CONTEXT cert, const BYTE address[4])
     return false;
 }
 
+// What the server sent with its certificate, less any certificate issued by
+// its own subject: an anchor only ever comes from the file, and a root the
+// server sent would otherwise end the chain as an unknown root above an
+// intermediate of the file.
+bool CopyIssuersSent(HCERTSTORE sent, HCERTSTORE issuers)
+{
+    for (PCCERT_CONTEXT cert = CertEnumCertificatesInStore(sent, nullptr); cert != nullptr;
+         cert = CertEnumCertificatesInStore(sent, cert)) {
+        if (CertCompareCertificateName(kCertEncoding, &cert->pCertInfo->Subject, &cert->pCertInfo->Issuer))
+            continue;
+        if (!CertAddCertificateContextToStore(issuers, cert, CERT_STORE_ADD_USE_EXISTING, nullptr)) {
+            CertFreeCertificateContext(cert);
+            return false;
+        }
+    }
+    return true;
+}
+
+// The engine whose only roots are `roots`, offline, where a CA certificate
+// of `roots` is trusted too when the system knows how (Windows 8 and later).
+bool CreateEngine(HCERTSTORE roots, CertChainEngine* engine)
+{
+    ChainEngineConfigWithFlags config = {};
+    config.base.hExclusiveRoot = roots;
+    // A missing issuer is never fetched: the service must not reach out to a
+    // URL named by a certificate from inside a check.
+    config.base.dwFlags = CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL;
+    config.base.cbSize = sizeof config;
+    config.dwExclusiveFlags = kExclusiveEnableCa;
+    if (CertCreateCertificateChainEngine(&config.base, engine->out()))
+        return true;
+    config.base.cbSize = kChainEngineConfigSize;
+    return CertCreateCertificateChainEngine(&config.base, engine->out()) != FALSE;
+}
+
+// A chain that stops, short of a root, at a certificate of the file itself,
+// with no other fault: the certificate the installation trusts is its anchor.
+// This is how the checks' TLS library treats an intermediate of the same file,
+// and how the engine of Windows 8 and later treats it when told to; an engine
+// that cannot be told so (Windows 7, Wine) gives this partial chain, which is
+// taken here so that both transports agree on every system.
+bool EndsAtFileCertificate(PCCERT_CHAIN_CONTEXT chain, HCERTSTORE roots)
+{
+    if (chain->TrustStatus.dwErrorStatus != CERT_TRUST_IS_PARTIAL_CHAIN || chain->cChain != 1)
+        return false;
+    const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
+    if (simple->cElement < 2)
+        return false;
+    PCCERT_CONTEXT top = simple->rgpElement[simple->cElement - 1]->pCertContext;
+    // The same bytes, not only the same issuer and serial number.
+    for (PCCERT_CONTEXT own = CertEnumCertificatesInStore(roots, nullptr); own != nullptr;
+         own = CertEnumCertificatesInStore(roots, own)) {
+        if (own->cbCertEncoded == top->cbCertEncoded &&
+            std::memcmp(own->pbCertEncoded, top->pbCertEncoded, top->cbCertEncoded) == 0) {
+            CertFreeCertificateContext(own);
+            return true;
+        }
+    }
+    return false;
+}
+
 // The SSL policy for a server; `host` null leaves the name to the caller.
-bool PassesSslPolicy(PCCERT_CHAIN_CONTEXT chain, const char* host)
+// `anchoredInFile`: the chain's partial end was already found to be the
+// file's, so the policy must not refuse it as unknown.
+bool PassesSslPolicy(PCCERT_CHAIN_CONTEXT chain, const char* host, bool anchoredInFile)
 {
     wchar_t wideHost[INTERNET_MAX_HOST_NAME_LENGTH];
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl = {};
@@ -134,6 +205,8 @@ bool PassesSslPolicy(PCCERT_CHAIN_CONTEXT chain, const char* host)
     } else {
         ssl.fdwChecks = SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
     }
+    if (anchoredInFile)
+        ssl.fdwChecks |= SECURITY_FLAG_IGNORE_UNKNOWN_CA;
     CERT_CHAIN_POLICY_PARA policy = {};
     policy.cbSize = sizeof policy;
     policy.pvExtraPolicyPara = &ssl;
@@ -153,11 +226,11 @@ int ServerChainsToCaFile(PCCERT_CONTEXT serverCert, const char* caFile, const ch
     if (!roots || !AddPemCertificates(pem, roots.get()))
         return 0;
 
-    CERT_CHAIN_ENGINE_CONFIG config = {};
-    config.cbSize = kChainEngineConfigSize;
-    config.hExclusiveRoot = roots.get();
+    CertStore issuers(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
+    if (!issuers || !CopyIssuersSent(serverCert->hCertStore, issuers.get()))
+        return 0;
     CertChainEngine engine;
-    if (!CertCreateCertificateChainEngine(&config, engine.out()))
+    if (!CreateEngine(roots.get(), &engine))
         return 0;
 
     char serverAuth[] = szOID_PKIX_KP_SERVER_AUTH;
@@ -168,13 +241,18 @@ int ServerChainsToCaFile(PCCERT_CONTEXT serverCert, const char* caFile, const ch
     para.RequestedUsage.Usage.cUsageIdentifier = 1;
     para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
     CertChain chain;
-    if (!CertGetCertificateChain(engine.get(), serverCert, nullptr, serverCert->hCertStore, &para, 0, nullptr,
-                                 chain.out()) ||
-        chain.get()->TrustStatus.dwErrorStatus != CERT_TRUST_NO_ERROR)
+    if (!CertGetCertificateChain(engine.get(), serverCert, nullptr, issuers.get(), &para,
+                                 CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL | CERT_CHAIN_DISABLE_AIA, nullptr, chain.out()))
         return 0;
+    bool anchoredInFile = false;
+    if (chain.get()->TrustStatus.dwErrorStatus != CERT_TRUST_NO_ERROR) {
+        anchoredInFile = EndsAtFileCertificate(chain.get(), roots.get());
+        if (!anchoredInFile)
+            return 0;
+    }
 
     BYTE address[4];
     if (ParseIpv4(host, address))
-        return NamesAddress(serverCert, address) && PassesSslPolicy(chain.get(), nullptr) ? 1 : 0;
-    return PassesSslPolicy(chain.get(), host) ? 1 : 0;
+        return NamesAddress(serverCert, address) && PassesSslPolicy(chain.get(), nullptr, anchoredInFile) ? 1 : 0;
+    return PassesSslPolicy(chain.get(), host, anchoredInFile) ? 1 : 0;
 }

@@ -8,8 +8,9 @@
 
 // 1 when `serverCert` chains, through the certificates the server sent with
 // it (its store), to a certificate of the PEM file `caFile` (one or more
-// certificates; only these are roots here, the Windows store's roots are
-// not), the chain holds no error (validity dates, signatures, basic
+// certificates, a root or an intermediate CA; only these are anchors here,
+// the Windows store's roots are not, and nothing missing is fetched from the
+// network), the chain holds no error (validity dates, signatures, basic
 // constraints, server-authentication usage), and the certificate names
 // `host`: a DNS name by the SSL policy of crypt32, an IPv4 address by an
 // iPAddress entry of its subject alternative names. 0 otherwise, also when

@@ -13,9 +13,10 @@
 # A second server on the same state and files presents
 # DIR/pki/misnamed_server_cert.pem (the test CA's, for another host name);
 # DIR/ready also holds its ports as "misnamed_port=P" (update server) and
-# "misnamed_files_tls_port=Q" (files over HTTPS). stop ends the servers that
-# start recorded in DIR/devserver.pid and DIR/devserver-misnamed.pid, and only
-# those.
+# "misnamed_files_tls_port=Q" (files over HTTPS). A third presents
+# DIR/pki/chained_server_cert.pem (signed by the test CA's intermediate, sent
+# with it): "chained_port=R" and "chained_files_tls_port=S". stop ends the
+# servers that start recorded in DIR/devserver*.pid, and only those.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -47,6 +48,7 @@ stop_one() {
 stop_server() {
   stop_one "$1" devserver
   stop_one "$1" devserver-misnamed
+  stop_one "$1" devserver-chained
   rm -f "$1/ready"
 }
 
@@ -84,7 +86,7 @@ launch() {
 }
 
 start_server() {
-  local dir=$1 devserver=$2 port files_tls_port
+  local dir=$1 devserver=$2 port files_tls_port chained_port chained_files_tls_port
   if [ ! -x "$devserver" ]; then
     echo "devserver not found or not executable: $devserver" >&2
     exit 1
@@ -101,12 +103,18 @@ start_server() {
     --cert "$dir/pki/misnamed_server_cert.pem" --files "$dir/files"
   port=$(sed -n 's/^port=//p' "$dir/ready-misnamed")
   files_tls_port=$(sed -n 's/^files_tls_port=//p' "$dir/ready-misnamed")
+  launch "$dir" "$devserver" devserver-chained "$dir/ready-chained" \
+    --cert "$dir/pki/chained_server_cert.pem" --files "$dir/files"
+  chained_port=$(sed -n 's/^port=//p' "$dir/ready-chained")
+  chained_files_tls_port=$(sed -n 's/^files_tls_port=//p' "$dir/ready-chained")
   launch "$dir" "$devserver" devserver "$dir/ready.first" \
     --files "$dir/files" --request-log "$dir/requests.log"
-  # The tests read one file; it appears whole, once both servers listen.
+  # The tests read one file; it appears whole, once every server listens.
   cp "$dir/ready.first" "$dir/ready.tmp"
   echo "misnamed_port=$port" >>"$dir/ready.tmp"
   echo "misnamed_files_tls_port=$files_tls_port" >>"$dir/ready.tmp"
+  echo "chained_port=$chained_port" >>"$dir/ready.tmp"
+  echo "chained_files_tls_port=$chained_files_tls_port" >>"$dir/ready.tmp"
   mv -f "$dir/ready.tmp" "$dir/ready"
 }
 

@@ -6,6 +6,10 @@
 # certificate whose key is encrypted with the library's fixed pass phrase
 # (in OpenSSL 3's default PKCS#8 form and in the traditional PEM form), and a
 # second client pair signed by an unrelated CA for "wrong client key" tests.
+# A provider may ship only its intermediate CA: intermediate_ca.pem is signed
+# by the CA, and chained_server_cert.pem is the server's certificate (same
+# key, same names) signed by the intermediate, followed by the intermediate
+# and the CA, as a server configured with its full chain sends it.
 #
 # Idempotent: when OUTDIR already holds every file, nothing is done. Several
 # runs at once (parallel test processes) serialise on a lock file, and the
@@ -29,6 +33,7 @@ FILES=(
   client_cert.pem client_key.pem client_key_traditional.pem
   other_ca.pem other_ca.key
   other_client_cert.pem other_client_key.pem
+  intermediate_ca.pem intermediate_ca.key chained_server_cert.pem
 )
 
 complete() {
@@ -95,6 +100,10 @@ keyUsage=critical,digitalSignature,keyEncipherment
 extendedKeyUsage=serverAuth
 subjectAltName=DNS:update.invalid
 EOF
+cat > intermediate.ext <<'EOF'
+basicConstraints=critical,CA:TRUE,pathlen:0
+keyUsage=critical,keyCertSign,cRLSign
+EOF
 cat > client.ext <<'EOF'
 basicConstraints=critical,CA:FALSE
 keyUsage=critical,digitalSignature,keyEncipherment
@@ -108,6 +117,11 @@ openssl_quiet genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:$BITS -out server_
 sign ca server_key.pem "" "/O=Pelmora Test/CN=localhost" server.ext server_cert.pem
 # Signed by the same CA for another host: only the host-name check refuses it.
 sign ca server_key.pem "" "/O=Pelmora Test/CN=update.invalid" misnamed.ext misnamed_server_cert.pem
+
+openssl_quiet genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:$BITS -out intermediate_ca.key
+sign ca intermediate_ca.key "" "/O=Pelmora Test/CN=KVL Test Intermediate CA" intermediate.ext intermediate_ca.pem
+sign intermediate_ca server_key.pem "" "/O=Pelmora Test/CN=localhost" server.ext chained_leaf.pem
+cat chained_leaf.pem intermediate_ca.pem ca.pem >chained_server_cert.pem
 
 # OpenSSL 3 writes an encrypted PKCS#8 key with AES-256-CBC and
 # PBKDF2-HMAC-SHA256 by default; the traditional form carries the

@@ -17,7 +17,7 @@ fail() {
 "$script" pki >/dev/null || fail "the script failed with a relative folder"
 for f in ca.pem ca.key server_cert.pem server_key.pem client_cert.pem client_key.pem \
   client_key_traditional.pem other_ca.pem other_ca.key other_client_cert.pem other_client_key.pem \
-  misnamed_server_cert.pem; do
+  misnamed_server_cert.pem intermediate_ca.pem intermediate_ca.key chained_server_cert.pem; do
   [ -s "pki/$f" ] || fail "pki/$f missing or empty"
 done
 
@@ -49,6 +49,15 @@ openssl verify -CAfile pki/ca.pem -purpose sslserver pki/misnamed_server_cert.pe
 if openssl verify -CAfile pki/ca.pem -verify_ip 127.0.0.1 pki/misnamed_server_cert.pem >/dev/null 2>&1; then
   fail "misnamed server certificate is valid for 127.0.0.1"
 fi
+# The chained server: trusted from the root through the intermediate it sends,
+# and from the intermediate alone only as a partial chain.
+openssl verify -CAfile pki/ca.pem -untrusted pki/chained_server_cert.pem -purpose sslserver \
+  pki/chained_server_cert.pem >/dev/null || fail "chained server certificate not trusted through its intermediate"
+if openssl verify -CAfile pki/intermediate_ca.pem pki/chained_server_cert.pem >/dev/null 2>&1; then
+  fail "the chained server verifies against its intermediate without a partial chain"
+fi
+openssl verify -partial_chain -CAfile pki/intermediate_ca.pem pki/chained_server_cert.pem >/dev/null ||
+  fail "the chained server is not signed by the intermediate"
 openssl x509 -in pki/client_cert.pem -noout -subject | grep -q 'CN = kvl-test-client' || fail "client subject"
 
 before=$(cat pki/*.pem pki/*.key | sha256sum)

@@ -25,6 +25,7 @@
 #include "md5_hex.h"
 #include "reply_buffer.h"
 #include "settings_names.h"
+#include "url_download.h"
 #include "win_test_support.h"
 
 namespace {
@@ -393,6 +394,43 @@ TEST_F(StatusCheckTest, ServerNamedOtherwiseThanItsAddressIsAFailedTransfer)
 
     EXPECT_EQ(Ferolin("-checkstatus", 12), kCheckFailed);
     EXPECT_EQ(StoredStatus(), Values(5));
+}
+
+// A server whose certificate is signed by the test CA's intermediate and sent
+// with its full chain (the intermediate and the CA). The checks (libcurl) and the package download (WinINet and the
+// chain engine) must agree on every CA file: a provider that ships only its
+// intermediate once got checks that passed and downloads that failed.
+TEST_F(StatusCheckTest, BothTransportsAgreeOnWhatTheCaFileHolds)
+{
+    const std::string checkUrl = "https://127.0.0.1:" + DevserverReadyValue("chained_port") + "/";
+    const std::string packageUrl =
+        "https://localhost:" + DevserverReadyValue("chained_files_tls_port") + "/chained-package.msi";
+    ASSERT_NE(checkUrl, "https://127.0.0.1:/") << "the fixture started no chained server";
+    ASSERT_TRUE(WriteWholeFile(DevserverRunDir() + "files\\chained-package.msi", "package bytes"));
+    const std::string pki = DevserverRunDir() + "pki\\";
+    const struct {
+        std::vector<const char*> caFile;
+        bool trusted;
+    } cases[] = {
+        {{"intermediate_ca.pem"}, true},
+        {{"ca.pem"}, true},
+        {{"other_ca.pem", "intermediate_ca.pem"}, true},
+        {{"other_ca.pem"}, false},
+    };
+    int row = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string("CA file: ") + c.caFile[0] + (c.caFile.size() > 1 ? " and more" : ""));
+        std::string pem;
+        for (const char* name : c.caFile)
+            pem += ReadWholeFile(pki + name).value_or("");
+        ASSERT_TRUE(WriteWholeFile(std::string(kVerifyingInstallDir) + "bin\\server_ca.pem", pem));
+        ASSERT_TRUE(SetSettingForTest(kValueInstallDir, kVerifyingInstallDir));
+        ASSERT_TRUE(SetSettingForTest(kValueUpdateServer, checkUrl));
+
+        EXPECT_EQ(Ferolin("-checkstatus", 12), c.trusted ? kCheckDone : kCheckFailed);
+        const std::string saved = "chained-" + std::to_string(++row) + ".msi";
+        EXPECT_EQ(VPNDownloadURLFile(packageUrl.c_str(), kVerifyingInstallDir, saved.c_str()), c.trusted ? 1 : 0);
+    }
 }
 
 TEST_F(StatusCheckTest, StalledServerTimesOut)
