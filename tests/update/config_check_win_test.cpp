@@ -12,6 +12,7 @@
 #include "check_test_support.h"
 #include "ferolin_entry.h"
 #include "https_transport.h"
+#include "part_file.h"
 #include "settings_names.h"
 
 namespace {
@@ -332,6 +333,43 @@ TEST_F(ConfigCheckTest, TargetThatCannotBeReplacedStaysAndTheVersionIsEmptied)
         EXPECT_EQ(TreeOf(kTestRoot), before) << "nothing replaced, no scratch file left";
         EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "");
     }
+}
+
+// Held only for a moment (a scanner examining the old file, in a process of
+// its own): the new file takes its place once it is let go of.
+TEST_F(ConfigCheckTest, TargetHeldForAMomentIsReplacedOnceLetGo)
+{
+    const std::string target = std::string(kTestConfigDir) + "\\vpn.conf";
+    ASSERT_TRUE(WriteWholeFile(target, "remote old.example 1194\n"));
+    ServeFile("vpn.conf", "remote new.example 1194\n");
+    ListFiles({{"7", "1", Url("vpn.conf"), "", "vpn.conf"}});
+    const std::string holder = "\"" + ProgramFolder() + "exec_probe.exe\" hold \"" + target + "\" 1000";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::string commandLine = holder;
+    ASSERT_TRUE(
+        CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+    // Held once the file can no longer be opened for deletion.
+    for (int wait = 0; wait < 100; ++wait) {
+        HANDLE probe = CreateFileA(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr);
+        if (probe == INVALID_HANDLE_VALUE)
+            break;
+        CloseHandle(probe);
+        Sleep(50);
+    }
+    const DWORD stillRunning = WaitForSingleObject(process.hProcess, 0);
+
+    ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
+
+    EXPECT_EQ(stillRunning, WAIT_TIMEOUT) << "the file was held when the check started";
+    WaitForSingleObject(process.hProcess, 10000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    EXPECT_EQ(ReadWholeFile(target), "remote new.example 1194\n");
+    EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "7");
+    EXPECT_FALSE(FileExists(target + kPartFileSuffix));
 }
 
 // https: the server is verified against the trusted roots of the Windows
