@@ -371,56 +371,34 @@ TEST_F(RunningServiceTest, ATrickledConfigurationFileDoesNotHoldTheNextStatusChe
     EXPECT_EQ(state_.nextStatusCheck, next + kStatusCheckInterval);
 }
 
-// The clock set back a day after a pass: the status check comes at once and
-// the hourly run an hour later, not a day and an hour later.
-TEST_F(RunningServiceTest, AClockSetBackChecksTheStatusAtOnceAndUpdatesAnIntervalLater)
+// The clock set back a day or forward three days after the first pass at
+// kStart: the status is checked at once and one line notes the restart;
+// the hourly run comes an hour after a jump back, at once after one forward
+// (one late run), and the schedule goes on from the new time.
+TEST_F(RunningServiceTest, AClockThatJumpsChecksAtOnceAndRestartsTheScheduleFromNow)
 {
+    const struct {
+        std::int64_t jumpedTo, nextUpdateBefore, nextRunAt;
+        int runsAtTheJump;
+    } jumps[] = {{kStart - kDay, kStart + 3600, kStart - kDay + 3600, 0},
+                 {kStart + 3 * kDay, kStart + 7200, kStart + 3 * kDay + 3600, 1}};
     Serve(Answers{});
-    NewRequests();
-    StartMonitor(state_, kTestInstallDir, kStart);
-    Pass(kStart);
-    NewRequests();
-
-    const std::int64_t back = kStart - kDay;
-    Pass(back);
-    Asked asked = NewRequests();
-    EXPECT_EQ(asked.status, 1);
-    EXPECT_EQ(asked.software, 0);
-    EXPECT_EQ(Setting(kValueLastTime), std::to_string(back));
-    EXPECT_EQ(CountLogged("nextUpdate <" + std::to_string(kStart + 3600) + "> now <" + std::to_string(back) + ">"), 1);
-    EXPECT_EQ(state_.nextStatusCheck, back + kStatusCheckInterval);
-    EXPECT_EQ(state_.nextUpdate, back + 3600);
-
-    Pass(back + 3600);
-    asked = NewRequests();
-    EXPECT_EQ(asked.status, 1);
-    EXPECT_EQ(asked.software, 1);
-}
-
-// The clock set forward three days: one late pass with one status check, one
-// scheduled run and one line, and the schedule goes on from the new time.
-TEST_F(RunningServiceTest, AClockSetForwardRunsOneLatePassAndGoesOnFromThere)
-{
-    Serve(Answers{});
-    NewRequests();
-    StartMonitor(state_, kTestInstallDir, kStart);
-    Pass(kStart);
-    NewRequests();
-
-    const std::int64_t ahead = kStart + 3 * kDay;
-    Pass(ahead);
-    Asked asked = NewRequests();
-    EXPECT_EQ(asked.status, 1);
-    EXPECT_EQ(asked.software, 1);
-    EXPECT_EQ(CountLogged("nextUpdate <" + std::to_string(kStart + 7200) + "> now <" + std::to_string(ahead) + ">"), 1);
-    EXPECT_EQ(CountLogged("Atualizacao 24h"), 2);
-    EXPECT_EQ(state_.account, AccountState::Active);
-    EXPECT_EQ(state_.nextUpdate, ahead + 3600);
-
-    Pass(ahead + kStatusCheckInterval);
-    asked = NewRequests();
-    EXPECT_EQ(asked.status, 1);
-    EXPECT_EQ(asked.software, 0);
+    for (const auto& jump : jumps) {
+        SCOPED_TRACE(jump.jumpedTo - kStart);
+        state_ = MonitorState{};
+        StartMonitor(state_, kTestInstallDir, kStart);
+        Pass(kStart);
+        NewRequests();
+        Pass(jump.jumpedTo);
+        const Asked asked = NewRequests();
+        EXPECT_EQ(asked.status, 1);
+        EXPECT_EQ(asked.software, jump.runsAtTheJump);
+        EXPECT_EQ(CountLogged("nextUpdate <" + std::to_string(jump.nextUpdateBefore) + "> now <" +
+                              std::to_string(jump.jumpedTo) + ">"),
+                  1);
+        Pass(jump.nextRunAt);
+        EXPECT_EQ(NewRequests().software, 1);
+    }
 }
 
 // The soak: every pass draws the server's answers and faults, and the key,

@@ -3,6 +3,8 @@
 // costs a working file or touches anything outside the base directories.
 #include <gtest/gtest.h>
 
+#include <process.h>
+
 #include <chrono>
 #include <map>
 #include <optional>
@@ -343,30 +345,22 @@ TEST_F(ConfigCheckTest, TargetHeldForAMomentIsReplacedOnceLetGo)
     ASSERT_TRUE(WriteWholeFile(target, "remote old.example 1194\n"));
     ServeFile("vpn.conf", "remote new.example 1194\n");
     ListFiles({{"7", "1", Url("vpn.conf"), "", "vpn.conf"}});
-    const std::string holder = "\"" + ProgramFolder() + "exec_probe.exe\" hold \"" + target + "\" 1000";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    std::string commandLine = holder;
-    ASSERT_TRUE(
-        CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
-    // Held once the file can no longer be opened for deletion.
-    for (int wait = 0; wait < 100; ++wait) {
-        HANDLE probe = CreateFileA(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   nullptr, OPEN_EXISTING, 0, nullptr);
-        if (probe == INVALID_HANDLE_VALUE)
-            break;
-        CloseHandle(probe);
+    const std::string probe = ProgramFolder() + "exec_probe.exe";
+    const intptr_t holder = _spawnl(_P_NOWAIT, probe.c_str(), "exec_probe", "hold", target.c_str(), "1000", nullptr);
+    ASSERT_NE(holder, -1);
+    // Held once it can no longer be opened for deletion (within 5 s).
+    const auto deletable = [&target] {
+        HANDLE file = CreateFileA(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+        return file != INVALID_HANDLE_VALUE && CloseHandle(file);
+    };
+    for (int tries = 0; tries < 100 && deletable(); ++tries)
         Sleep(50);
-    }
-    const DWORD stillRunning = WaitForSingleObject(process.hProcess, 0);
 
     ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
 
-    EXPECT_EQ(stillRunning, WAIT_TIMEOUT) << "the file was held when the check started";
-    WaitForSingleObject(process.hProcess, 10000);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    WaitForSingleObject(reinterpret_cast<HANDLE>(holder), 10000);
+    CloseHandle(reinterpret_cast<HANDLE>(holder));
     EXPECT_EQ(ReadWholeFile(target), "remote new.example 1194\n");
     EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "7");
     EXPECT_FALSE(FileExists(target + kPartFileSuffix));
