@@ -340,7 +340,7 @@ int FetchURLToFile(const char* url, const char* directory, const char* fileName)
         if (!CopyBody(request.get(), file.get()) || std::fflush(file.get()) != 0 || std::fclose(file.release()) != 0)
             return 0;
     }
-    return part.MoveOver(path);
+    return part.MoveOver(path, kHeldTargetMoveAttempts, kHeldTargetMoveWaitMs);
 }
 
 extern "C" int __stdcall VPNDownloadURLFile(const char* url, const char* directory, const char* fileName)

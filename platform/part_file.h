@@ -23,14 +23,32 @@ public:
             DeleteFileA(path_);
     }
     // Puts the scratch file at `target`, replacing a file there. Returns 1,
-    // or 0 when it could not be moved (it is removed then).
-    int MoveOver(const char* target)
+    // or 0 when it could not be moved (it is removed then). A scanner that
+    // examines the file just written, or the VPN service reading its
+    // configuration, holds the target for a moment: a refused move is tried
+    // again, up to `attempts` times in all, `waitMs` apart, so that such a
+    // moment does not cost a whole download.
+    int MoveOver(const char* target, unsigned attempts, DWORD waitMs)
     {
-        moved_ = MoveFileExA(path_, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-        return moved_ ? 1 : 0;
+        for (unsigned attempt = 1;; ++attempt) {
+            moved_ = MoveFileExA(path_, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+            if (moved_ || attempt >= attempts || !MayBeLetGo(target, GetLastError()))
+                return moved_ ? 1 : 0;
+            Sleep(waitMs);
+        }
     }
 
 private:
+    // Refusals that last only while someone holds the file. A folder of the
+    // target's name refuses too, for good.
+    static bool MayBeLetGo(const char* target, DWORD error)
+    {
+        if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED && error != ERROR_LOCK_VIOLATION)
+            return false;
+        const DWORD attributes = GetFileAttributesA(target);
+        return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    }
+
     const char* path_;
     bool moved_ = false;
 };

@@ -100,6 +100,23 @@ void CheckAccountStatus(MonitorState& state, MonitorEffects& effects, std::int64
         RemoveConfiguration(state, effects);
 }
 
+// No pass ever sets a schedule further ahead than its own interval, so one
+// that is has seen the clock set back (a time sync after a dead battery, a
+// restored virtual machine). Left alone, it would hold back the status
+// check, the seven-day rule and the scheduled update until the clock caught
+// up again: a day, or a year. The status check comes at once, the update
+// one interval from now.
+void ResetSchedulesAfterClockSetBack(MonitorState& state, MonitorEffects& effects, std::int64_t now)
+{
+    if (state.nextStatusCheck - now > kStatusCheckInterval)
+        state.nextStatusCheck = now;
+    const std::int64_t interval = state.updateHours * kSecondsPerHour;
+    if (state.nextUpdate - now > interval) {
+        effects.LogScheduleRestart(state.nextUpdate, now);
+        state.nextUpdate = now + interval;
+    }
+}
+
 void RunScheduledUpdate(MonitorState& state, MonitorEffects& effects, std::int64_t now)
 {
     effects.AnnounceUpdate();
@@ -160,6 +177,7 @@ int UpdateHoursFromText(const char* text)
 
 void RunMonitorPass(MonitorState& state, MonitorEffects& effects, std::int64_t now)
 {
+    ResetSchedulesAfterClockSetBack(state, effects, now);
     if (now >= state.nextStatusCheck) {
         state.nextStatusCheck = now + kStatusCheckInterval;
         CheckAccountStatus(state, effects, now);

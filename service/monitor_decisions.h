@@ -90,5 +90,6 @@ int UpdateHoursFromText(const char* text);
 // account is blocked or cancelled, another try at a configuration that could
 // not be removed) and the installation clean-up when the status time is reached, then the scheduled
 // configuration and software checks when their time is reached and the
-// account is active or pending.
+// account is active or pending. A schedule that lies further ahead than its
+// own interval (the clock was set back) starts again from `now` first.
 void RunMonitorPass(MonitorState& state, MonitorEffects& effects, std::int64_t now);

@@ -73,7 +73,10 @@ void LogIfStopFailed(bool stopped)
 }
 
 // After the library installed a downloaded package: the package file goes,
-// and the state says so. Only a package name inside the installation
+// and the state says so, but only once it is gone. The installer may still
+// read it after the library stopped waiting for it: cleared values would
+// leave it behind for ever, so they stay and the next status check tries
+// again. Only a package name inside the installation
 // directory is ever deleted (never the service's own programs), whatever the
 // server named.
 void CleanUpInstallation(const MonitorState& state)
@@ -94,7 +97,10 @@ void CleanUpInstallation(const MonitorState& state)
         if (!file)
             return;
     }
-    DeleteFileA(path);
+    if (!DeleteFileA(path) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+        LogMessage("%s package not removed: %s - %s", kMonitorTag, path, LastErrorText());
+        return;
+    }
     SetRegValue("", kValueSoftwareFile);
     SetRegValue(kUpdateStateAfterCleanUp, kValueUpdateState);
 }

@@ -4,6 +4,7 @@
 
 #include "bounded_format.h"
 #include "config_paths.h"
+#include "ferolin_limits.h"
 #include "https_transport.h"
 #include "part_file.h"
 
@@ -35,7 +36,7 @@ int FetchConfigFile(const char* url, const char* filePath, FetchedBody body, con
         return 0;
     if (body == FetchedBody::kNotEmpty && IsEmptyFile(partPath))
         return 0;
-    if (!part.MoveOver(filePath))
+    if (!part.MoveOver(filePath, kHeldTargetMoveAttempts, kHeldTargetMoveWaitMs))
         return 0;
     return GetFileAttributesA(filePath) != INVALID_FILE_ATTRIBUTES ? 1 : 0;
 }

@@ -111,6 +111,14 @@ inline constexpr long kMaxRedirects = 10;
 
 // --- Configuration files -----------------------------------------------------------
 
+// A finished download (configuration file or package) whose target another
+// program holds open for a moment (a scanner examining the file just written,
+// the VPN service reading its configuration) is moved into place again, up to
+// this many tries this far apart: at most 2.7 s more before the download
+// counts as failed. Scanners let go within a second.
+inline constexpr unsigned kHeldTargetMoveAttempts = 10;
+inline constexpr unsigned kHeldTargetMoveWaitMs = 300;
+
 // Buffer of the base directory reads ("config_dir" or the installation
 // directory); a longer value counts as missing.
 inline constexpr std::size_t kConfigBaseDirReadSize = 200;

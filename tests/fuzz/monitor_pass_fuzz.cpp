@@ -2,7 +2,9 @@
 // stamps, clock jumps and check outcomes. Each pass's effects are recorded
 // and compared with what the account rules demand for that pass, so a pass
 // that runs the scheduled checks of a blocked account, keeps a blocked VPN
-// configuration, blocks before seven days or loses its schedule is a finding.
+// configuration, blocks before seven days, loses its schedule or lets a clock
+// set back or forward hold a schedule back is a finding. The rules below use
+// none of the loop's own helpers, so a fault there cannot hide itself.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -10,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <strings.h>
 #include <iterator>
 #include <string>
@@ -104,16 +107,29 @@ void Expect(bool holds, const char* what, std::int64_t now)
         Finding(what, now);
 }
 
+// The local day as years since 1900, months from zero and the day.
 std::string Stamp(std::int64_t time)
 {
-    char stamp[kDayStampSize];
-    FormatDayStamp(time, stamp);
+    const std::time_t value = static_cast<std::time_t>(time);
+    const std::tm* local = std::localtime(&value);
+    if (local == nullptr)
+        return "";
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%03d%02d%02d", local->tm_year, local->tm_mon, local->tm_mday);
     return stamp;
 }
 
 // The account rules, written here afresh rather than taken from the loop.
 bool SameWord(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
 bool ChecksRun(AccountState account) { return account == AccountState::Active || account == AccountState::Pending; }
+AccountState AccountOfWord(const std::string& word)
+{
+    if (SameWord(word, "bloqueado"))
+        return AccountState::Blocked;
+    if (SameWord(word, "cancelado") || SameWord(word, "duplicado"))
+        return AccountState::Cancelled;
+    return SameWord(word, "ativo") ? AccountState::Active : AccountState::Pending;
+}
 
 // A settings text ends at its first zero byte.
 std::string Text(FuzzedDataProvider& in, std::size_t longest)
@@ -151,7 +167,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     state.nextUpdate = now;
     const std::string startWord = PickWord(in);
     std::snprintf(state.lastStatus, sizeof state.lastStatus, "%s", startWord.c_str());
-    state.account = in.ConsumeBool() ? AccountState::Active : StateOfWord(state.lastStatus);
+    state.account = in.ConsumeBool() ? AccountState::Active : AccountOfWord(startWord);
     if (in.ConsumeBool()) {
         effects.dayStored = true;
         effects.storedDay = in.ConsumeBool() ? Stamp(now - in.ConsumeIntegralInRange<std::int64_t>(0, 30 * kDay))
@@ -177,20 +193,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string dayBefore = effects.storedDay;
         RunMonitorPass(state, effects, now);
 
-        // What the account rules demand of this pass.
+        // What the account rules demand of this pass. A schedule further
+        // ahead than its own interval was left by a clock set back since: the
+        // status check is due at once, the update one interval from now.
         std::vector<Effect> expected;
         AccountState account = before.account;
         std::string lastStatus = before.lastStatus;
-        const bool statusDue = now >= before.nextStatusCheck;
+        const std::int64_t interval = before.updateHours * kSecondsPerHour;
+        const std::int64_t statusAt = before.nextStatusCheck > now + 180 ? now : before.nextStatusCheck;
+        std::int64_t updateAt = before.nextUpdate;
+        if (updateAt > now + interval) {
+            expected.push_back(Effect::ScheduleRestart);
+            updateAt = now + interval;
+        }
         bool removalPending = before.configRemovalPending;
-        if (statusDue) {
-            expected = {Effect::RecordCheckTime, Effect::CheckStatus};
+        if (now >= statusAt) {
+            expected.insert(expected.end(), {Effect::RecordCheckTime, Effect::CheckStatus});
             const bool success = effects.checkSucceeds && effects.word.size() < kMonitorStatusWordSize;
             if (success) {
                 expected.push_back(Effect::WriteStatusDay);
                 const std::string& word = effects.word;
                 if (SameWord(word, before.lastStatus)) {
-                    if (ChecksRun(account) && now < before.nextUpdate) {
+                    if (ChecksRun(account) && now < updateAt) {
                         expected.push_back(Effect::ConfigFileMissing);
                         if (effects.configMissing)
                             expected.push_back(Effect::Refetch);
@@ -240,24 +264,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             Expect(state.configRemovalPending == (removalNow ? !effects.removalWorks : removalPending),
                    "a configuration left in place is not tried again", now);
             expected.push_back(Effect::CleanUp);
-            Expect(state.nextStatusCheck == now + kStatusCheckInterval, "status schedule lost", now);
+            Expect(state.nextStatusCheck == now + 180, "status schedule lost", now);
         } else {
-            Expect(state.nextStatusCheck == before.nextStatusCheck, "status schedule moved without a check", now);
+            Expect(state.nextStatusCheck == statusAt, "status schedule moved without a check", now);
         }
 
-        const std::int64_t interval = before.updateHours * kSecondsPerHour;
-        if (ChecksRun(account) && now >= before.nextUpdate) {
+        // A clock set forward by days: one late run, one line, and the
+        // schedule again from now.
+        if (ChecksRun(account) && now >= updateAt) {
             expected.push_back(Effect::Announce);
-            if (before.nextUpdate + interval <= now) {
+            if (updateAt + interval <= now) {
                 expected.push_back(Effect::ScheduleRestart);
                 Expect(state.nextUpdate == now + interval, "a restarted schedule is not one interval ahead", now);
             } else {
-                Expect(state.nextUpdate == before.nextUpdate + interval, "the update schedule lost its phase", now);
+                Expect(state.nextUpdate == updateAt + interval, "the update schedule lost its phase", now);
             }
             expected.push_back(Effect::UpdateChecks);
         } else {
-            Expect(state.nextUpdate == before.nextUpdate, "update schedule moved without an update", now);
+            Expect(state.nextUpdate == updateAt, "update schedule moved without an update", now);
         }
+        // Whichever way the clock went, neither check is ever further away
+        // than its own interval.
+        Expect(state.nextStatusCheck - now <= 180 && state.nextUpdate - now <= interval,
+               "a schedule is held back beyond its interval", now);
 
         Expect(effects.seen == expected, "the pass's effects differ from the account rules", now);
         Expect(state.account == account, "wrong account state after the pass", now);

@@ -546,4 +546,30 @@ TEST_F(MonitorTest, InstalledPackageIsRemovedAfterTheStatusCheck)
     }
 }
 
+// The installer still reads the package (it shares reading, not deletion):
+// both values stay, and the first status check after it let go cleans up.
+TEST_F(MonitorTest, PackageStillHeldIsRemovedAtALaterCheck)
+{
+    ProvisionInstallation();
+    Set(kValueStatus, "bloqueado");
+    Set(kValueUpdateState, "atualizado");
+    Set(kValueSoftwareFile, "KVL-2.1.0.msi");
+    const std::string package = std::string(kInstallDir) + "KVL-2.1.0.msi";
+    PutFile(package, "MSI");
+    world.checkStatus = FakeAnswer{0, "bloqueado"};
+    HANDLE installer = CreateFileA(package.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(installer, INVALID_HANDLE_VALUE);
+    Start(kStart);
+    Pass(kStart);
+    CloseHandle(installer);
+    EXPECT_TRUE(FileExists(package));
+    EXPECT_EQ(Setting(kValueSoftwareFile), "KVL-2.1.0.msi");
+    EXPECT_EQ(Setting(kValueUpdateState), "atualizado");
+
+    Pass(kStart + kStatusCheckInterval);
+    EXPECT_FALSE(FileExists(package));
+    EXPECT_EQ(Setting(kValueSoftwareFile), "");
+    EXPECT_EQ(Setting(kValueUpdateState), "1.0.28");
+}
+
 } // namespace

@@ -373,6 +373,36 @@ TEST_F(RunningServiceTest, ATrickledConfigurationFileDoesNotHoldTheNextStatusChe
     EXPECT_EQ(state_.nextStatusCheck, next + kStatusCheckInterval);
 }
 
+// The clock set back a day or forward three days after the first pass at
+// kStart: the status is checked at once and one line notes the restart;
+// the hourly run comes an hour after a jump back, at once after one forward
+// (one late run), and the schedule goes on from the new time.
+TEST_F(RunningServiceTest, AClockThatJumpsChecksAtOnceAndRestartsTheScheduleFromNow)
+{
+    const struct {
+        std::int64_t jumpedTo, nextUpdateBefore, nextRunAt;
+        int runsAtTheJump;
+    } jumps[] = {{kStart - kDay, kStart + 3600, kStart - kDay + 3600, 0},
+                 {kStart + 3 * kDay, kStart + 7200, kStart + 3 * kDay + 3600, 1}};
+    Serve(Answers{});
+    for (const auto& jump : jumps) {
+        SCOPED_TRACE(jump.jumpedTo - kStart);
+        state_ = MonitorState{};
+        StartMonitor(state_, kTestInstallDir, kStart);
+        Pass(kStart);
+        NewRequests();
+        Pass(jump.jumpedTo);
+        const Asked asked = NewRequests();
+        EXPECT_EQ(asked.status, 1);
+        EXPECT_EQ(asked.software, jump.runsAtTheJump);
+        EXPECT_EQ(CountLogged("nextUpdate <" + std::to_string(jump.nextUpdateBefore) + "> now <" +
+                              std::to_string(jump.jumpedTo) + ">"),
+                  1);
+        Pass(jump.nextRunAt);
+        EXPECT_EQ(NewRequests().software, 1);
+    }
+}
+
 // The soak: every pass draws the server's answers and faults, and the key,
 // the files and both schedules must follow what the server said; at the end
 // the process holds what it held after the warm-up, the log keeps its size

@@ -3,6 +3,8 @@
 // costs a working file or touches anything outside the base directories.
 #include <gtest/gtest.h>
 
+#include <process.h>
+
 #include <chrono>
 #include <map>
 #include <optional>
@@ -12,6 +14,7 @@
 #include "check_test_support.h"
 #include "ferolin_entry.h"
 #include "https_transport.h"
+#include "part_file.h"
 #include "settings_names.h"
 
 namespace {
@@ -335,6 +338,35 @@ TEST_F(ConfigCheckTest, TargetThatCannotBeReplacedStaysAndTheVersionIsEmptied)
         EXPECT_EQ(TreeOf(kTestRoot), before) << "nothing replaced, no scratch file left";
         EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "");
     }
+}
+
+// Held only for a moment (a scanner examining the old file, in a process of
+// its own): the new file takes its place once it is let go of.
+TEST_F(ConfigCheckTest, TargetHeldForAMomentIsReplacedOnceLetGo)
+{
+    const std::string target = std::string(kTestConfigDir) + "\\vpn.conf";
+    ASSERT_TRUE(WriteWholeFile(target, "remote old.example 1194\n"));
+    ServeFile("vpn.conf", "remote new.example 1194\n");
+    ListFiles({{"7", "1", Url("vpn.conf"), "", "vpn.conf"}});
+    const std::string probe = ProgramFolder() + "exec_probe.exe";
+    const intptr_t holder = _spawnl(_P_NOWAIT, probe.c_str(), "exec_probe", "hold", target.c_str(), "1000", nullptr);
+    ASSERT_NE(holder, -1);
+    // Held once it can no longer be opened for deletion (within 5 s).
+    const auto deletable = [&target] {
+        HANDLE file = CreateFileA(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+        return file != INVALID_HANDLE_VALUE && CloseHandle(file);
+    };
+    for (int tries = 0; tries < 100 && deletable(); ++tries)
+        Sleep(50);
+
+    ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
+
+    WaitForSingleObject(reinterpret_cast<HANDLE>(holder), 10000);
+    CloseHandle(reinterpret_cast<HANDLE>(holder));
+    EXPECT_EQ(ReadWholeFile(target), "remote new.example 1194\n");
+    EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "7");
+    EXPECT_FALSE(FileExists(target + kPartFileSuffix));
 }
 
 // https: the server is verified against the trusted roots of the Windows
