@@ -298,7 +298,7 @@ TEST_F(ServiceBody, StopControlReportsStopPendingThenSetsTheEvent)
     ASSERT_EQ(reports.size(), 3u);
     EXPECT_EQ(reports[2].dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
     EXPECT_EQ(reports[2].dwCheckPoint, reports[0].dwCheckPoint + 1);
-    EXPECT_EQ(reports[2].dwWaitHint, 0u);
+    EXPECT_EQ(reports[2].dwWaitHint, kStopWaitHint);
     EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
     exitEvent = nullptr;
     CloseHandle(event);
