@@ -26,6 +26,9 @@ prefix=$product_dir/wineprefix
 run_dir=$product_dir/product-run
 # Each step is bounded: a program that hangs must fail the tier, not CI.
 program_seconds=180
+# msiexec runs the package's 32-bit programs one after another (provisioning,
+# the service's start and stop), each a minute or more under emulation.
+package_seconds=900
 boot_seconds=900
 service_wait_ms=180000
 
@@ -197,7 +200,7 @@ svctool set-setting update_server "https://127.0.0.1:$port/" >/dev/null
 
 step "the shipped package: its tables, a silent install with provisioning, the stripped binaries at work, removal"
 PKG_PREFIX=$prefix
-pkg_wine() { wine_run "$@"; }
+pkg_wine() { program_seconds=$package_seconds wine_run "$@"; }
 pkg_svctool() { svctool "$@"; }
 # shellcheck source=../tests/packaging/package_checks.sh
 source "$here/../tests/packaging/package_checks.sh"
