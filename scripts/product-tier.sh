@@ -58,6 +58,13 @@ wine_run() {
   timeout --kill-after=10 "$program_seconds" "$here/wine-run.sh" --prefix="$prefix" "$@" </dev/null 2>/dev/null
 }
 svctool() { wine_run "$win64_dir/tests/service/svctool.exe" "$@"; }
+# The wait must end, and say so, before the limit on the program that waits.
+service_reaches() {
+  program_seconds=$((service_wait_ms / 1000 + 60)) svctool wait "$1" "$service_wait_ms" >/dev/null && return 0
+  echo "    the service did not reach $1 within $((service_wait_ms / 1000)) s: $(svctool status | tr -d '\r')"
+  [ -z "${2:-}" ] || tail -n 5 "$2" 2>/dev/null | sed 's/^/    log: /'
+  return 1
+}
 quiet() { "$@" >/dev/null; }
 setting_is() { [ "$(svctool setting "$1" | tr -d '\r')" = "$2" ]; }
 service_state_is() { [ "$(svctool state | tr -d '\r')" = "$1" ]; }
@@ -157,7 +164,7 @@ wine_run "$vpn_dir/VPNKorvStandin.exe" -install >/dev/null
 wine_run "$install_dir/KVLService.exe" -install >/dev/null
 check "the service is registered with the installed program" image_path_is_installed
 wine_run "$install_dir/KVLService.exe" -start >/dev/null
-check "the service reaches RUNNING" quiet svctool wait RUNNING "$service_wait_ms"
+check "the service reaches RUNNING" service_reaches RUNNING "$install_dir/kvlservice.log"
 
 # The first pass checks the status at once, then runs the scheduled update:
 # the configuration arrives and the VPN connection service is started.
@@ -173,7 +180,7 @@ check "its version is recorded" setting_is v_cnf 7
 check "the VPN connection service (stand-in) is started" first_pass_done
 
 wine_run "$install_dir/KVLService.exe" -stop >/dev/null
-check "the service stops" quiet svctool wait STOPPED "$service_wait_ms"
+check "the service stops" service_reaches STOPPED "$install_dir/kvlservice.log"
 wine_run "$install_dir/KVLService.exe" -remove >/dev/null
 check "the service is removed" service_state_is MISSING
 wine_run "$vpn_dir/VPNKorvStandin.exe" -remove >/dev/null
@@ -216,7 +223,7 @@ check "the service program carries version $version" pkg_binary_version_is "$(pk
 check "the default value is the installation directory" pkg_setting_is "" "$pkg_install_win_dir"
 check "the service is registered as -install does" pkg_service_registered
 check "the event source is registered with the shipped program's message table" pkg_event_source_registered
-check "the installed service reaches RUNNING" quiet svctool wait RUNNING "$service_wait_ms"
+check "the installed service reaches RUNNING" service_reaches RUNNING
 svctool unset-setting stt >/dev/null
 output=$(cd "$(pkg_install_dir)" && wine_run "$(pkg_install_dir)/FerolinRun.exe" -checkstatus | tr -d '\r')
 check "the installed FerolinRun -checkstatus with the provisioned pair prints result: 0" [ "$output" = "result: 0" ]
