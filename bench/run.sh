@@ -209,6 +209,16 @@ unix_pid() {
   done
   [ -n "$best" ] && echo "$best"
 }
+# unix_pid, waited for: a service reported running is started, but Wine may
+# not yet show its process under the image's name.
+wait_unix_pid() {
+  local i
+  for ((i = 0; i < 100; i++)); do
+    unix_pid "$1" && return 0
+    sleep 0.1
+  done
+  return 1
+}
 # CPU ticks (user + system, all threads) and private memory (kB) of a process.
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 private_kb() { awk '/^Private_(Clean|Dirty):/ { kb += $2 } END { print kb }' "/proc/$1/smaps_rollup"; }
@@ -264,6 +274,8 @@ done
 
 services_installed=1
 svc() { wine_text "$bench/kvl_service_bench.exe" "$@"; }
+stop_bound_ms=$(svc stop-bound | awk '$1 == "stop-bound-ms" { print $2 }')
+[ -n "$stop_bound_ms" ] || fail "kvl_service_bench printed no stop bound"
 requests() { grep -c "\"method\":\"$1\"" "$run/requests.log" || true; }
 wait_requests() {
   local method=$1 count=$2 i
@@ -277,13 +289,13 @@ wait_requests() {
 log "do-nothing service: idle ${idle_seconds} s"
 svc remove KVLBenchIdle >/dev/null 2>&1 || true
 svc install KVLBenchIdle "$(winpath "$bench/kvl_idle_service.exe")" || fail "cannot install the do-nothing service"
+# Running means it is in its wait: it reports that just before.
 svc start KVLBenchIdle 60000 >/dev/null || fail "the do-nothing service did not start"
-sleep 2
-idle_pid=$(unix_pid kvl_idle_service.exe) || fail "no process of the do-nothing service"
+idle_pid=$(wait_unix_pid kvl_idle_service.exe) || fail "no process of the do-nothing service"
 read -r idle_cpu idle_server idle_m0 idle_m1 idle_peak idle_seconds_cpu < <(sample_idle "$idle_pid")
 : >"$run/stop-idle-base.txt"
 for ((r = 0; r < stop_rounds; r++)); do
-  [ "$r" = 0 ] || { svc start KVLBenchIdle 60000 >/dev/null && sleep 2; } || fail "the do-nothing service did not start again"
+  [ "$r" = 0 ] || svc start KVLBenchIdle 60000 >/dev/null || fail "the do-nothing service did not start again"
   svc stop KVLBenchIdle 30000 | awk '{ print $2 }' >>"$run/stop-idle-base.txt" || fail "the do-nothing service did not stop"
 done
 svc remove KVLBenchIdle >/dev/null
@@ -296,20 +308,23 @@ wine_run "$win64/service/KVLService.exe" -install >/dev/null || fail "cannot ins
 : >"$run/requests.log"
 svc start KVLService 60000 >/dev/null || fail "KVLService did not start"
 # Its first pass: the status check, then the scheduled checks, which fetch the
-# configuration (a second configuration check follows the download).
-wait_requests chk_stt 1
-wait_requests chk_cnf_upd 2
-sleep 3
-kvl_pid=$(unix_pid KVLService.exe) || fail "no process of KVLService"
+# configuration; the software check is the pass's last request, and only its
+# reply remains to be read when it reaches the server.
+first_pass() {
+  wait_requests chk_stt "$1"
+  wait_requests chk_sw_upd "$2"
+}
+first_pass 1 1
+kvl_pid=$(wait_unix_pid KVLService.exe) || fail "no process of KVLService"
 read -r kvl_cpu kvl_server kvl_m0 kvl_m1 kvl_peak kvl_seconds_cpu < <(sample_idle "$kvl_pid")
 kvl_checks=$(requests chk_stt)
 : >"$run/stop-idle.txt"
 for ((r = 0; r < stop_rounds; r++)); do
   if [ "$r" != 0 ]; then
     before=$(requests chk_stt)
+    before_software=$(requests chk_sw_upd)
     svc start KVLService 60000 >/dev/null || fail "KVLService did not start again"
-    wait_requests chk_stt $((before + 1))
-    sleep 3
+    first_pass $((before + 1)) $((before_software + 1))
   fi
   svc stop KVLService 30000 | awk '{ print $2 }' >>"$run/stop-idle.txt" || fail "KVLService did not stop"
 done
@@ -320,12 +335,12 @@ status_state ', "misbehave": {"chk_stt": {"stall_ms": 20000}}'
 for ((r = 0; r < stop_rounds; r++)); do
   before=$(requests chk_stt)
   svc start KVLService 60000 >/dev/null || fail "KVLService did not start"
+  # The server logs a request before it stalls the answer: from here the
+  # status check waits on it.
   wait_requests chk_stt $((before + 1))
-  sleep 0.5
   svc stop KVLService 60000 | awk '{ print $2 }' >>"$run/stop-stalled.txt" || fail "KVLService did not stop while stalled"
 done
 status_state ""
-stop_bound_ms=$(awk '/kMonitorStopWait =/ { gsub(";", "", $NF); print $NF }' "$root/service/service_limits.h")
 
 for figure in "$idle_cpu" "$kvl_cpu" "$idle_m1" "$kvl_m1"; do
   [ -n "$figure" ] || fail "an idle figure is missing"

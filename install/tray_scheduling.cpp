@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "bounded_format.h"
-#include "ferolin_entry.h"
 #include "ferolin_limits.h"
 #include "interactive_user.h"
 #include "process_runner.h"
@@ -23,7 +22,7 @@ namespace {
 constexpr char kSchtasks[] = "schtasks.exe";
 constexpr char kTaskFileTail[] = "\\config\\Nimbet.xml";
 
-bool IsTaskWindows() { return windowsMajorVersion >= kFirstTaskWindowsMajor; }
+bool IsTaskWindows(unsigned windowsMajor) { return windowsMajor >= kFirstTaskWindowsMajor; }
 
 // The installation directory without its one trailing backslash.
 bool ReadTrayDirectory(char* directory, std::size_t size)
@@ -105,14 +104,14 @@ int RunSchtasksInSystemFolder(const char* commandLine)
 
 } // namespace
 
-int InstallTray()
+int InstallTray(unsigned windowsMajor)
 {
     char directory[kTrayInstallDirReadSize];
     if (!ReadTrayDirectory(directory, sizeof directory))
         return kInstallTraySettingMissing;
     if (!ShellSchtasks("/delete /tn \"Nimbet\" /f"))
         return kInstallTrayDeleteNotStarted;
-    if (!IsTaskWindows())
+    if (!IsTaskWindows(windowsMajor))
         return WriteRunValue(directory) ? kInstallTrayDone : kInstallTrayNotWritten;
 
     char account[kAccountNameSize];
@@ -135,7 +134,7 @@ int InstallTray()
     return kInstallTrayDone;
 }
 
-int CommitTray()
+int CommitTray(unsigned windowsMajor)
 {
     SYSTEMTIME now;
     GetLocalTime(&now);
@@ -153,7 +152,7 @@ int CommitTray()
         return kCommitTrayDeleteNotStarted;
 
     char command[kCommitCommandSize];
-    if (IsTaskWindows()) {
+    if (IsTaskWindows(windowsMajor)) {
         char account[kAccountNameSize];
         char taskFile[kTaskFilePathSize];
         TrayTaskPieces pieces;
@@ -179,12 +178,12 @@ int CommitTray()
     return WriteRunValue(directory) ? kCommitTrayDone : kCommitTrayRunValueNotWritten;
 }
 
-int UninstallTray()
+int UninstallTray(unsigned windowsMajor)
 {
     char directory[kTrayInstallDirReadSize];
     if (!ReadSetting(kValueInstallDir, directory, sizeof directory))
         return kUninstallTraySettingMissing;
-    if (IsTaskWindows()) {
+    if (IsTaskWindows(windowsMajor)) {
         if (!RunSchtasksInSystemFolder("schtasks /delete /tn Nimbet /f"))
             return kUninstallTrayDeleteNotRun;
     } else if (!DeleteRegValue(kRunSubkey, kValueRunTray)) {

@@ -6,7 +6,12 @@
 // creation or a deletion of a missing task still counts as done.
 #pragma once
 
-#include "command_handlers.h"
+// `windowsMajor` is the major version of the Windows the library runs on:
+// from kFirstTaskWindowsMajor a task starts the tray program, below it the
+// Run key does.
+int InstallTray(unsigned windowsMajor);
+int CommitTray(unsigned windowsMajor);
+int UninstallTray(unsigned windowsMajor);
 
 // Results of InstallTray.
 inline constexpr int kInstallTrayDone = 0;

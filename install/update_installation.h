@@ -4,7 +4,8 @@
 // program, which removes the package once it reads "atualizado".
 #pragma once
 
-#include "command_handlers.h"
+// The "-update" command: one of the results of RunUpdate below.
+int RunUpdate();
 
 // Results of RunUpdate.
 inline constexpr int kUpdateDone = 0;           // installed, or nothing to do

@@ -53,7 +53,3 @@ private:
     bool moved_ = false;
 };
 
-// HTTP statuses of a reply that carries the file asked for.
-inline constexpr long kFirstSuccessStatus = 200;
-inline constexpr long kLastSuccessStatus = 299;
-inline bool IsSuccessStatus(long status) { return status >= kFirstSuccessStatus && status <= kLastSuccessStatus; }

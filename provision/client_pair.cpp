@@ -7,7 +7,7 @@
 #include <openssl/x509.h>
 
 #include "bounded_format.h"
-#include "request_bodies.h"
+#include "installation_files.h"
 #include "tls_setup.h"
 #include "unique_resource.h"
 

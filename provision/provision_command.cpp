@@ -8,9 +8,9 @@
 
 #include "bounded_format.h"
 #include "client_pair.h"
+#include "installation_files.h"
 #include "installation_folders.h"
 #include "provision_rules.h"
-#include "request_bodies.h"
 #include "settings_names.h"
 #include "settings_store.h"
 #include "switch_word.h"

@@ -1,11 +1,13 @@
 #include "provision_rules.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
 #include "bounded_format.h"
 #include "ferolin_limits.h"
 #include "log_file_limits.h"
+#include "monitor_limits.h"
 #include "settings_names.h"
 
 namespace {
@@ -16,7 +18,8 @@ namespace {
 constexpr std::size_t kLogDirBuffer = kLogPathSize - 1 - (sizeof kLogFileName - 1);
 
 constexpr char kHttpsScheme[] = "https://";
-constexpr std::size_t kInstallDirBuffer = kUpdateInstallDirReadSize; // also the monitoring loop's read
+// "-update" and the monitoring loop read it; the smaller buffer decides.
+constexpr std::size_t kInstallDirBuffer = std::min<std::size_t>(kUpdateInstallDirReadSize, kMonitorInstallDirSize);
 
 bool StartsWithNoCase(const char* text, const char* prefix)
 {
@@ -54,9 +57,9 @@ const ProvisionRule kProvisionRules[] = {
     {kValueLogDir, "LOG_DIR", kLogDirBuffer, "the service log's path", ValueShape::Text},
     {kValueSoftwareVersion, "V_SW", kSoftwareVersionReadSize, "the software check", ValueShape::Text},
     {kValueCommandVersion, "V_CMD", kCommandVersionReadSize, "the command check", ValueShape::Text},
-    // The service program's own reads (service_limits.h).
-    {kValueFirstTime, "FIRST_TIME", 8, "the monitoring loop", ValueShape::Text},
-    {kValueStatusTime, "TM_STATUS", 15, "the seven-day test", ValueShape::Decimal},
+    // The service program's own reads.
+    {kValueFirstTime, "FIRST_TIME", kMonitorFirstTimeSize, "the monitoring loop", ValueShape::Text},
+    {kValueStatusTime, "TM_STATUS", kMonitorStatusTimeSize, "the seven-day test", ValueShape::Decimal},
 };
 const std::size_t kProvisionRuleCount = sizeof kProvisionRules / sizeof kProvisionRules[0];
 

@@ -71,8 +71,8 @@ service_state_is() { [ "$(svctool state | tr -d '\r')" = "$1" ]; }
 image_path_is_installed() { svctool text ImagePath | tr -d '\r' | grep -qi '^"C:.KVL.KVLService.exe" -service$'; }
 
 package=$product_dir/packaging/KVLAgent.msi
-for tool in "$product_dir/service/KVLService.exe" "$product_dir/update/Ferolin.dll" \
-  "$product_dir/update/FerolinRun.exe" "$win64_dir/tests/service/svctool.exe" \
+for tool in "$product_dir/service/KVLService.exe" "$product_dir/ferolin/Ferolin.dll" \
+  "$product_dir/ferolin/FerolinRun.exe" "$win64_dir/tests/service/svctool.exe" \
   "$win64_dir/tests/standins/VPNKorvStandin.exe" "$devserver" "$package"; do
   if [ ! -f "$tool" ]; then
     echo "product: missing $tool (build the windows and win64 presets and the host devserver first)" >&2
@@ -114,7 +114,7 @@ step "installation directory C:\\KVL with the shipped binaries and the client ce
 install_dir=$prefix/drive_c/KVL
 rm -rf "$install_dir"
 mkdir -p "$install_dir/bin" "$install_dir/config"
-cp "$product_dir/service/KVLService.exe" "$product_dir/update/Ferolin.dll" "$product_dir/update/FerolinRun.exe" \
+cp "$product_dir/service/KVLService.exe" "$product_dir/ferolin/Ferolin.dll" "$product_dir/ferolin/FerolinRun.exe" \
   "$install_dir/"
 
 "$here/devserver-fixture.sh" start "$run_dir" "$devserver" >/dev/null || {

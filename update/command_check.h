@@ -3,7 +3,9 @@
 // library carries none of the commands out.
 #pragma once
 
-#include "command_handlers.h"
+// "-checkcommand": kCheckDone once the server has answered, else kCheckFailed
+// (request_road.h).
+int CheckCommandUpdate();
 
 // One command slot: the code that selects it and the pair of settings values
 // that receive the code and the command's version.

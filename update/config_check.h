@@ -5,7 +5,9 @@
 // directory for the others).
 #pragma once
 
-#include "command_handlers.h"
+// "-checkconfig": kCheckDone once the server has answered, else kCheckFailed
+// (request_road.h).
+int CheckConfigUpdate();
 
 // "cnf_only" of exactly this text asks for the VPN configuration file and
 // sends "v_cnf"; any other text asks for the other files and sends "v_file".

@@ -5,6 +5,7 @@
 #include "bounded_format.h"
 #include "config_paths.h"
 #include "ferolin_limits.h"
+#include "http_status.h"
 #include "https_transport.h"
 #include "part_file.h"
 

@@ -8,8 +8,6 @@
 #include "reply_buffer.h"
 #include "unique_resource.h"
 
-TransferLimits transferLimits = kDefaultTransferLimits;
-
 namespace {
 
 // Result of DownloadToFile when the target file cannot be opened; libcurl's

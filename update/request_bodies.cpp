@@ -22,8 +22,3 @@ int FormatConfigBody(char* out, std::size_t size, const char* user, const char* 
 {
     return FormatWhole(out, size, kConfigBodyFormat, user, version, configOnly);
 }
-
-int FormatClientFilePath(char* out, std::size_t size, const char* installDir, const char* fileName)
-{
-    return FormatWhole(out, size, kClientFilePathFormat, installDir, fileName);
-}

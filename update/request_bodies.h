@@ -1,5 +1,4 @@
-// The four request bodies of the update protocol and the client certificate
-// paths. Values are inserted unchanged: nothing is escaped or encoded, so each
+// The four request bodies of the update protocol. Values are inserted unchanged: nothing is escaped or encoded, so each
 // backslash-quote pair below is two characters of the body.
 #pragma once
 
@@ -43,25 +42,3 @@ int FormatStatusBody(char* out, std::size_t size, const char* user, const char* 
 int FormatSoftwareBody(char* out, std::size_t size, const char* user, const char* softwareVersion);
 int FormatCommandBody(char* out, std::size_t size, const char* user, const char* commandVersion);
 int FormatConfigBody(char* out, std::size_t size, const char* user, const char* version, const char* configOnly);
-
-// Client certificate and key: PEM files in the installation's bin folder.
-inline constexpr char kClientCertFileName[] = "client_cert.pem";
-inline constexpr char kClientKeyFileName[] = "client_key.pem";
-inline constexpr char kClientFilePathFormat[] = "%sbin\\%s";
-inline constexpr char kKeyPassPhrase[] = "Lantern58";
-// Opt-in: when the bin folder holds this PEM file, the update server (and any
-// https configuration download of the same check) must present a certificate
-// for its name that chains to it.
-inline constexpr char kServerCaFileName[] = "server_ca.pem";
-
-// Used when the settings key names no update server.
-inline constexpr char kDefaultUpdateServerUrl[] = "https://update.vpnkorv.example:5016/";
-
-// Room for the longest installation directory the read accepts, "bin\" and
-// the longest file name.
-inline constexpr std::size_t kClientFilePathSize = (kInstallDirReadSize - 1) + (sizeof "bin\\" - 1) +
-    std::max({sizeof kClientCertFileName, sizeof kClientKeyFileName, sizeof kServerCaFileName});
-
-// Composes installDir + "bin\" + fileName (the directory is used unchanged and
-// is expected to end with a backslash). Returns 1, or 0 when it would not fit.
-int FormatClientFilePath(char* out, std::size_t size, const char* installDir, const char* fileName);

@@ -13,7 +13,7 @@
 
 #include <windows.h>
 
-#include "request_bodies.h"
+#include "ferolin_limits.h"
 #include "settings_store.h"
 
 // Results of the four check commands.
@@ -24,20 +24,6 @@ struct RequestTarget {
     char url[kUpdateServerReadSize];
     char installDir[kInstallDirReadSize];
 };
-
-// What the installation's bin folder says about server verification.
-inline constexpr int kServerCaAbsent = 0;   // no kServerCaFileName: not opted in
-inline constexpr int kServerCaFound = 1;    // a regular file to verify against
-inline constexpr int kServerCaUnusable = 2; // there, or maybe there, but not usable
-
-// The installation's opt-in server CA file: composes its path into `out`
-// (capacity `size`). Only a file (or folder) that does not exist means "not
-// opted in". A file that exists but cannot be opened for reading (held open
-// without sharing by someone, access denied), a folder or device of that
-// name, or a path that does not fit, is kServerCaUnusable: whoever can make
-// the file unreadable must not be able to switch the verification off, so
-// every transfer that would have used it fails instead.
-int FindServerCaFile(char* out, std::size_t size, const char* installDir);
 
 // Reads "update_server" (the default update server when it is missing) and the
 // installation directory. Returns 0 when the installation directory is missing.

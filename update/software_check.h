@@ -3,7 +3,9 @@
 // fetched or installed here; "-update" does that from the recorded offer.
 #pragma once
 
-#include "command_handlers.h"
+// "-checkupdate": kCheckDone once the server has answered, else kCheckFailed
+// (request_road.h).
+int CheckSoftwareUpdate();
 
 // Results of StoreSoftwareOffer: which write failed (the later ones are
 // skipped).

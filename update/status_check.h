@@ -2,7 +2,9 @@
 // which machine, and stores the account status it answers in the settings key.
 #pragma once
 
-#include "command_handlers.h"
+// "-checkstatus": kCheckDone once the server has answered, else kCheckFailed
+// (request_road.h).
+int CheckStatus();
 
 // Results of StoreStatus: which write failed (the later ones are skipped).
 inline constexpr int kStoreStatusDone = 0;

@@ -26,6 +26,7 @@
 
 #include "bench_clock.h"
 #include "ferolin_entry.h"
+#include "installation_files.h"
 #include "request_bodies.h"
 #include "settings_names.h"
 

@@ -8,6 +8,9 @@
 //                                            prints "pid N"
 //   kvl_service_bench stop NAME MS           sends the stop control, waits up to MS
 //                                            for STOPPED; prints "stop-ms X"
+//   kvl_service_bench stop-bound             prints "stop-bound-ms X": how long the
+//                                            service program, built from the same
+//                                            tree, waits for its monitoring thread
 #include <windows.h>
 
 #include <cstdio>
@@ -16,6 +19,7 @@
 #include <string>
 
 #include "bench_clock.h"
+#include "service_limits.h"
 
 namespace {
 
@@ -160,7 +164,12 @@ int main(int argc, char** argv)
         return Start(argv[2], static_cast<DWORD>(std::atoi(argv[3])));
     if (verb == "stop" && argc == 4)
         return Stop(argv[2], static_cast<DWORD>(std::atoi(argv[3])));
+    if (verb == "stop-bound" && argc == 2) {
+        std::printf("stop-bound-ms %lu\n", static_cast<unsigned long>(kMonitorStopWait));
+        return 0;
+    }
     std::fprintf(stderr,
-                 "usage: kvl_service_bench install NAME PROGRAM | remove NAME | start NAME MS | stop NAME MS\n");
+                 "usage: kvl_service_bench install NAME PROGRAM | remove NAME | start NAME MS | stop NAME MS | "
+                 "stop-bound\n");
     return 2;
 }

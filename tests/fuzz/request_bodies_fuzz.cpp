@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "fuzz_input.h"
+#include "installation_files.h"
 #include "request_bodies.h"
 
 namespace {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "installation_files.h"
 #include "request_bodies.h"
 
 namespace {

@@ -9,6 +9,7 @@
 
 #include "check_test_support.h"
 #include "ferolin_entry.h"
+#include "installation_files.h"
 #include "reply_buffer.h"
 #include "reply_record.h"
 #include "request_road.h"

@@ -5,32 +5,41 @@
 
 #include <curl/curl.h>
 
-#include "command_handlers.h"
+#include "command_check.h"
+#include "config_check.h"
 #include "request_road.h"
+#include "software_check.h"
+#include "status_check.h"
 #include "switch_word.h"
 #include "tls_setup.h"
-
-DWORD windowsVersion = 0;
-DWORD windowsMajorVersion = 0;
-DWORD windowsMinorVersion = 0;
+#include "tray_scheduling.h"
+#include "update_installation.h"
 
 namespace {
 
+// What a command may need to know about the machine, taken afresh at every
+// call.
+struct CallContext {
+    unsigned windowsMajor;
+};
+
+// Each handler runs with libcurl set up around it and returns the command's
+// result: 0 for success, a non-zero code for a failure.
 struct CommandSwitch {
     const char* name;
-    int (*handler)();
+    int (*handler)(const CallContext& context);
 };
 
 // Order matters: the first name that matches wins.
 constexpr CommandSwitch kCommandTable[] = {
-    {"checkstatus", CheckStatus},
-    {"checkupdate", CheckSoftwareUpdate},
-    {"checkcommand", CheckCommandUpdate},
-    {"checkconfig", CheckConfigUpdate},
-    {"update", RunUpdate},
-    {"install", InstallTray},
-    {"uninstall", UninstallTray},
-    {"commit", CommitTray},
+    {"checkstatus", [](const CallContext&) { return CheckStatus(); }},
+    {"checkupdate", [](const CallContext&) { return CheckSoftwareUpdate(); }},
+    {"checkcommand", [](const CallContext&) { return CheckCommandUpdate(); }},
+    {"checkconfig", [](const CallContext&) { return CheckConfigUpdate(); }},
+    {"update", [](const CallContext&) { return RunUpdate(); }},
+    {"install", [](const CallContext& context) { return InstallTray(context.windowsMajor); }},
+    {"uninstall", [](const CallContext& context) { return UninstallTray(context.windowsMajor); }},
+    {"commit", [](const CallContext& context) { return CommitTray(context.windowsMajor); }},
 };
 
 constexpr char kUsageName[] = "Ferolin";
@@ -49,18 +58,14 @@ void PrintUsage()
     fflush(stdout);
 }
 
-void RecordWindowsVersion()
-{
-    windowsVersion = GetVersion();
-    windowsMajorVersion = windowsVersion & 0xFF;
-    windowsMinorVersion = (windowsVersion >> 8) & 0xFF;
-}
+// The major version is the low byte of what GetVersion returns.
+unsigned WindowsMajorVersion() { return static_cast<unsigned>(GetVersion() & 0xFF); }
 
 } // namespace
 
 extern "C" int __stdcall Ferolin(const char* command, int /*commandLength*/)
 {
-    RecordWindowsVersion();
+    const CallContext context = {WindowsMajorVersion()};
     const char* word = SwitchWord(command);
     if (word == nullptr)
         return 0;
@@ -75,7 +80,7 @@ extern "C" int __stdcall Ferolin(const char* command, int /*commandLength*/)
     bool matched = false;
     for (const CommandSwitch& entry : kCommandTable) {
         if (IsSwitchNamed(word, entry.name)) {
-            result = entry.handler();
+            result = entry.handler(context);
             matched = true;
             break;
         }
