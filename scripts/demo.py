@@ -102,13 +102,13 @@ class Demo:
         native32 = subprocess.run([WINE_RUN, "--runs-32bit-natively"]).returncode == 0
         if native32:
             self.binaries = (os.path.join(PRODUCT, "service", "KVLService.exe"),
-                             os.path.join(PRODUCT, "update", "Ferolin.dll"),
-                             os.path.join(PRODUCT, "update", "FerolinRun.exe"))
+                             os.path.join(PRODUCT, "ferolin", "Ferolin.dll"),
+                             os.path.join(PRODUCT, "ferolin", "FerolinRun.exe"))
             self.say("This machine runs 32-bit programs: the demo runs the shipped 32-bit build.")
         else:
             self.binaries = (os.path.join(WIN64, "service", "KVLService.exe"),
-                             os.path.join(WIN64, "update", "Ferolin.dll"),
-                             os.path.join(WIN64, "update", "FerolinRun.exe"))
+                             os.path.join(WIN64, "ferolin", "Ferolin.dll"),
+                             os.path.join(WIN64, "ferolin", "FerolinRun.exe"))
             self.say("This machine runs no 32-bit programs natively: the demo runs the 64-bit build of the same sources.")
         for path in (*self.binaries, SVCTOOL, VPN_STANDIN, HALVEX_STANDIN, DEVSERVER):
             if not os.path.isfile(path):
