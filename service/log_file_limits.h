@@ -7,8 +7,11 @@
 
 // Size of the log path buffer; a rebuilt path keeps at most 259 characters.
 inline constexpr std::size_t kLogPathSize = 260;
-// Size of the buffer one log line is formatted into (time stamp first).
+// Size of the buffer one log line's message is formatted into.
 inline constexpr std::size_t kLogLineSize = 5500;
+// Room for the time stamp in front of it ("%x-%X ", 18 characters in the
+// runtime's default locale).
+inline constexpr std::size_t kLogStampSize = 64;
 // Past this size the log stops growing: each new line overwrites its start.
 inline constexpr long kLogWrapSize = 100000;
 

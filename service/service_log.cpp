@@ -22,10 +22,11 @@ LogFormatter logFormatter = FormatWithRuntime;
 
 namespace {
 
-void WriteText(HANDLE file, const char* text, std::size_t length)
+// 1 when all of `text` went into the file.
+bool WriteWhole(HANDLE file, const char* text, std::size_t length)
 {
     DWORD written = 0;
-    WriteFile(file, text, static_cast<DWORD>(length), &written, nullptr);
+    return WriteFile(file, text, static_cast<DWORD>(length), &written, nullptr) && written == length;
 }
 
 // The log's folder, pinned for the time of one line: opened without delete
@@ -102,27 +103,38 @@ int LogMessage(const char* format, ...)
         return 0;
 
     DWORD size = GetFileSize(file.get(), nullptr);
-    DWORD moved = (size != INVALID_FILE_SIZE && size <= static_cast<DWORD>(kLogWrapSize))
-        ? SetFilePointer(file.get(), 0, nullptr, FILE_END)
-        : SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN);
+    const bool appending = size != INVALID_FILE_SIZE && size <= static_cast<DWORD>(kLogWrapSize);
+    DWORD moved = appending ? SetFilePointer(file.get(), 0, nullptr, FILE_END)
+                            : SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN);
     if (moved == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR)
         return 0;
 
-    char line[kLogLineSize];
-    std::size_t stampLength = 0;
+    // Time stamp, message and line end go down in one write, so that a disk
+    // that fills up takes a line whole or not at all.
+    char line[kLogStampSize + kLogLineSize + 2];
+    std::size_t length = 0;
     if (const std::tm* local = std::localtime(&now))
-        stampLength = std::strftime(line, sizeof line, "%x-%X ", local);
-    WriteText(file.get(), line, stampLength);
+        length = std::strftime(line, kLogStampSize, "%x-%X ", local);
+    char* message = line + length;
 
     va_list args;
     va_start(args, format);
-    int formatted = logFormatter(line, sizeof line, format, args);
+    int formatted = logFormatter(message, kLogLineSize, format, args);
     va_end(args);
     if (formatted < 0) {
         // The arguments cannot be applied: keep the format itself, cut to fit.
-        std::snprintf(line, sizeof line, "%s", format);
+        std::snprintf(message, kLogLineSize, "%s", format);
     }
-    WriteText(file.get(), line, std::strlen(line));
-    WriteText(file.get(), "\r\n", 2);
+    length += std::strlen(message);
+    std::memcpy(line + length, "\r\n", 2);
+    length += 2;
+    if (!WriteWhole(file.get(), line, length) && appending) {
+        // A full disk took only the start of the line: cut it off again, or
+        // the next line would run on from it. The line itself is lost.
+        LARGE_INTEGER end;
+        end.QuadPart = size;
+        if (SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN))
+            SetEndOfFile(file.get());
+    }
     return 0;
 }

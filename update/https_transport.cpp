@@ -10,9 +10,10 @@
 
 namespace {
 
-// Result of DownloadToFile when the target file cannot be opened; libcurl's
-// own code for a local write failure.
+// Result of DownloadToFile when the target file cannot be opened, or its
+// last bytes cannot be written; libcurl's own code for a local write failure.
 constexpr int kCannotOpenFile = CURLE_WRITE_ERROR;
+constexpr int kCannotWriteFile = CURLE_WRITE_ERROR;
 
 struct CurlEasyTraits {
     using Handle = CURL*;
@@ -171,5 +172,14 @@ int DownloadToFile(const char* url, const char* path, long* httpStatus, const ch
     long status = 0;
     if (httpStatus != nullptr && curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK)
         *httpStatus = status;
-    return static_cast<int>(result);
+    if (result != CURLE_OK)
+        return static_cast<int>(result);
+    // The stream holds the file's last bytes until it is flushed, and on a
+    // full disk only then is it found that they did not fit: a transfer is
+    // complete only once they are in the file. Flushed explicitly, since
+    // Wine's fclose reports success even when its own flush failed.
+    curl.reset();
+    if (std::fflush(file.get()) != 0 || std::ferror(file.get()) != 0 || std::fclose(file.release()) != 0)
+        return kCannotWriteFile;
+    return CURLE_OK;
 }

@@ -32,8 +32,10 @@ int PostRequest(const char* url, const char* body, const char* certFile, const c
 // Windows certificate store (libcurl's CURLSSLOPT_NATIVE_CA; no other CA file
 // or folder is read). The bytes are
 // also appended to ReplyBuffer while they fit. Returns libcurl's result (0 when
-// the transfer completed, whatever HTTP status), or a non-zero code when the
-// file or the transfer handle cannot be created (then nothing is fetched).
+// the transfer completed and every byte is in the file, whatever HTTP
+// status), or a non-zero code when the file or the transfer handle cannot be
+// created (then nothing is fetched) or the file cannot take all the bytes (a
+// full disk: the write error, found at the latest when the file is closed).
 // When `httpStatus` is given it receives the reply's HTTP status, 0 when no
 // reply arrived: a caller that must not keep an error page as its file can
 // tell one from the file it asked for.

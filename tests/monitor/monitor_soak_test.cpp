@@ -8,6 +8,7 @@
 //   KVL_SOAK_PASSES  passes of the soak (default 120; docs/soak.md has the
 //                    long run)
 //   KVL_SOAK_SEED    seed of the misbehaviour (default 20261207)
+//   KVL_FULL_DISK_DIR  the full-disk fixture's folder (its status line)
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -18,6 +19,7 @@
 #include <map>
 #include <optional>
 #include <random>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -31,6 +33,8 @@
 #include "service_limits.h"
 #include "service_log.h"
 #include "settings_names.h"
+#include "update_installation.h"
+#include "url_download.h"
 
 namespace {
 
@@ -401,6 +405,179 @@ TEST_F(RunningServiceTest, AClockThatJumpsChecksAtOnceAndRestartsTheScheduleFrom
         Pass(jump.nextRunAt);
         EXPECT_EQ(NewRequests().software, 1);
     }
+}
+
+// The small drive of the full-disk fixture (a tmpfs of 2 MiB).
+constexpr char kFullDrive[] = "X:\\";
+constexpr char kFullRoot[] = "X:\\kvl";
+constexpr char kFullInstallDir[] = "X:\\kvl\\inst\\";
+constexpr char kFullConfigDir[] = "X:\\kvl\\config";
+constexpr ULONGLONG kFullDriveLargest = 4ull << 20;
+constexpr std::size_t kPage = 4096;
+
+// Skips, or fails where the drive must be there, unless the fixture mounted it.
+std::string FullDiskUnavailable()
+{
+    const char* dir = std::getenv("KVL_FULL_DISK_DIR");
+    if (dir == nullptr)
+        return "failed: KVL_FULL_DISK_DIR is not set";
+    std::string status = ReadWholeFile(WindowsPathOfLinuxPath(dir) + "\\status").value_or("failed: no status file");
+    status.erase(status.find_last_not_of("\r\n") + 1);
+    if (status != "mounted")
+        return status;
+    ULARGE_INTEGER free, total;
+    if (!GetDiskFreeSpaceExA(kFullDrive, &free, &total, nullptr) || total.QuadPart > kFullDriveLargest)
+        return "failed: X: is not the fixture's small drive";
+    return "";
+}
+
+ULONGLONG FreeBytes()
+{
+    ULARGE_INTEGER free;
+    return GetDiskFreeSpaceExA(kFullDrive, &free, nullptr, nullptr) ? free.QuadPart : 0;
+}
+
+// Writes `filler` until the drive has `room` bytes left (written out: a file
+// merely set to its length takes no room on this file system).
+bool FillLeaving(const std::string& filler, ULONGLONG room)
+{
+    DeleteFileA(filler.c_str());
+    const ULONGLONG free = FreeBytes();
+    if (free < room)
+        return false;
+    FILE* file = std::fopen(filler.c_str(), "wb");
+    if (file == nullptr)
+        return false;
+    const std::string chunk(64 * 1024, 'f');
+    for (ULONGLONG left = free - room; left > 0;) {
+        const std::size_t part = static_cast<std::size_t>(std::min<ULONGLONG>(left, chunk.size()));
+        if (std::fwrite(chunk.data(), 1, part, file) != part)
+            break;
+        left -= part;
+    }
+    return std::fclose(file) == 0 && FreeBytes() == room;
+}
+
+// Every line whole: one time stamp, its text and the line end (a line cut
+// short runs into the next one's stamp).
+bool EveryLineWhole(const std::string& log)
+{
+    static const std::regex stamp(R"(\d\d/\d\d/\d\d-\d\d:\d\d:\d\d )");
+    std::ptrdiff_t lines = 0;
+    for (std::size_t start = 0; start < log.size(); start = log.find("\r\n", start) + 2, ++lines)
+        if (log.find("\r\n", start) == std::string::npos ||
+            !std::regex_search(log.begin() + start, log.end(), stamp, std::regex_constants::match_continuous))
+            return false;
+    return std::distance(std::sregex_iterator(log.begin(), log.end(), stamp), std::sregex_iterator()) == lines;
+}
+
+// The configuration folder, the installation folder and the log on a small
+// drive that fills up. A configuration file or package that does not fit,
+// by far or by its last bytes only, is a failed download: the old file
+// stays, no scratch file is left, the configuration's version is emptied (a
+// package's offer stays) so that the next run fetches it again, which it
+// does once there is room. The loop checks the status on time meanwhile, and
+// its log loses the lines that do not fit, whole, never half a line.
+TEST_F(RunningServiceTest, AFullDiskFailsTheDownloadKeepsTheOldFileAndTheLoopGoesOn)
+{
+    const std::string unavailable = FullDiskUnavailable();
+    if (unavailable.rfind("unavailable", 0) == 0)
+        GTEST_SKIP() << "no small drive to fill: " << unavailable;
+    ASSERT_EQ(unavailable, "");
+
+    const struct {
+        const char* name;
+        bool package;
+        std::size_t roomPages;    // left on the drive
+        std::size_t fileBytes;    // of the new file
+        std::size_t logRoomBytes; // left in the log's last page
+    } rows[] = {
+        {"configuration far larger than the room", false, 2, 64 * 1024, 3000},
+        {"configuration whose last bytes do not fit", false, 8, 8 * kPage + 100, 3000},
+        {"no room at all, not even for a log line", false, 0, 1000, 10},
+        {"package far larger than the room", true, 2, 64 * 1024, 3000},
+        {"package whose last bytes do not fit", true, 8, 8 * kPage + 100, 3000},
+    };
+    const std::string configPath = std::string(kFullConfigDir) + "\\" + kConfigName;
+    const std::string packagePath = std::string(kFullInstallDir) + "kvl.msi";
+    const std::string filler = std::string(kFullRoot) + "\\filler";
+    ASSERT_TRUE(SetSettingForTest(kValueInstallDir, kFullInstallDir));
+    ASSERT_TRUE(SetSettingForTest(kValueConfigDir, kFullConfigDir));
+    ASSERT_TRUE(SetSettingForTest(kValueConfigFile, kConfigName));
+    ASSERT_TRUE(SetSettingForTest(kValueSoftwareUrl, FilesUrl() + "/kvl.msi"));
+    ASSERT_TRUE(SetSettingForTest(kValueSoftwareFile, "kvl.msi"));
+    std::snprintf(logPath, sizeof logPath, "%s\\kvlservice.log", kFullRoot);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        RemoveTree(kFullRoot);
+        for (const std::string folder : {"", "\\inst", "\\inst\\bin", "\\config"})
+            ASSERT_TRUE(CreateDirectoryA((kFullRoot + folder).c_str(), nullptr));
+        for (const char* pem : {"bin\\client_cert.pem", "bin\\client_key.pem"})
+            ASSERT_TRUE(CopyFileA((std::string(kTestInstallDir) + pem).c_str(),
+                                  (std::string(kFullInstallDir) + pem).c_str(), FALSE));
+        ASSERT_TRUE(WriteWholeFile(configPath, ConfigText(7)));
+        ASSERT_TRUE(WriteWholeFile(packagePath, "the package installed before"));
+        const std::string firstLine = "12/07/26-12:00:00 ";
+        ASSERT_TRUE(WriteWholeFile(
+            logPath, firstLine + std::string(kPage - row.logRoomBytes - firstLine.size() - 2, '-') + "\r\n"));
+        ASSERT_TRUE(SetSettingForTest(kValueConfigVersion, "7"));
+        ASSERT_TRUE(SetSettingForTest(kValueUpdateState, "1.0.28"));
+        const std::string newFile = ConfigText(8) + std::string(row.fileBytes - ConfigText(8).size(), '#');
+        Answers answers;
+        answers.version = 8;
+        SetState(StateOf(answers));
+        ServeFile(row.package ? "kvl.msi" : kConfigName, newFile);
+        NewRequests();
+        ASSERT_TRUE(FillLeaving(filler, row.roomPages * kPage));
+        const std::size_t logBefore = ReadWholeFile(logPath).value_or("").size();
+
+        // Full: the download fails and leaves everything as it was.
+        state_ = MonitorState{};
+        StartMonitor(state_, kFullInstallDir, kStart);
+        if (row.package) {
+            EXPECT_EQ(Ferolin("-update", 12), kUpdateDownloadFailed);
+            EXPECT_EQ(ReadWholeFile(packagePath), "the package installed before");
+            EXPECT_EQ(Setting(kValueSoftwareFile), "kvl.msi");
+            EXPECT_EQ(Setting(kValueUpdateState), "1.0.28");
+        } else {
+            Pass(kStart);
+            EXPECT_EQ(NewRequests().config, 2);
+            EXPECT_EQ(Setting(kValueConfigVersion), "");
+            // Compared without printing 32 KiB; its size tells a cut file.
+            EXPECT_TRUE(ReadWholeFile(configPath) == ConfigText(7)) << ReadWholeFile(configPath).value_or("").size();
+            // Still full, the next status check comes on time.
+            Pass(kStart + kStatusCheckInterval);
+            EXPECT_EQ(NewRequests().status, 1);
+            EXPECT_EQ(state_.nextStatusCheck, kStart + 2 * kStatusCheckInterval);
+        }
+        // Nothing but what was there: no scratch file of either download.
+        std::vector<std::string> names;
+        for (const auto& entry : TreeOf(kFullRoot))
+            names.push_back(entry.first);
+        EXPECT_EQ(names,
+                  (std::vector<std::string>{"config\\", "config\\vpn.conf", "filler", "inst\\", "inst\\bin\\",
+                                            "inst\\bin\\client_cert.pem", "inst\\bin\\client_key.pem", "inst\\kvl.msi",
+                                            "kvlservice.log"}));
+        if (row.roomPages == 0) {
+            EXPECT_EQ(ReadWholeFile(logPath).value_or("").size(), logBefore);
+        }
+
+        // Room again: the next run fetches the file.
+        ASSERT_TRUE(DeleteFileA(filler.c_str()));
+        if (row.package) {
+            EXPECT_EQ(FetchURLToFile((FilesUrl() + "/kvl.msi").c_str(), kFullInstallDir, "kvl.msi"), 1);
+            EXPECT_TRUE(ReadWholeFile(packagePath) == newFile);
+        } else {
+            Pass(kStart + 3600);
+            const std::vector<std::string> asked = RequestMembers("chk_cnf_upd");
+            ASSERT_GE(asked.size(), 2u);
+            EXPECT_NE(asked[asked.size() - 2].find(R"("v_cnf":"","cnf_only":"1")"), std::string::npos);
+            EXPECT_EQ(Setting(kValueConfigVersion), "8");
+            EXPECT_TRUE(ReadWholeFile(configPath) == newFile);
+        }
+        EXPECT_TRUE(EveryLineWhole(ReadWholeFile(logPath).value_or("")));
+    }
+    RemoveTree(kFullRoot);
 }
 
 // The soak: every pass draws the server's answers and faults, and the key,
