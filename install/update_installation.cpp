@@ -7,6 +7,7 @@
 #include "bounded_format.h"
 #include "file_names.h"
 #include "ferolin_limits.h"
+#include "package_file.h"
 #include "process_runner.h"
 #include "settings_names.h"
 #include "settings_store.h"
@@ -42,6 +43,16 @@ int RunUpdate()
     char packagePath[kDownloadPathLimit + 1];
     if (!FormatWhole(packagePath, sizeof packagePath, "%s%s", installDir, fileName))
         return kUpdateDownloadFailed;
+    // A body cut short without a length to show it (a chunked reply), an
+    // error page or anything else that is no whole installer package never
+    // reaches msiexec: it counts as a failed download. The checked file stays
+    // open, shared for reading only, for as long as the installer is waited
+    // for, so nobody can swap it between the check and msiexec's own open.
+    FileHandle package;
+    if (!HoldCheckedPackage(packagePath, &package)) {
+        DeleteFileA(packagePath);
+        return kUpdateDownloadFailed;
+    }
     // The installer's outcome is left in "update_stt".
     InstallPackage(packagePath);
     return kUpdateDone;

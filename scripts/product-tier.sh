@@ -187,7 +187,8 @@ wine_run "$vpn_dir/VPNKorvStandin.exe" -remove >/dev/null
 
 step "bin\\server_ca.pem holding only an intermediate CA: -checkstatus and -update against a server that sends its chain"
 cp "$run_dir/pki/intermediate_ca.pem" "$install_dir/bin/server_ca.pem"
-echo 'package bytes' >"$run_dir/files/chained.msi"
+# -update keeps only a whole installer package: the tests' own.
+cp "$win64_dir/tests/install/kvl-probe.msi" "$run_dir/files/chained.msi"
 svctool set-setting update_server "https://127.0.0.1:$(sed -n 's/^chained_port=//p' "$run_dir/ready")/" >/dev/null
 svctool unset-setting stt >/dev/null
 output=$(cd "$install_dir" && wine_run "$install_dir/FerolinRun.exe" -checkstatus | tr -d '\r')
@@ -198,8 +199,8 @@ for pair in "url_sw=https://localhost:$(sed -n 's/^chained_files_tls_port=//p' "
   svctool set-setting "${pair%%=*}" "${pair#*=}" >/dev/null
 done
 output=$(cd "$install_dir" && wine_run "$install_dir/FerolinRun.exe" -update | tr -d '\r')
-check "FerolinRun -update prints result: 0 and the package arrives" \
-  [ "$output" = "result: 0" -a "$(cat "$install_dir/chained.msi" 2>/dev/null)" = "package bytes" ]
+chained_package_arrived() { [ "$output" = "result: 0" ] && cmp -s "$run_dir/files/chained.msi" "$install_dir/chained.msi"; }
+check "FerolinRun -update prints result: 0 and the package arrives" chained_package_arrived
 rm -f "$install_dir/bin/server_ca.pem"
 for name in url_sw file_sw update_stt; do svctool unset-setting "$name" >/dev/null; done
 svctool set-setting user_login abc >/dev/null
