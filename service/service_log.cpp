@@ -12,15 +12,6 @@
 char logPath[kLogPathSize] = "c:\\kvlservice.log";
 
 namespace {
-int FormatWithRuntime(char* buffer, std::size_t size, const char* format, va_list args)
-{
-    return std::vsnprintf(buffer, size, format, args);
-}
-} // namespace
-
-LogFormatter logFormatter = FormatWithRuntime;
-
-namespace {
 
 void WriteText(HANDLE file, const char* text, std::size_t length)
 {
@@ -116,7 +107,7 @@ int LogMessage(const char* format, ...)
 
     va_list args;
     va_start(args, format);
-    int formatted = logFormatter(line, sizeof line, format, args);
+    int formatted = std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
     if (formatted < 0) {
         // The arguments cannot be applied: keep the format itself, cut to fit.
