@@ -171,25 +171,6 @@ TEST_F(MonitorTest, FirstTimeOnlyChangesTheLogLine)
     EXPECT_EQ(world.events, Concat({kCheckStatus}, kScheduledRun));
 }
 
-TEST_F(MonitorTest, SixHourIntervalRunsFourTimesADayAndKeepsItsPhase)
-{
-    ProvisionInstallation();
-    Set(kValueUpdateHours, "6");
-    Start(kStart);
-    int runs = 0;
-    // A pass at every status check for a day.
-    for (std::int64_t t = kStart; t < kStart + kDay; t += 180) {
-        world.events.clear();
-        Pass(t);
-        if (Contains(world.events, kCheckUpdate)) {
-            ++runs;
-            EXPECT_EQ((t - kStart) % (6 * kHour), 0) << "at " << (t - kStart) << " s";
-        }
-    }
-    EXPECT_EQ(runs, 4);
-    EXPECT_EQ(CountLogged("Atualizacao 24h"), 4);
-}
-
 TEST_F(MonitorTest, PassLaterThanOneIntervalRestartsTheScheduleFromNow)
 {
     ProvisionInstallation();
