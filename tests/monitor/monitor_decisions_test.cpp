@@ -225,9 +225,11 @@ TEST_F(MonitorDecisions, TransitionTable)
     }
 }
 
-// A blocked account forgot its word: the server's "ativo" is then a change
-// that restores the configuration, and the scheduled checks that were held
-// back run in the same pass.
+// Mended: the seven-day block kept the last word "ativo", so the server's
+// next "ativo" was no change and the account stayed blocked, without its
+// configuration, until the service restarted. Now the block forgets the word:
+// "ativo" restores the configuration, and the scheduled checks that were
+// held back run in the same pass.
 TEST_F(MonitorDecisions, ServerBackAfterASevenDayBlock)
 {
     MonitorState state = StateAfterFirstPass("ativo");

@@ -359,31 +359,6 @@ TEST_F(MonitorTest, FailedChecksBlockOnceTheLastSuccessIsSevenDaysOld)
     }
 }
 
-// Mended: the block of the seven-day rule kept the last word "ativo", so the
-// server's next "ativo" was no change and the account stayed blocked, with
-// no configuration, until the service restarted.
-TEST_F(MonitorTest, ServerBackAfterASevenDayBlockRestoresTheAccount)
-{
-    ProvisionInstallation();
-    Set(kValueStatus, "ativo");
-    Set(kValueStatusDay, DayStampOf(kStart - 8 * kDay));
-    Start(kStart);
-    world.checkStatus = {4, std::nullopt};
-    Pass(kStart);
-    ASSERT_EQ(state_.account, AccountState::Blocked);
-    ASSERT_FALSE(FileExists(kConfigPath));
-
-    world.checkStatus = {0, "ativo"};
-    world.checkConfig = {0, "8"};
-    world.events.clear();
-    Pass(kStart + 180);
-    EXPECT_EQ(state_.account, AccountState::Active);
-    EXPECT_EQ(Setting(kValueConfigVersion), "8");
-    // The configuration alone at once, then the scheduled run that was due.
-    EXPECT_EQ(std::count(world.events.begin(), world.events.end(), kCheckConfig), 3);
-    EXPECT_EQ(std::count(world.events.begin(), world.events.end(), kCheckUpdate), 1);
-}
-
 // Mended: a failed elevated stop in the cancelled branch no longer ends the
 // loop; the configuration goes all the same and the checks go on.
 TEST_F(MonitorTest, FailedElevatedStopIsLoggedAndTheLoopGoesOn)
