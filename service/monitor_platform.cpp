@@ -7,9 +7,8 @@ std::int64_t SystemClock() { return static_cast<std::int64_t>(std::time(nullptr)
 } // namespace
 
 const MonitorPlatform kWindowsPlatform = {
-    Ferolin,        OpenSCManagerA,     OpenServiceA,    StartServiceA,       QueryServiceStatus,
-    ControlService, CloseServiceHandle, ShellExecuteExA, WaitForSingleObject, Sleep,
-    GetTickCount,   SystemClock,
+    Ferolin,         OpenSCManagerA,      OpenServiceA, StartServiceA, QueryServiceStatus, ControlService,
+    ShellExecuteExA, WaitForSingleObject, Sleep,        GetTickCount,  SystemClock,
 };
 
 MonitorPlatform monitorPlatform = kWindowsPlatform;

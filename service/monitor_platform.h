@@ -20,12 +20,13 @@ using FerolinCall = decltype(&Ferolin);
 struct MonitorPlatform {
     FerolinCall ferolin;
 
+    // The handles these open are closed with CloseServiceHandle (ScHandle):
+    // a stand-in hands out real ones.
     SC_HANDLE(WINAPI* openSCManager)(LPCSTR machine, LPCSTR database, DWORD access);
     SC_HANDLE(WINAPI* openService)(SC_HANDLE manager, LPCSTR name, DWORD access);
     BOOL(WINAPI* startService)(SC_HANDLE service, DWORD argumentCount, LPCSTR* arguments);
     BOOL(WINAPI* queryServiceStatus)(SC_HANDLE service, LPSERVICE_STATUS status);
     BOOL(WINAPI* controlService)(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status);
-    BOOL(WINAPI* closeServiceHandle)(SC_HANDLE handle);
 
     BOOL(WINAPI* shellExecuteEx)(SHELLEXECUTEINFOA* info);
     // Waits for a process started through the shell.

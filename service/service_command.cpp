@@ -1,7 +1,5 @@
 #include "service_command.h"
 
-#include <cstring>
-
 #include "service_control.h"
 #include "service_limits.h"
 #include "service_log.h"
@@ -23,30 +21,13 @@ constexpr SwitchName kSwitches[] = {
     {"debug", ServiceSwitch::Debug},
 };
 
-// Hands the process over to the service control dispatcher until the service
-// has stopped. 0, or 1 when the dispatcher could not be started.
-int RunDispatcher()
-{
-    char serviceName[sizeof kServiceName];
-    std::memcpy(serviceName, kServiceName, sizeof serviceName);
-    SERVICE_TABLE_ENTRYA table[] = {
-        {serviceName, ServiceMain},
-        {nullptr, nullptr},
-    };
-    if (!StartServiceCtrlDispatcherA(table)) {
-        LogMessage("%s StartServiceCtrlDispatcher failed - %s\n", kServiceDisplayName, LastErrorText());
-        return 1;
-    }
-    return 0;
-}
-
-void RunInConsole()
+void RunInConsole(LPTHREAD_START_ROUTINE monitor)
 {
     debugMode = true;
     std::printf("Debugging %s.\n", kServiceDisplayName);
     std::fflush(stdout);
     SetConsoleCtrlHandler(ConsoleCtrlHandler, TRUE);
-    ServiceStart();
+    ServiceStart(monitor);
 }
 
 } // namespace
@@ -73,7 +54,7 @@ void PrintUsage(std::FILE* out)
     std::fputs("This may take several seconds.  Please wait.\n", out);
 }
 
-int RunServiceProgram(int argc, char** argv)
+int RunServiceProgram(int argc, char** argv, LPTHREAD_START_ROUTINE monitor)
 {
     ResetLogPath();
 
@@ -81,7 +62,7 @@ int RunServiceProgram(int argc, char** argv)
     case ServiceSwitch::None:
         return 0;
     case ServiceSwitch::Service:
-        ReportMonitorEvent("service*: %d", RunDispatcher());
+        ReportMonitorEvent("service*: %d", RunServiceDispatcher(monitor));
         return 0;
     case ServiceSwitch::Install:
         ReportMonitorEvent("install*: %d", InstallKVLService());
@@ -103,7 +84,7 @@ int RunServiceProgram(int argc, char** argv)
         return result;
     }
     case ServiceSwitch::Debug:
-        RunInConsole();
+        RunInConsole(monitor);
         return 0;
     case ServiceSwitch::Unknown:
         PrintUsage(stdout);

@@ -3,6 +3,8 @@
 // test build.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdio>
 
 enum class ServiceSwitch {
@@ -23,5 +25,7 @@ ServiceSwitch ParseSwitch(const char* argument);
 // Writes the six usage lines to `out`.
 void PrintUsage(std::FILE* out);
 
-// Runs the action of argv[1] and returns the process exit code.
-int RunServiceProgram(int argc, char** argv);
+// Runs the action of argv[1] and returns the process exit code. The service
+// and -debug run `monitor` as the monitoring thread: the shipped program's
+// MonitorThread (which imports Ferolin.dll), or a test build's own routine.
+int RunServiceProgram(int argc, char** argv, LPTHREAD_START_ROUTINE monitor);

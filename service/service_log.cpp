@@ -12,15 +12,6 @@
 char logPath[kLogPathSize] = "c:\\kvlservice.log";
 
 namespace {
-int FormatWithRuntime(char* buffer, std::size_t size, const char* format, va_list args)
-{
-    return std::vsnprintf(buffer, size, format, args);
-}
-} // namespace
-
-LogFormatter logFormatter = FormatWithRuntime;
-
-namespace {
 
 // 1 when all of `text` went into the file.
 bool WriteWhole(HANDLE file, const char* text, std::size_t length)
@@ -119,7 +110,7 @@ int LogMessage(const char* format, ...)
 
     va_list args;
     va_start(args, format);
-    int formatted = logFormatter(message, kLogLineSize, format, args);
+    int formatted = std::vsnprintf(message, kLogLineSize, format, args);
     va_end(args);
     if (formatted < 0) {
         // The arguments cannot be applied: keep the format itself, cut to fit.

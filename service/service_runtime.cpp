@@ -17,7 +17,6 @@ bool debugMode = false;
 char programDirectory[kModulePathSize];
 HANDLE exitEvent = nullptr;
 SetServiceStatusCall setServiceStatusCall = SetServiceStatus;
-LPTHREAD_START_ROUTINE monitorThreadRoutine = nullptr;
 
 namespace {
 
@@ -30,6 +29,9 @@ SERVICE_STATUS_HANDLE statusHandle = nullptr;
 std::atomic<DWORD> checkPoint{1};
 std::atomic<DWORD> currentState{SERVICE_STOPPED};
 HANDLE monitorThread = nullptr;
+// What ServiceMain starts as the monitoring thread: the dispatcher calls it
+// without a context, so RunServiceDispatcher leaves the routine here first.
+LPTHREAD_START_ROUTINE dispatchedMonitor = nullptr;
 // The stop control arrives on the main thread while the service thread may be
 // making or closing the exit event.
 std::mutex exitEventLock;
@@ -153,7 +155,7 @@ void WINAPI ServiceMain(DWORD, LPSTR*)
 
     DWORD stopCode = kStopStartPendingNotReported;
     if (debugMode || ReportStatusToSCMgr(SERVICE_START_PENDING, NO_ERROR, kStartWaitHint))
-        stopCode = ServiceStart();
+        stopCode = ServiceStart(dispatchedMonitor);
 
     // Only a requested stop is a success: anything else must let the service
     // manager's recovery actions restart the service.
@@ -177,7 +179,23 @@ void WINAPI ServiceCtrlHandler(DWORD control)
     ReportStatusToSCMgr(currentState, NO_ERROR, 0);
 }
 
-DWORD ServiceStart()
+int RunServiceDispatcher(LPTHREAD_START_ROUTINE monitor)
+{
+    dispatchedMonitor = monitor;
+    char serviceName[sizeof kServiceName];
+    std::memcpy(serviceName, kServiceName, sizeof serviceName);
+    SERVICE_TABLE_ENTRYA table[] = {
+        {serviceName, ServiceMain},
+        {nullptr, nullptr},
+    };
+    if (!StartServiceCtrlDispatcherA(table)) {
+        LogMessage("%s StartServiceCtrlDispatcher failed - %s\n", kServiceDisplayName, LastErrorText());
+        return 1;
+    }
+    return 0;
+}
+
+DWORD ServiceStart(LPTHREAD_START_ROUTINE monitor)
 {
     LogMessage("ServiceStart init");
 
@@ -215,7 +233,7 @@ DWORD ServiceStart()
         return kStopReport2Failed;
     }
 
-    if (CreateKVLServiceProcess() != 0) {
+    if (CreateKVLServiceProcess(monitor) != 0) {
         LogMessage("CreateKVLServiceProcess failed");
         ReleaseExitEvent();
         return kStopMonitorNotStarted;
@@ -238,14 +256,14 @@ DWORD ServiceStart()
     return stopCode;
 }
 
-int CreateKVLServiceProcess()
+int CreateKVLServiceProcess(LPTHREAD_START_ROUTINE monitor)
 {
     if (!debugMode && !ReportStatusToSCMgr(SERVICE_START_PENDING, NO_ERROR, kStartWaitHint)) {
         LogMessage("ReportStatusToSCMgr #3 failed");
         return kReportFailed;
     }
     // The handle is kept so that the shutdown can tell when the thread ended.
-    monitorThread = CreateThread(nullptr, 0, monitorThreadRoutine, nullptr, 0, nullptr);
+    monitorThread = CreateThread(nullptr, 0, monitor, nullptr, 0, nullptr);
     if (monitorThread == nullptr)
         return kThreadNotStarted;
     return 0;

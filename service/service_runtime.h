@@ -41,6 +41,11 @@ inline constexpr DWORD kStopStartPendingNotReported = 9;
 // "SetServiceStatus") on failure.
 BOOL ReportStatusToSCMgr(DWORD state, DWORD exitCode, DWORD waitHint, DWORD specificCode = 0);
 
+// Hands the process over to the service control dispatcher until the service
+// has stopped; the service runs `monitor` as its monitoring thread. 0, or 1
+// when the dispatcher could not be started.
+int RunServiceDispatcher(LPTHREAD_START_ROUTINE monitor);
+
 // Entry that the service control dispatcher runs on its service thread.
 void WINAPI ServiceMain(DWORD argc, LPSTR* argv);
 
@@ -52,13 +57,14 @@ void WINAPI ServiceCtrlHandler(DWORD control);
 // otherwise the log keeps its start-up path.
 void ApplyLogDirectory();
 
-// Runs the service body until the exit event is set; returns why it ended
-// (kStopRequested after a stop, a start-up stage's code otherwise).
-DWORD ServiceStart();
+// Runs the service body, with `monitor` as its monitoring thread, until the
+// exit event is set; returns why it ended (kStopRequested after a stop, a
+// start-up stage's code otherwise).
+DWORD ServiceStart(LPTHREAD_START_ROUTINE monitor);
 
-// Makes start report #3 and starts the monitoring thread. Returns 0, 4 when
-// the report failed, 5 when the thread could not be created.
-int CreateKVLServiceProcess();
+// Makes start report #3 and starts `monitor` as the monitoring thread.
+// Returns 0, 4 when the report failed, 5 when the thread could not be created.
+int CreateKVLServiceProcess(LPTHREAD_START_ROUTINE monitor);
 
 // Console handler under -debug: Ctrl+C and Ctrl+Break stop the body.
 BOOL WINAPI ConsoleCtrlHandler(DWORD event);

@@ -12,32 +12,13 @@
 
 namespace {
 
-// A service-manager handle closed through the platform record it came from.
-class ScopedService {
-public:
-    ScopedService(const MonitorPlatform& platform, SC_HANDLE handle) : platform_(platform), handle_(handle) { }
-    ScopedService(const ScopedService&) = delete;
-    ScopedService& operator=(const ScopedService&) = delete;
-    ~ScopedService()
-    {
-        if (handle_ != nullptr)
-            platform_.closeServiceHandle(handle_);
-    }
-    SC_HANDLE get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
-
-private:
-    const MonitorPlatform& platform_;
-    SC_HANDLE handle_;
-};
-
 // The service manager and "VPNKorvService" opened with `access`. With
 // `logFailures`, the step that failed is logged with the system's text.
 class VpnService {
 public:
     VpnService(const MonitorPlatform& platform, DWORD access, bool logFailures)
-        : manager_(platform, platform.openSCManager(nullptr, nullptr, SC_MANAGER_CONNECT)),
-          service_(platform, manager_ ? platform.openService(manager_.get(), kVpnServiceName, access) : nullptr)
+        : manager_(platform.openSCManager(nullptr, nullptr, SC_MANAGER_CONNECT)),
+          service_(manager_ ? platform.openService(manager_.get(), kVpnServiceName, access) : nullptr)
     {
         if (!logFailures || service_)
             return;
@@ -50,8 +31,8 @@ public:
     explicit operator bool() const { return static_cast<bool>(service_); }
 
 private:
-    ScopedService manager_;
-    ScopedService service_;
+    ScHandle manager_;
+    ScHandle service_;
 };
 
 DWORD StartPendingPause(DWORD waitHint)

@@ -20,6 +20,7 @@
 
 #include "bench_clock.h"
 #include "service_limits.h"
+#include "win_handles.h"
 
 namespace {
 
@@ -27,15 +28,8 @@ constexpr DWORD kPollMs = 2;
 constexpr DWORD kRemoveStopMs = 15000;
 
 struct ServiceHandles {
-    SC_HANDLE manager = nullptr;
-    SC_HANDLE service = nullptr;
-    ~ServiceHandles()
-    {
-        if (service != nullptr)
-            CloseServiceHandle(service);
-        if (manager != nullptr)
-            CloseServiceHandle(manager);
-    }
+    ScHandle manager;
+    ScHandle service;
 };
 
 std::wstring Wide(const char* text)
@@ -48,11 +42,11 @@ std::wstring Wide(const char* text)
 
 bool Open(ServiceHandles* handles, const char* name)
 {
-    handles->manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    if (handles->manager == nullptr)
+    handles->manager.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!handles->manager)
         return false;
-    handles->service = OpenServiceW(handles->manager, Wide(name).c_str(), SERVICE_ALL_ACCESS);
-    return handles->service != nullptr;
+    handles->service.reset(OpenServiceW(handles->manager.get(), Wide(name).c_str(), SERVICE_ALL_ACCESS));
+    return static_cast<bool>(handles->service);
 }
 
 bool Query(SC_HANDLE service, SERVICE_STATUS_PROCESS* status)
@@ -79,18 +73,15 @@ double WaitFor(SC_HANDLE service, DWORD state, DWORD timeoutMs, double since, SE
 
 int Install(const char* name, const char* program)
 {
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    if (manager == nullptr)
+    ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager)
         return 1;
     const std::wstring path = L"\"" + Wide(program) + L"\"";
-    SC_HANDLE service = CreateServiceW(manager, Wide(name).c_str(), Wide(name).c_str(), SERVICE_ALL_ACCESS,
-                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                       path.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+    ScHandle service(CreateServiceW(manager.get(), Wide(name).c_str(), Wide(name).c_str(), SERVICE_ALL_ACCESS,
+                                    SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, path.c_str(),
+                                    nullptr, nullptr, nullptr, nullptr, nullptr));
     const DWORD error = GetLastError();
-    if (service != nullptr)
-        CloseServiceHandle(service);
-    CloseServiceHandle(manager);
-    if (service == nullptr && error != ERROR_SERVICE_EXISTS) {
+    if (!service && error != ERROR_SERVICE_EXISTS) {
         std::fprintf(stderr, "kvl_service_bench: CreateService %s failed (%lu)\n", name, error);
         return 1;
     }
@@ -103,12 +94,12 @@ int Remove(const char* name)
     if (!Open(&handles, name))
         return 0;
     SERVICE_STATUS_PROCESS status;
-    if (Query(handles.service, &status) && status.dwCurrentState != SERVICE_STOPPED) {
+    if (Query(handles.service.get(), &status) && status.dwCurrentState != SERVICE_STOPPED) {
         SERVICE_STATUS plain;
-        ControlService(handles.service, SERVICE_CONTROL_STOP, &plain);
-        WaitFor(handles.service, SERVICE_STOPPED, kRemoveStopMs, NowMs(), &status);
+        ControlService(handles.service.get(), SERVICE_CONTROL_STOP, &plain);
+        WaitFor(handles.service.get(), SERVICE_STOPPED, kRemoveStopMs, NowMs(), &status);
     }
-    return DeleteService(handles.service) ? 0 : 1;
+    return DeleteService(handles.service.get()) ? 0 : 1;
 }
 
 int Start(const char* name, DWORD timeoutMs)
@@ -117,12 +108,12 @@ int Start(const char* name, DWORD timeoutMs)
     if (!Open(&handles, name))
         return 1;
     const double since = NowMs();
-    if (!StartServiceW(handles.service, 0, nullptr)) {
+    if (!StartServiceW(handles.service.get(), 0, nullptr)) {
         std::fprintf(stderr, "kvl_service_bench: StartService %s failed (%lu)\n", name, GetLastError());
         return 1;
     }
     SERVICE_STATUS_PROCESS status;
-    if (WaitFor(handles.service, SERVICE_RUNNING, timeoutMs, since, &status) < 0) {
+    if (WaitFor(handles.service.get(), SERVICE_RUNNING, timeoutMs, since, &status) < 0) {
         std::fprintf(stderr, "kvl_service_bench: %s not running after %lu ms\n", name, timeoutMs);
         return 1;
     }
@@ -137,12 +128,12 @@ int Stop(const char* name, DWORD timeoutMs)
         return 1;
     SERVICE_STATUS plain;
     const double since = NowMs();
-    if (!ControlService(handles.service, SERVICE_CONTROL_STOP, &plain)) {
+    if (!ControlService(handles.service.get(), SERVICE_CONTROL_STOP, &plain)) {
         std::fprintf(stderr, "kvl_service_bench: stop control to %s failed (%lu)\n", name, GetLastError());
         return 1;
     }
     SERVICE_STATUS_PROCESS status;
-    const double taken = WaitFor(handles.service, SERVICE_STOPPED, timeoutMs, since, &status);
+    const double taken = WaitFor(handles.service.get(), SERVICE_STOPPED, timeoutMs, since, &status);
     if (taken < 0) {
         std::fprintf(stderr, "kvl_service_bench: %s not stopped after %lu ms\n", name, timeoutMs);
         return 1;

@@ -9,9 +9,12 @@ FakeWorld world;
 
 namespace {
 
-// Handles the fakes hand out: never null, never a real object.
-SC_HANDLE const kManager = reinterpret_cast<SC_HANDLE>(0x1000);
-SC_HANDLE const kService = reinterpret_cast<SC_HANDLE>(0x2000);
+// The loop closes what the fakes open with CloseServiceHandle, so they hand
+// out real handles: the service manager, and for the VPN connection service
+// one that every prefix has.
+constexpr char kStandInService[] = "RpcSs";
+SC_HANDLE openedManager = nullptr;
+SC_HANDLE openedService = nullptr;
 
 int __stdcall FakeFerolin(const char* command, int length)
 {
@@ -33,21 +36,26 @@ int __stdcall FakeFerolin(const char* command, int length)
     return answer->result;
 }
 
-SC_HANDLE WINAPI FakeOpenSCManager(LPCSTR, LPCSTR, DWORD) { return kManager; }
+SC_HANDLE WINAPI FakeOpenSCManager(LPCSTR, LPCSTR, DWORD)
+{
+    openedManager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    return openedManager;
+}
 
 SC_HANDLE WINAPI FakeOpenService(SC_HANDLE manager, LPCSTR name, DWORD)
 {
-    if (manager != kManager || std::strcmp(name, "VPNKorvService") != 0 || !world.vpnInstalled) {
+    if (manager != openedManager || std::strcmp(name, "VPNKorvService") != 0 || !world.vpnInstalled) {
         SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
         return nullptr;
     }
-    return kService;
+    openedService = OpenServiceA(manager, kStandInService, SERVICE_QUERY_STATUS);
+    return openedService;
 }
 
 BOOL WINAPI FakeStartService(SC_HANDLE service, DWORD count, LPCSTR* arguments)
 {
     world.events.push_back("service start");
-    if (service != kService || count != 0 || arguments != nullptr || world.vpnState != SERVICE_STOPPED) {
+    if (service != openedService || count != 0 || arguments != nullptr || world.vpnState != SERVICE_STOPPED) {
         SetLastError(ERROR_SERVICE_ALREADY_RUNNING);
         return FALSE;
     }
@@ -57,7 +65,7 @@ BOOL WINAPI FakeStartService(SC_HANDLE service, DWORD count, LPCSTR* arguments)
 
 BOOL WINAPI FakeQueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status)
 {
-    if (service != kService)
+    if (service != openedService)
         return FALSE;
     ++world.statusQueries;
     *status = SERVICE_STATUS{};
@@ -78,7 +86,7 @@ BOOL WINAPI FakeQueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status)
 BOOL WINAPI FakeControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status)
 {
     world.events.push_back("service stop");
-    if (service != kService || control != SERVICE_CONTROL_STOP || world.vpnState != SERVICE_RUNNING) {
+    if (service != openedService || control != SERVICE_CONTROL_STOP || world.vpnState != SERVICE_RUNNING) {
         SetLastError(ERROR_SERVICE_NOT_ACTIVE);
         return FALSE;
     }
@@ -87,8 +95,6 @@ BOOL WINAPI FakeControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATU
     status->dwCurrentState = world.vpnState;
     return TRUE;
 }
-
-BOOL WINAPI FakeCloseServiceHandle(SC_HANDLE handle) { return handle == kManager || handle == kService; }
 
 BOOL WINAPI FakeShellExecuteEx(SHELLEXECUTEINFOA* info)
 {
@@ -127,17 +133,8 @@ MonitorPlatform FakePlatform()
 {
     world = FakeWorld{};
     return MonitorPlatform{
-        FakeFerolin,
-        FakeOpenSCManager,
-        FakeOpenService,
-        FakeStartService,
-        FakeQueryServiceStatus,
-        FakeControlService,
-        FakeCloseServiceHandle,
-        FakeShellExecuteEx,
-        FakeWaitForProcess,
-        FakeSleep,
-        FakeTickCount,
+        FakeFerolin,        FakeOpenSCManager,  FakeOpenService,    FakeStartService, FakeQueryServiceStatus,
+        FakeControlService, FakeShellExecuteEx, FakeWaitForProcess, FakeSleep,        FakeTickCount,
         FakeClock,
     };
 }

@@ -171,25 +171,6 @@ TEST_F(MonitorTest, FirstTimeOnlyChangesTheLogLine)
     EXPECT_EQ(world.events, Concat({kCheckStatus}, kScheduledRun));
 }
 
-TEST_F(MonitorTest, SixHourIntervalRunsFourTimesADayAndKeepsItsPhase)
-{
-    ProvisionInstallation();
-    Set(kValueUpdateHours, "6");
-    Start(kStart);
-    int runs = 0;
-    // A pass at every status check for a day.
-    for (std::int64_t t = kStart; t < kStart + kDay; t += 180) {
-        world.events.clear();
-        Pass(t);
-        if (Contains(world.events, kCheckUpdate)) {
-            ++runs;
-            EXPECT_EQ((t - kStart) % (6 * kHour), 0) << "at " << (t - kStart) << " s";
-        }
-    }
-    EXPECT_EQ(runs, 4);
-    EXPECT_EQ(CountLogged("Atualizacao 24h"), 4);
-}
-
 TEST_F(MonitorTest, PassLaterThanOneIntervalRestartsTheScheduleFromNow)
 {
     ProvisionInstallation();
@@ -376,31 +357,6 @@ TEST_F(MonitorTest, FailedChecksBlockOnceTheLastSuccessIsSevenDaysOld)
         EXPECT_EQ(state_.account, row.blocked ? AccountState::Blocked : AccountState::Active);
         EXPECT_EQ(Setting(kValueStatusDay), row.tsSttAfter);
     }
-}
-
-// Mended: the block of the seven-day rule kept the last word "ativo", so the
-// server's next "ativo" was no change and the account stayed blocked, with
-// no configuration, until the service restarted.
-TEST_F(MonitorTest, ServerBackAfterASevenDayBlockRestoresTheAccount)
-{
-    ProvisionInstallation();
-    Set(kValueStatus, "ativo");
-    Set(kValueStatusDay, DayStampOf(kStart - 8 * kDay));
-    Start(kStart);
-    world.checkStatus = {4, std::nullopt};
-    Pass(kStart);
-    ASSERT_EQ(state_.account, AccountState::Blocked);
-    ASSERT_FALSE(FileExists(kConfigPath));
-
-    world.checkStatus = {0, "ativo"};
-    world.checkConfig = {0, "8"};
-    world.events.clear();
-    Pass(kStart + 180);
-    EXPECT_EQ(state_.account, AccountState::Active);
-    EXPECT_EQ(Setting(kValueConfigVersion), "8");
-    // The configuration alone at once, then the scheduled run that was due.
-    EXPECT_EQ(std::count(world.events.begin(), world.events.end(), kCheckConfig), 3);
-    EXPECT_EQ(std::count(world.events.begin(), world.events.end(), kCheckUpdate), 1);
 }
 
 // Mended: a failed elevated stop in the cancelled branch no longer ends the

@@ -95,8 +95,7 @@ int main(int argc, char** argv)
         *separator = '\0';
 
     setServiceStatusCall = RecordingSetServiceStatus;
-    monitorThreadRoutine = ProbeMonitorThread;
     monitorPlatform.ferolin = UnreachableLibrary;
     stopPollLimit = kProbeStopPollLimit;
-    return RunServiceProgram(argc, argv);
+    return RunServiceProgram(argc, argv, ProbeMonitorThread);
 }

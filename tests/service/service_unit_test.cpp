@@ -213,13 +213,11 @@ protected:
         monitorStarts = 0;
         monitorSawExit = false;
         setServiceStatusCall = RecordStatus;
-        monitorThreadRoutine = BusyMonitor;
         debugMode = false;
     }
     void TearDown() override
     {
         setServiceStatusCall = SetServiceStatus;
-        monitorThreadRoutine = nullptr;
         debugMode = false;
         if (hadLogDir_)
             WriteRegValue(kSettingsSubkey, kValueLogDir, savedLogDir_);
@@ -231,7 +229,7 @@ protected:
     std::thread StartBody()
     {
         debugMode = true;
-        return std::thread([] { ServiceStart(); });
+        return std::thread([] { ServiceStart(BusyMonitor); });
     }
 
     static bool WaitUntil(const std::atomic<int>& counter, int value)
@@ -335,7 +333,6 @@ TEST_F(ServiceBody, BusyMonitorDelaysTheEndAtMostFiveSeconds)
 {
     monitorRelease = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     ASSERT_NE(monitorRelease, nullptr);
-    monitorThreadRoutine = BusyMonitor;
 
     std::thread body = StartBody();
     ASSERT_TRUE(WaitUntil(monitorStarts, 1));

@@ -127,26 +127,6 @@ TEST_F(ServiceLog, NeverWritesThroughALinkedFolderOrAHardLinkedFile)
     DeleteFileA("c:\\kvltest-log-victim.txt");
 }
 
-int FailingFormatter(char* buffer, std::size_t size, const char*, va_list)
-{
-    // A failed format may leave anything in the buffer.
-    std::snprintf(buffer, size, "%s", "half-written");
-    return -1;
-}
-
-TEST_F(ServiceLog, FormatThatCannotBeAppliedIsWrittenUnformatted)
-{
-    logFormatter = FailingFormatter;
-    LogMessage("%s (0x%x)", "text", 5u);
-    logFormatter = [](char* buffer, std::size_t size, const char* format, va_list args) {
-        return std::vsnprintf(buffer, size, format, args);
-    };
-    std::string log = ReadFile(kTestLog);
-    ASSERT_GE(log.size(), 18u);
-    EXPECT_TRUE(std::regex_match(log.substr(0, 18), kStamp));
-    EXPECT_EQ("%s (0x%x)\r\n", log.substr(18));
-}
-
 TEST(LogPath, DirectoryGivesThePathWithoutAnySetting)
 {
     ResetLogPath();
