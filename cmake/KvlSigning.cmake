@@ -41,6 +41,23 @@ else()
   message(STATUS "Signing the shipped files with the TEST publisher (test-pki/): set KVL_SIGN_CERT and KVL_SIGN_KEY for a release")
 endif()
 
+# kvl_signed_packages(PACKAGE TARGET): signed/ beside the caller's binaries,
+# the variants of the unsigned installer PACKAGE that the publisher check's
+# tests use (tests/install/make-signed-packages.sh lists them), made by
+# TARGET.
+function(kvl_signed_packages package target)
+  set(dir ${CMAKE_CURRENT_BINARY_DIR}/signed)
+  set(made)
+  foreach(name good good_ex other expired nocodesign unsigned cut)
+    list(APPEND made ${dir}/${name}.msi)
+  endforeach()
+  add_custom_command(OUTPUT ${made}
+    COMMAND bash ${CMAKE_SOURCE_DIR}/tests/install/make-signed-packages.sh ${dir} ${KVL_TEST_PKI_DIR} ${package}
+    DEPENDS ${package} ${CMAKE_SOURCE_DIR}/tests/install/make-signed-packages.sh ${kvl_test_pki_files}
+    COMMENT "Signed test packages in signed/")
+  add_custom_target(${target} DEPENDS ${made})
+endfunction()
+
 # kvl_sign_commands(OUT FILE DESCRIPTION): in OUT the COMMAND lines that sign
 # FILE (a PE file or an installer package) in place; with a timestamp when a
 # server is configured.

@@ -6,6 +6,7 @@
 
 #include "bounded_format.h"
 #include "file_names.h"
+#include "package_gate.h"
 #include "ferolin_limits.h"
 #include "process_runner.h"
 #include "settings_names.h"
@@ -42,6 +43,13 @@ int RunUpdate()
     char packagePath[kDownloadPathLimit + 1];
     if (!FormatWhole(packagePath, sizeof packagePath, "%s%s", installDir, fileName))
         return kUpdateDownloadFailed;
+    // A cut, broken or (where the installation names its publisher) foreign
+    // package counts as a failed download: it is deleted and nothing runs.
+    FileHandle accepted = OpenAcceptedPackage(packagePath, installDir);
+    if (!accepted) {
+        DeleteFileA(packagePath);
+        return kUpdateDownloadFailed;
+    }
     // The installer's outcome is left in "update_stt".
     InstallPackage(packagePath);
     return kUpdateDone;

@@ -15,13 +15,8 @@
 
 namespace {
 
-std::string Env(const char* name)
-{
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "/nonexistent";
-}
-std::string Package(const std::string& name) { return Env("KVL_SIGNED_PACKAGES") + "/" + name; }
-std::string Pki(const std::string& name) { return Env("KVL_SIGNING_PKI") + "/" + name; }
+std::string Package(const std::string& name) { return std::string(KVL_SIGNED_PACKAGES) + "/" + name; }
+std::string Pki(const std::string& name) { return std::string(KVL_SIGNING_PKI) + "/" + name; }
 
 std::string ReadFile(const std::string& path)
 {
