@@ -233,8 +233,10 @@ CompoundResult CompoundFile::ReadAllocationTable()
         used_[s] = true;
         if (!source_->Read(SectorOffset(s), buffer.data(), sectorSize_))
             return CompoundResult::kReadFailed;
+        const std::size_t at = table_.size();
+        table_.resize(at + perSector);
         for (std::uint32_t i = 0; i < perSector; ++i)
-            table_.push_back(U32(buffer.data() + 4 * i));
+            table_[at + i] = U32(buffer.data() + 4 * i);
     }
     // The table must mark its own sectors and the extension's as such.
     for (std::uint32_t s : tableSectorList_)
@@ -256,9 +258,10 @@ CompoundResult CompoundFile::CheckChain(const std::vector<std::uint32_t>& table,
 {
     if (length == 0)
         return CompoundResult::kOk;
+    const bool untilEnd = length == kUntilEnd;
     std::uint32_t sector = start;
     for (std::uint64_t i = 0; i < length; ++i) {
-        if (length == kUntilEnd && sector == kEndOfChain)
+        if (untilEnd && sector == kEndOfChain)
             return CompoundResult::kOk;
         if (sector >= limit)
             return sector <= kLastRegularSector ? CompoundResult::kOutsideFile : CompoundResult::kBadChain;
@@ -436,7 +439,7 @@ bool CompoundFile::ReadStream(std::size_t index,
         return true;
     }
 
-    std::vector<std::uint8_t> piece(kReadPiece);
+    std::vector<std::uint8_t> piece(static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kReadPiece)));
     while (remaining > 0) {
         // Consecutive sectors are read at once.
         const std::uint32_t first = sector;
@@ -446,7 +449,7 @@ bool CompoundFile::ReadStream(std::size_t index,
                 return false;
             run += sectorSize_;
             sector = table_[sector];
-        } while (run < remaining && run < kReadPiece && sector == first + run / sectorSize_);
+        } while (run < remaining && run < piece.size() && sector == first + run / sectorSize_);
         const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, run));
         if (!source_->Read(SectorOffset(first), piece.data(), count) || !sink(piece.data(), count))
             return false;
