@@ -248,7 +248,9 @@ TEST_F(UpdateTest, ThePublisherFileDecidesWhichPackagesReachTheInstaller)
     const std::string publisherFile = std::string(kTestInstallDir) + "bin\\publisher.pem";
     const std::string candidate = std::string(kTestInstallDir) + "candidate.msi";
     auto pki = [](const char* name) { return WindowsPathOfLinuxPath(std::string(KVL_SIGNING_PKI) + "/" + name); };
-    auto signedPackage = [](const char* name) { return ReadWholeFile(ProgramFolder() + "signed\\" + name).value_or(""); };
+    auto signedPackage = [](const char* name) {
+        return ReadWholeFile(ProgramFolder() + "signed\\" + name).value_or("");
+    };
     std::string flipped = signedPackage("good.msi");
     const std::size_t cabinet = flipped.find("MSCF");
     ASSERT_NE(cabinet, std::string::npos);
@@ -281,12 +283,14 @@ TEST_F(UpdateTest, ThePublisherFileDecidesWhichPackagesReachTheInstaller)
     for (const Row& row : rows) {
         DeleteFileA(publisherFile.c_str());
         RemoveDirectoryA(publisherFile.c_str());
-        if (row.publisher == kCa || row.publisher == kOtherCa)
-            ASSERT_TRUE(WriteWholeFile(publisherFile, row.publisher == kCa ? ca : ReadWholeFile(pki("other_ca.pem")).value_or("")));
-        else if (row.publisher == kGarbage)
+        if (row.publisher == kCa || row.publisher == kOtherCa) {
+            const std::string pem = row.publisher == kCa ? ca : ReadWholeFile(pki("other_ca.pem")).value_or("");
+            ASSERT_TRUE(WriteWholeFile(publisherFile, pem));
+        } else if (row.publisher == kGarbage) {
             ASSERT_TRUE(WriteWholeFile(publisherFile, "not a certificate\n"));
-        else if (row.publisher == kFolder)
+        } else if (row.publisher == kFolder) {
             ASSERT_TRUE(CreateDirectoryA(publisherFile.c_str(), nullptr));
+        }
         ASSERT_FALSE(row.package.empty()) << row.what;
         ServeFile("pkg/candidate.msi", row.package);
         ASSERT_TRUE(SetSettingForTest(kValueUpdateState, kUpdateStateBefore));
