@@ -6,8 +6,8 @@
 
 #include "bounded_format.h"
 #include "file_names.h"
-#include "package_gate.h"
 #include "ferolin_limits.h"
+#include "package_file.h"
 #include "process_runner.h"
 #include "settings_names.h"
 #include "settings_store.h"
@@ -43,10 +43,13 @@ int RunUpdate()
     char packagePath[kDownloadPathLimit + 1];
     if (!FormatWhole(packagePath, sizeof packagePath, "%s%s", installDir, fileName))
         return kUpdateDownloadFailed;
-    // A cut, broken or (where the installation names its publisher) foreign
-    // package counts as a failed download: it is deleted and nothing runs.
-    FileHandle accepted = OpenAcceptedPackage(packagePath, installDir);
-    if (!accepted) {
+    // A body cut short without a length to show it (a chunked reply), an
+    // error page or anything else that is no whole installer package never
+    // reaches msiexec: it counts as a failed download. The checked file stays
+    // open, shared for reading only, for as long as the installer is waited
+    // for, so nobody can swap it between the check and msiexec's own open.
+    FileHandle package;
+    if (!HoldCheckedPackage(packagePath, installDir, &package)) {
         DeleteFileA(packagePath);
         return kUpdateDownloadFailed;
     }

@@ -9,7 +9,7 @@
 // Results of RunUpdate.
 inline constexpr int kUpdateDone = 0;           // installed, or nothing to do
 inline constexpr int kUpdateSettingMissing = 1; // or "file_sw" is not a plain file name
-inline constexpr int kUpdateDownloadFailed = 2;
+inline constexpr int kUpdateDownloadFailed = 2; // or what arrived is no whole installer package
 
 // Results of InstallPackage.
 inline constexpr int kInstallDone = 0;

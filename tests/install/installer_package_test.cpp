@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <functional>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -20,8 +19,11 @@ using Bytes = std::vector<std::uint8_t>;
 
 Bytes ReadFile(const char* path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    Bytes bytes(in ? static_cast<std::size_t>(in.tellg()) : 0);
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return bytes;
 }
 
 std::uint32_t Get32(const Bytes& b, std::size_t at)
@@ -74,13 +76,12 @@ std::ostream& operator<<(std::ostream& out, const Verdict& v)
     return out << CompoundResultName(v.structure) << " / " << static_cast<int>(v.package);
 }
 
-const Bytes kSmall = ReadFile(KVL_SMALL_PACKAGE);
-const Bytes kLarge = ReadFile(KVL_LARGE_PACKAGE);
-
 } // namespace
 
 TEST(InstallerPackage, WholeCutAndBrokenPackages)
 {
+    const Bytes kSmall = ReadFile(KVL_SMALL_PACKAGE);
+    const Bytes kLarge = ReadFile(KVL_LARGE_PACKAGE);
     ASSERT_GT(kSmall.size(), 4096u) << KVL_SMALL_PACKAGE;
     ASSERT_GT(kLarge.size(), 8u << 20) << KVL_LARGE_PACKAGE;
     const Verdict ok{CompoundResult::kOk, PackageResult::kOk};
@@ -167,6 +168,7 @@ TEST(InstallerPackage, WholeCutAndBrokenPackages)
 
 TEST(InstallerPackage, ListsAndReadsTheStreams)
 {
+    const Bytes kLarge = ReadFile(KVL_LARGE_PACKAGE);
     MemorySource source(kLarge.data(), kLarge.size());
     CompoundFile file;
     ASSERT_EQ(CheckInstallerPackage(source, &file), PackageResult::kOk);

@@ -138,14 +138,38 @@ TEST_F(UpdateTest, UnreadableOrUnsafeFileNameGivesOne)
     EXPECT_EQ(UpdateState(), kUpdateStateBefore);
 }
 
-TEST_F(UpdateTest, LoginTooLongForTheInstallerLeavesInstalling)
+// Only a whole installer package is kept for the installer; anything else,
+// a package cut short without a length to show it included, is a failed
+// download: deleted, "update_stt" as it was. A login too long for the
+// installer run stops a kept package short of msiexec ("atualizando").
+TEST_F(UpdateTest, OnlyAWholeInstallerPackageIsKept)
 {
-    // Never handed to msiexec, but a whole package to get that far.
-    ServeFile("pkg/other.msi", ReadWholeFile(ProgramFolder() + kPackage).value_or(""));
-    Offer("pkg/other.msi", "other.msi");
+    const std::string msi = ReadWholeFile(ProgramFolder() + kPackage).value_or("");
+    ASSERT_GT(msi.size(), 8192u) << "the test package was not built beside the test";
     SetSettingForTest(kValueUserLogin, std::string(15, 'u'));
-    EXPECT_EQ(Ferolin("-update", 7), kUpdateDone);
-    EXPECT_EQ(UpdateState(), kUpdateStateInstalling);
+    struct Case {
+        const char* what;
+        std::string body;
+        std::string fault;
+        bool kept;
+    };
+    const Case cases[] = {
+        {"whole package", msi, "", true},
+        {"package cut, chunked", msi, R"({"drop_after": )" + std::to_string(msi.size() - 512) + "}", false},
+        {"not a compound file", "not a package", "", false},
+    };
+    for (const Case& c : cases) {
+        DeleteFileA((std::string(kTestInstallDir) + kPackage).c_str());
+        SetSettingForTest(kValueUpdateState, kUpdateStateBefore);
+        SetState(c.fault.empty() ? "{}" : R"({"file_faults": {"pkg/case.msi": )" + c.fault + "}}");
+        ServeFile("pkg/case.msi", c.body);
+        Offer("pkg/case.msi", kPackage);
+        EXPECT_EQ(Ferolin("-update", 7), c.kept ? kUpdateDone : kUpdateDownloadFailed) << c.what;
+        EXPECT_EQ(UpdateState(), c.kept ? kUpdateStateInstalling : kUpdateStateBefore) << c.what;
+        const std::map<std::string, std::string> expected =
+            c.kept ? std::map<std::string, std::string>{{kPackage, msi}} : std::map<std::string, std::string>{};
+        EXPECT_EQ(Downloaded(), expected) << c.what;
+    }
 }
 
 TEST_F(UpdateTest, TheExport)
@@ -185,6 +209,7 @@ TEST_F(UpdateTest, ServerCaFileInBinAloneDecidesWhichHttpsPackageServersAreTrust
     const std::string misnamedPort = DevserverReadyValue("misnamed_files_tls_port");
     ASSERT_FALSE(misnamedPort.empty()) << "no misnamed file server in the ready file";
     const std::string msi = ReadWholeFile(ProgramFolder() + kPackage).value_or("");
+    ASSERT_FALSE(msi.empty()) << "the test package was not built beside the test";
     ServeFile("pkg/signed.msi", msi);
     const std::string path = "/pkg/signed.msi";
     const std::string package = std::string(kTestInstallDir) + "signed.msi";
@@ -193,7 +218,7 @@ TEST_F(UpdateTest, ServerCaFileInBinAloneDecidesWhichHttpsPackageServersAreTrust
     auto download =
         reinterpret_cast<DownloadExport>(reinterpret_cast<void*>(GetProcAddress(library, "VPNDownloadURLFile")));
     ASSERT_NE(download, nullptr);
-    // Stops "-update" after the download and the package's checks.
+    // Stops "-update" after the download, short of the installer.
     SetSettingForTest(kValueUserLogin, std::string(15, 'u'));
 
     // Without the file the Windows store decides, and it does not know the

@@ -546,20 +546,10 @@ protected:
         case Kind::kPackage:
             if (fault == Fault::kRedirectLoop)
                 e.requests = kMaxRedirects + 1;
-            if (fault == Fault::kDropMidBody) {
-                // WinINet (Wine's, at least) ends a chunked body cut short as
-                // if it were complete, and announces no length to compare.
-                e.knownFault = ChunkedCutFault();
-                e.result = std::to_string(kUpdateDone);
-                e.settingChanges = {{kValueUpdateState, kUpdateStateInstalling}};
-                e.fileChanges = {{std::string("inst\\") + kPackageName, std::string(kBodyBytesBeforeFault, 'p')}};
-                break;
-            }
-            e.result = std::to_string(arrives ? kUpdateDone : kUpdateDownloadFailed);
-            if (arrives) {
-                e.settingChanges = {{kValueUpdateState, kUpdateStateInstalling}};
-                e.fileChanges = {{std::string("inst\\") + kPackageName, ServedFile(fault)}};
-            }
+            // Whatever arrives here, whole or cut short (WinINet ends a
+            // chunked body cut short as if it were complete), is no
+            // installer package: refused and deleted as a failed download.
+            e.result = std::to_string(kUpdateDownloadFailed);
             break;
         case Kind::kExport:
             if (fault == Fault::kRedirectLoop)
