@@ -272,11 +272,8 @@ bool ReadIndirectData(PKCS7* signature, IndirectData* data)
     return data->digestInfo && p == end;
 }
 
-const EVP_MD* AcceptedDigest(const X509_SIG* info)
+const EVP_MD* AcceptedAlgorithm(const X509_ALGOR* algorithm)
 {
-    const X509_ALGOR* algorithm = nullptr;
-    const ASN1_OCTET_STRING* value = nullptr;
-    X509_SIG_get0(info, &algorithm, &value);
     const ASN1_OBJECT* oid = nullptr;
     X509_ALGOR_get0(&oid, nullptr, nullptr, algorithm);
     switch (OBJ_obj2nid(oid)) {
@@ -289,6 +286,31 @@ const EVP_MD* AcceptedDigest(const X509_SIG* info)
     default:
         return nullptr;
     }
+}
+
+const EVP_MD* AcceptedDigest(const X509_SIG* info)
+{
+    const X509_ALGOR* algorithm = nullptr;
+    X509_SIG_get0(info, &algorithm, nullptr);
+    return AcceptedAlgorithm(algorithm);
+}
+
+// The signature's own digest algorithms. Besides refusing weak ones, this
+// keeps OpenSSL 3.0's verification away from a digest it cannot set up,
+// where it leaks the copy of the content it made.
+bool SignedWithAcceptedDigests(PKCS7* signature)
+{
+    STACK_OF(X509_ALGOR)* algorithms = signature->d.sign->md_algs;
+    for (int i = 0; i < sk_X509_ALGOR_num(algorithms); ++i) {
+        if (AcceptedAlgorithm(sk_X509_ALGOR_value(algorithms, i)) == nullptr)
+            return false;
+    }
+    STACK_OF(PKCS7_SIGNER_INFO)* signers = PKCS7_get_signer_info(signature);
+    for (int i = 0; i < sk_PKCS7_SIGNER_INFO_num(signers); ++i) {
+        if (AcceptedAlgorithm(sk_PKCS7_SIGNER_INFO_value(signers, i)->digest_alg) == nullptr)
+            return false;
+    }
+    return true;
 }
 
 bool ForCodeSigning(X509* cert, bool leaf)
@@ -392,7 +414,7 @@ PackageVerdict CheckPackageSignature(const CompoundFile& package, const Publishe
         return PackageVerdict::kMalformedSignature;
     }
     const EVP_MD* md = AcceptedDigest(indirect.digestInfo.get());
-    if (md == nullptr)
+    if (md == nullptr || !SignedWithAcceptedDigests(signature.get()))
         return PackageVerdict::kWeakDigest;
 
     std::vector<std::uint8_t> computed;
