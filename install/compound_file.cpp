@@ -51,6 +51,9 @@ struct RawEntry {
     std::uint8_t kind;
     std::uint32_t left, right, child;
     ClassId classId;
+    std::uint32_t stateBits;
+    std::array<std::uint8_t, 8> created;
+    std::array<std::uint8_t, 8> modified;
     std::uint32_t start;
     std::uint64_t size;
 };
@@ -65,6 +68,9 @@ RawEntry ParseEntry(const std::uint8_t* p)
     e.right = U32(p + 72);
     e.child = U32(p + 76);
     std::memcpy(e.classId.data(), p + 80, kClassIdSize);
+    e.stateBits = U32(p + 96);
+    std::memcpy(e.created.data(), p + 100, e.created.size());
+    std::memcpy(e.modified.data(), p + 108, e.modified.size());
     e.start = U32(p + 116);
     e.size = U64(p + 120);
     return e;
@@ -306,6 +312,9 @@ CompoundResult CompoundFile::ReadDirectory()
     rootEntry.size = sectorSize_ == 512 ? (root.size & 0xFFFFFFFFu) : root.size;
     rootEntry.classId = root.classId;
     rootEntry.start = root.start;
+    rootEntry.stateBits = root.stateBits;
+    rootEntry.created = root.created;
+    rootEntry.modified = root.modified;
     entries_.push_back(rootEntry);
     ids.push_back(0);
 
@@ -334,6 +343,9 @@ CompoundResult CompoundFile::ReadDirectory()
             entry.kind = static_cast<CompoundKind>(e.kind);
             entry.parent = storage;
             entry.start = e.start;
+            entry.stateBits = e.stateBits;
+            entry.created = e.created;
+            entry.modified = e.modified;
             if (entry.kind == CompoundKind::kStream) {
                 if (e.child != kNoEntry)
                     return CompoundResult::kBadDirectory;

@@ -68,6 +68,10 @@ struct CompoundEntry {
     std::size_t parent = 0;   // index of the storage that holds it (the root holds itself)
     ClassId classId{};        // storages and the root
     std::uint32_t start = 0;  // first sector (regular or mini)
+    // As stored; a signature's extended digest covers them.
+    std::uint32_t stateBits = 0;
+    std::array<std::uint8_t, 8> created{};
+    std::array<std::uint8_t, 8> modified{};
 };
 
 class CompoundFile {

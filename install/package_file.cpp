@@ -1,6 +1,7 @@
 #include "package_file.h"
 
 #include "installer_package.h"
+#include "package_publisher.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ private:
 
 } // namespace
 
-bool HoldCheckedPackage(const char* path, FileHandle* held)
+bool HoldCheckedPackage(const char* path, const char* installDir, FileHandle* held)
 {
     held->reset();
     FileHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -49,7 +50,8 @@ bool HoldCheckedPackage(const char* path, FileHandle* held)
         return false;
     FileSource source(file.get(), static_cast<std::uint64_t>(size.QuadPart));
     CompoundFile package;
-    if (CheckInstallerPackage(source, &package) != PackageResult::kOk)
+    if (CheckInstallerPackage(source, &package) != PackageResult::kOk ||
+        CheckPackagePublisher(package, installDir) == kPublisherRefused)
         return false;
     *held = std::move(file);
     return true;

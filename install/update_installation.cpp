@@ -49,7 +49,7 @@ int RunUpdate()
     // open, shared for reading only, for as long as the installer is waited
     // for, so nobody can swap it between the check and msiexec's own open.
     FileHandle package;
-    if (!HoldCheckedPackage(packagePath, &package)) {
+    if (!HoldCheckedPackage(packagePath, installDir, &package)) {
         DeleteFileA(packagePath);
         return kUpdateDownloadFailed;
     }

@@ -34,7 +34,7 @@ query "UPDATE \`InstallExecuteSequence\` SET \`Sequence\` = 2010 WHERE \`Action\
 # (msidbCustomActionTypeHideTarget).
 query "UPDATE \`CustomAction\` SET \`Type\` = 11282 WHERE \`Action\` = 'ProvisionSettings'"
 # Public properties that reach the elevated part of the installation.
-query "UPDATE \`Property\` SET \`Value\` = 'WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;USER_LOGIN;PASSWORD_LOGIN;UPDATE_SERVER;CONFIG_DIR;LOG_DIR;V_SW;V_CMD;FIRST_TIME;TM_STATUS;CLIENT_CERT;CLIENT_KEY;SERVER_CA;FORGET_SETTINGS;INSTALLDIR' WHERE \`Property\` = 'SecureCustomProperties'"
+query "UPDATE \`Property\` SET \`Value\` = 'WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;USER_LOGIN;PASSWORD_LOGIN;UPDATE_SERVER;CONFIG_DIR;LOG_DIR;V_SW;V_CMD;FIRST_TIME;TM_STATUS;CLIENT_CERT;CLIENT_KEY;SERVER_CA;PUBLISHER_CERT;FORGET_SETTINGS;INSTALLDIR' WHERE \`Property\` = 'SecureCustomProperties'"
 # The event source's message file is REG_EXPAND_SZ ("#%"): wixl writes every
 # text value as a plain string.
 query "UPDATE \`Registry\` SET \`Value\` = '#%[INSTALLDIR]KVLService.exe' WHERE \`Component_\` = 'EventSource' AND \`Name\` = 'EventMessageFile'"

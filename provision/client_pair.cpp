@@ -72,9 +72,9 @@ int CheckClientPair(const char* certFile, const char* keyFile, char* message, st
     return 1;
 }
 
-int CheckServerCa(const char* caFile, char* message, std::size_t size)
+int CheckCertificateFile(const char* file, const char* what, char* message, std::size_t size)
 {
-    UniqueResource<BioTraits> bio(BIO_new_file(caFile, "rb"));
+    UniqueResource<BioTraits> bio(BIO_new_file(file, "rb"));
     int certificates = 0;
     while (bio) {
         UniqueResource<X509Traits> cert(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
@@ -88,7 +88,7 @@ int CheckServerCa(const char* caFile, char* message, std::size_t size)
     bool atEnd = ERR_GET_LIB(error) == ERR_LIB_PEM && ERR_GET_REASON(error) == PEM_R_NO_START_LINE;
     ERR_clear_error();
     if (!bio || certificates == 0 || !atEnd) {
-        FormatWhole(message, size, "server CA %s: not one or more PEM certificates", caFile);
+        FormatWhole(message, size, "%s %s: not one or more PEM certificates", what, file);
         return 0;
     }
     message[0] = '\0';

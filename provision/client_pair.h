@@ -8,7 +8,8 @@
 // otherwise 0 and `message` (capacity `size`) says which of the three failed.
 int CheckClientPair(const char* certFile, const char* keyFile, char* message, std::size_t size);
 
-// 1 when `caFile` holds one or more PEM certificates and nothing that fails to
+// 1 when `file` holds one or more PEM certificates and nothing that fails to
 // parse as one (text outside the PEM blocks is ignored, as the transport's
 // loader ignores it); otherwise 0 and `message` says so.
-int CheckServerCa(const char* caFile, char* message, std::size_t size);
+// `what` names the file in the message ("server CA", "publisher certificate").
+int CheckCertificateFile(const char* file, const char* what, char* message, std::size_t size);

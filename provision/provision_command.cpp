@@ -24,6 +24,7 @@ constexpr DWORD kInstallDirReadBuffer = 256;
 constexpr char kCertArgument[] = "cert";
 constexpr char kKeyArgument[] = "key";
 constexpr char kCaArgument[] = "ca";
+constexpr char kPublisherArgument[] = "publisher";
 constexpr char kStagedSuffix[] = ".new";
 constexpr char kFormerSuffix[] = ".old";
 
@@ -36,6 +37,7 @@ struct Request {
     std::string certFile;
     std::string keyFile;
     std::string caFile;
+    std::string publisherFile;
     bool installer = false;
     bool forget = false;
 };
@@ -81,10 +83,10 @@ void RestoreValue(HKEY key, const SavedValue& saved)
 
 void Usage(std::FILE* out)
 {
-    std::fputs("KVLProvision NAME=VALUE... [cert=FILE key=FILE] [ca=FILE]\n"
+    std::fputs("KVLProvision NAME=VALUE... [cert=FILE key=FILE] [ca=FILE] [publisher=FILE]\n"
                "KVLProvision -installer NAME=VALUE...   (empty values are skipped; with none, bin\\ is only\n"
                "                                         restricted)\n"
-               "KVLProvision -forget                    (removes the settings key, the client pair and the CA)\n"
+               "KVLProvision -forget                    (removes the settings key, the client pair, the CA and the publisher)\n"
                "Names and their longest values:\n",
                out);
     for (std::size_t i = 0; i < kProvisionRuleCount; ++i)
@@ -121,6 +123,7 @@ int ParseArguments(const std::vector<std::string>& words, Request& request, std:
         std::string* file = name == kCertArgument ? &request.certFile
             : name == kKeyArgument                ? &request.keyFile
             : name == kCaArgument                 ? &request.caFile
+            : name == kPublisherArgument          ? &request.publisherFile
                                                   : nullptr;
         const ProvisionRule* rule = FindProvisionRule(name.c_str());
         bool repeated = file != nullptr ? !file->empty() : false;
@@ -211,7 +214,7 @@ struct BinFiles {
 
 int Forget(const char* installDir, std::FILE* out)
 {
-    for (const char* file : {kClientCertFileName, kClientKeyFileName, kServerCaFileName}) {
+    for (const char* file : {kClientCertFileName, kClientKeyFileName, kServerCaFileName, kPublisherCertFileName}) {
         char path[MAX_PATH];
         if (FormatWhole(path, sizeof path, "%sbin\\%s", installDir, file))
             DeleteFileA(path);
@@ -221,7 +224,7 @@ int Forget(const char* installDir, std::FILE* out)
         std::fprintf(out, "failed: the settings key could not be removed (error %ld)\n", status);
         return kProvisionWriteFailed;
     }
-    std::fputs("forgotten: the settings key, the client pair and the server CA\n", out);
+    std::fputs("forgotten: the settings key, the client pair, the server CA and the publisher\n", out);
     return kProvisioned;
 }
 
@@ -231,7 +234,8 @@ int RunProvision(const std::vector<std::string>& words, std::FILE* out)
 {
     Request request;
     if (!ParseArguments(words, request, out) ||
-        (request.items.empty() && request.certFile.empty() && request.caFile.empty() && !request.forget &&
+        (request.items.empty() && request.certFile.empty() && request.caFile.empty() &&
+         request.publisherFile.empty() && !request.forget &&
          !request.installer)) {
         Usage(out);
         return kProvisionUsage;
@@ -276,7 +280,12 @@ int RunProvision(const std::vector<std::string>& words, std::FILE* out)
         std::fprintf(out, "refused: %s\n", message);
         return kProvisionPairRefused;
     }
-    if (!request.caFile.empty() && !CheckServerCa(request.caFile.c_str(), message, sizeof message)) {
+    if (!request.caFile.empty() && !CheckCertificateFile(request.caFile.c_str(), "server CA", message, sizeof message)) {
+        std::fprintf(out, "refused: %s\n", message);
+        return kProvisionPairRefused;
+    }
+    if (!request.publisherFile.empty() &&
+        !CheckCertificateFile(request.publisherFile.c_str(), "publisher certificate", message, sizeof message)) {
         std::fprintf(out, "refused: %s\n", message);
         return kProvisionPairRefused;
     }
@@ -284,6 +293,7 @@ int RunProvision(const std::vector<std::string>& words, std::FILE* out)
         {&request.certFile, kClientCertFileName},
         {&request.keyFile, kClientKeyFileName},
         {&request.caFile, kServerCaFileName},
+        {&request.publisherFile, kPublisherCertFileName},
     };
     for (const auto& [source, name] : wanted) {
         if (source->empty())
@@ -339,7 +349,8 @@ int RunProvision(const std::vector<std::string>& words, std::FILE* out)
         return kProvisionWriteFailed;
     }
     files.DropFormer();
-    std::fprintf(out, "provisioned: %zu value(s)%s%s\n", request.items.size(),
-                 withPair ? ", client certificate and key" : "", request.caFile.empty() ? "" : ", server CA");
+    std::fprintf(out, "provisioned: %zu value(s)%s%s%s\n", request.items.size(),
+                 withPair ? ", client certificate and key" : "", request.caFile.empty() ? "" : ", server CA",
+                 request.publisherFile.empty() ? "" : ", publisher certificate");
     return kProvisioned;
 }

@@ -36,7 +36,7 @@ packages=(
   build-essential cmake ninja-build pkg-config dpkg-dev
   g++-mingw-w64-i686-posix mingw-w64-i686-dev mingw-w64-tools binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
-  wine wine32:i386 wine64 wixl msitools
+  wine wine32:i386 wine64 wixl msitools osslsigncode
   libjsmn-dev googletest
   libmbedtls-dev libcurl4-openssl-dev libssl-dev openssl
   libcpp-httplib-dev nlohmann-json3-dev

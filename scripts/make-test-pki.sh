@@ -10,6 +10,12 @@
 # by the CA, and chained_server_cert.pem is the server's certificate (same
 # key, same names) signed by the intermediate, followed by the intermediate
 # and the CA, as a server configured with its full chain sends it.
+# Package signing: publisher_cert.pem (code-signing, issued by the CA) with
+# its unencrypted publisher_key.pem, as a build signs with them; and, for
+# refusals, other_publisher_cert.pem/_key.pem under the unrelated CA, and two
+# certificates of the same key under the CA that must not sign a package:
+# expired_publisher_cert.pem (its validity ended a day before it began) and
+# nocodesign_publisher_cert.pem (client authentication only).
 #
 # Idempotent: when OUTDIR already holds every file, nothing is done. Several
 # runs at once (parallel test processes) serialise on a lock file, and the
@@ -34,6 +40,9 @@ FILES=(
   other_ca.pem other_ca.key
   other_client_cert.pem other_client_key.pem
   intermediate_ca.pem intermediate_ca.key chained_server_cert.pem
+  publisher_cert.pem publisher_key.pem
+  other_publisher_cert.pem other_publisher_key.pem
+  expired_publisher_cert.pem nocodesign_publisher_cert.pem
 )
 
 complete() {
@@ -77,13 +86,13 @@ new_ca() {
     -out "$1.pem"
 }
 
-# sign CA KEYFILE KEYPASS SUBJECT EXTFILE OUTCERT
+# sign CA KEYFILE KEYPASS SUBJECT EXTFILE OUTCERT [DAYS]
 sign() {
   local passin=()
   [[ -n "$3" ]] && passin=(-passin "pass:$3")
   openssl_quiet req -new -key "$2" "${passin[@]}" -subj "$4" -out req.csr
   openssl_quiet x509 -req -in req.csr -CA "$1.pem" -CAkey "$1.key" \
-    -set_serial "0x$(openssl rand -hex 8)" -sha256 -days $DAYS \
+    -set_serial "0x$(openssl rand -hex 8)" -sha256 -days "${7:-$DAYS}" \
     -extfile "$5" -out "$6"
   rm -f req.csr
 }
@@ -135,6 +144,19 @@ sign ca client_key.pem "$PASS" "/O=Pelmora Test/CN=kvl-test-client" client.ext c
 openssl_quiet genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:$BITS \
   -aes-256-cbc -pass "pass:$PASS" -out other_client_key.pem
 sign other_ca other_client_key.pem "$PASS" "/O=Somebody Else/CN=kvl-other-client" client.ext other_client_cert.pem
+
+cat > codesign.ext <<'EOF'
+basicConstraints=critical,CA:FALSE
+keyUsage=critical,digitalSignature
+extendedKeyUsage=codeSigning
+EOF
+openssl_quiet genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:$BITS -out publisher_key.pem
+sign ca publisher_key.pem "" "/O=Pelmora Test/CN=KVL Test Publisher" codesign.ext publisher_cert.pem
+# A negative day count puts the end of validity before its start: expired.
+sign ca publisher_key.pem "" "/O=Pelmora Test/CN=KVL Test Publisher" codesign.ext expired_publisher_cert.pem -1
+sign ca publisher_key.pem "" "/O=Pelmora Test/CN=KVL Test Publisher" client.ext nocodesign_publisher_cert.pem
+openssl_quiet genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:$BITS -out other_publisher_key.pem
+sign other_ca other_publisher_key.pem "" "/O=Somebody Else/CN=Other Publisher" codesign.ext other_publisher_cert.pem
 
 chmod 600 ./*.key ./*key*.pem
 for f in "${FILES[@]}"; do

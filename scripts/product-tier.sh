@@ -187,8 +187,8 @@ wine_run "$vpn_dir/VPNKorvStandin.exe" -remove >/dev/null
 
 step "bin\\server_ca.pem holding only an intermediate CA: -checkstatus and -update against a server that sends its chain"
 cp "$run_dir/pki/intermediate_ca.pem" "$install_dir/bin/server_ca.pem"
-# -update keeps only a whole installer package: the tests' own.
-cp "$win64_dir/tests/install/kvl-probe.msi" "$run_dir/files/chained.msi"
+# Only a whole installer package gets past the download.
+cp "$package" "$run_dir/files/chained.msi"
 svctool set-setting update_server "https://127.0.0.1:$(sed -n 's/^chained_port=//p' "$run_dir/ready")/" >/dev/null
 svctool unset-setting stt >/dev/null
 output=$(cd "$install_dir" && wine_run "$install_dir/FerolinRun.exe" -checkstatus | tr -d '\r')
@@ -199,9 +199,37 @@ for pair in "url_sw=https://localhost:$(sed -n 's/^chained_files_tls_port=//p' "
   svctool set-setting "${pair%%=*}" "${pair#*=}" >/dev/null
 done
 output=$(cd "$install_dir" && wine_run "$install_dir/FerolinRun.exe" -update | tr -d '\r')
-chained_package_arrived() { [ "$output" = "result: 0" ] && cmp -s "$run_dir/files/chained.msi" "$install_dir/chained.msi"; }
-check "FerolinRun -update prints result: 0 and the package arrives" chained_package_arrived
-rm -f "$install_dir/bin/server_ca.pem"
+# prints_zero_and_keeps OUTPUT FILE: "-update" succeeded and FILE is the package.
+prints_zero_and_keeps() { [ "$1" = "result: 0" ] && cmp -s "$package" "$2"; }
+check "FerolinRun -update prints result: 0 and the package arrives" \
+  prints_zero_and_keeps "$output" "$install_dir/chained.msi"
+rm -f "$install_dir/bin/server_ca.pem" "$install_dir/chained.msi"
+
+step "KVLAgent.msi itself as the -update package, with bin\\publisher.pem: the build's test publisher, another, a cut copy"
+# The build signed the package with the test publisher of its test PKI.
+cp "$package" "$run_dir/files/agent.msi"
+head -c $(($(stat -c %s "$package") / 2)) "$package" >"$run_dir/files/agent-cut.msi"
+files_port=$(sed -n 's/^files_port=//p' "$run_dir/ready")
+# update_one URL_FILE PUBLISHER_PEM: -update's printed result once the
+# download and the package's checks are done (the login stops it before
+# msiexec).
+update_one() {
+  cp "$2" "$install_dir/bin/publisher.pem"
+  rm -f "$install_dir/agent.msi"
+  svctool set-setting url_sw "http://127.0.0.1:$files_port/$1" >/dev/null
+  svctool set-setting file_sw agent.msi >/dev/null
+  (cd "$install_dir" && wine_run "$install_dir/FerolinRun.exe" -update | tr -d '\r')
+}
+output=$(update_one agent.msi "$product_dir/test-pki/ca.pem")
+check "signed by the test publisher: -update prints result: 0 and keeps the package" \
+  prints_zero_and_keeps "$output" "$install_dir/agent.msi"
+output=$(update_one agent.msi "$product_dir/test-pki/other_ca.pem")
+check "another publisher's file: -update prints result: 2 and leaves no package" \
+  [ "$output" = "result: 2" -a ! -e "$install_dir/agent.msi" ]
+output=$(update_one agent-cut.msi "$product_dir/test-pki/ca.pem")
+check "the package cut: -update prints result: 2 and leaves no package" \
+  [ "$output" = "result: 2" -a ! -e "$install_dir/agent.msi" ]
+rm -f "$install_dir/bin/publisher.pem"
 for name in url_sw file_sw update_stt; do svctool unset-setting "$name" >/dev/null; done
 svctool set-setting user_login abc >/dev/null
 svctool set-setting update_server "https://127.0.0.1:$port/" >/dev/null

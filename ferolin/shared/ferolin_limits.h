@@ -159,6 +159,11 @@ inline constexpr std::size_t kDownloadPathLimit = 250;
 // The installation's server CA file that the download reads whole: room for
 // a bundle of a few hundred certificates.
 inline constexpr std::size_t kServerCaFileBytesLimit = 1024 * 1024;
+// The installation's publisher file, read whole for the package check.
+inline constexpr std::size_t kPublisherFileBytesLimit = 1024 * 1024;
+// A package's signature stream (a signature with its certificates is a few
+// kilobytes; a longer one is refused unread).
+inline constexpr std::size_t kPackageSignatureBytesLimit = 1024 * 1024;
 
 // "-update": read sizes of its settings, and the installer's command line.
 inline constexpr std::size_t kUpdateInstallDirReadSize = 200;

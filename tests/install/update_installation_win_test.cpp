@@ -1,7 +1,8 @@
 // "-update" and the export VPNDownloadURLFile against the development
 // server's file server: a small MSI built by wixl, error pages, cut and
-// unreachable downloads, names from the server that must stay plain, and the
-// installation's own server CA file.
+// unreachable downloads, names from the server that must stay plain, the
+// installation's own server CA file, and its publisher file (packages signed
+// by osslsigncode).
 #include <windows.h>
 
 #include <string>
@@ -262,4 +263,68 @@ TEST_F(UpdateTest, ServerCaFileInBinAloneDecidesWhichHttpsPackageServersAreTrust
     }
     EXPECT_EQ(Downloaded(), fetched) << "no file, and no scratch file, from a refused server";
     FreeLibrary(library);
+}
+
+// With bin\publisher.pem only packages its publisher signed reach the
+// installer; anything else is deleted as a failed download. The login stops
+// "-update" just before msiexec, after the checks.
+TEST_F(UpdateTest, ThePublisherFileDecidesWhichPackagesReachTheInstaller)
+{
+    const std::string publisherFile = std::string(kTestInstallDir) + "bin\\publisher.pem";
+    const std::string candidate = std::string(kTestInstallDir) + "candidate.msi";
+    auto pki = [](const char* name) { return WindowsPathOfLinuxPath(std::string(KVL_SIGNING_PKI) + "/" + name); };
+    auto signedPackage = [](const char* name) {
+        return ReadWholeFile(ProgramFolder() + "signed\\" + name).value_or("");
+    };
+    std::string flipped = signedPackage("good.msi");
+    const std::size_t cabinet = flipped.find("MSCF");
+    ASSERT_NE(cabinet, std::string::npos);
+    flipped[cabinet + 200] = static_cast<char>(flipped[cabinet + 200] ^ 0x01);
+    const std::string ca = ReadWholeFile(pki("ca.pem")).value_or("");
+    ASSERT_FALSE(ca.empty()) << "no test PKI";
+    SetSettingForTest(kValueUserLogin, std::string(15, 'u'));
+    Offer("pkg/candidate.msi", "candidate.msi");
+
+    enum Publisher { kNone, kCa, kOtherCa, kGarbage, kFolder };
+    struct Row {
+        Publisher publisher;
+        std::string package;
+        const char* what;
+        bool installed;
+    } const rows[] = {
+        {kCa, signedPackage("good.msi"), "signed", true},
+        {kCa, signedPackage("good_ex.msi"), "signed with metadata", true},
+        {kCa, flipped, "a byte flipped in the cabinet", false},
+        {kCa, signedPackage("cut.msi"), "cut", false},
+        {kCa, signedPackage("unsigned.msi"), "unsigned", false},
+        {kCa, signedPackage("other.msi"), "another publisher", false},
+        {kCa, signedPackage("nocodesign.msi"), "not a code-signing certificate", false},
+        {kCa, signedPackage("expired.msi"), "an expired certificate", false},
+        {kOtherCa, signedPackage("good.msi"), "another publisher file", false},
+        {kGarbage, signedPackage("good.msi"), "a publisher file with no certificate", false},
+        {kFolder, signedPackage("good.msi"), "a publisher file that cannot be read", false},
+        {kNone, signedPackage("unsigned.msi"), "unsigned, no publisher file", true},
+    };
+    for (const Row& row : rows) {
+        DeleteFileA(publisherFile.c_str());
+        RemoveDirectoryA(publisherFile.c_str());
+        if (row.publisher == kCa || row.publisher == kOtherCa) {
+            const std::string pem = row.publisher == kCa ? ca : ReadWholeFile(pki("other_ca.pem")).value_or("");
+            ASSERT_TRUE(WriteWholeFile(publisherFile, pem));
+        } else if (row.publisher == kGarbage) {
+            ASSERT_TRUE(WriteWholeFile(publisherFile, "not a certificate\n"));
+        } else if (row.publisher == kFolder) {
+            ASSERT_TRUE(CreateDirectoryA(publisherFile.c_str(), nullptr));
+        }
+        ASSERT_FALSE(row.package.empty()) << row.what;
+        ServeFile("pkg/candidate.msi", row.package);
+        ASSERT_TRUE(SetSettingForTest(kValueUpdateState, kUpdateStateBefore));
+
+        EXPECT_EQ(Ferolin("-update", 7), row.installed ? kUpdateDone : kUpdateDownloadFailed) << row.what;
+        EXPECT_EQ(UpdateState(), row.installed ? kUpdateStateInstalling : kUpdateStateBefore) << row.what;
+        EXPECT_EQ(ReadWholeFile(candidate).has_value(), row.installed) << row.what;
+        DeleteFileA(candidate.c_str());
+    }
+    DeleteFileA(publisherFile.c_str());
+    RemoveDirectoryA(publisherFile.c_str());
 }

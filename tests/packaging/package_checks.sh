@@ -61,7 +61,7 @@ pkg_service_registered() {
 # the four files, the package's version, the password kept out of the
 # installer's log (Wine's installer logs hidden properties all the same, so
 # only the tables can show it), and the provisioning step: it takes the
-# server CA, and runs on every installation, because it is also what
+# server CA and the publisher certificate, and runs on every installation, because it is also what
 # restricts bin\ (Wine keeps no DACL, so only that it runs can be seen here).
 pkg_tables_ok() {
   local msi=$1 version=$2
@@ -73,9 +73,9 @@ pkg_tables_ok() {
     msiinfo export "$msi" Property | tr -d '\r' | grep -qP "^ProductVersion\t$version\$" &&
     msiinfo export "$msi" Property | tr -d '\r' | grep -qP '^MsiHiddenProperties\tPASSWORD_LOGIN$' &&
     msiinfo export "$msi" CustomAction | tr -d '\r' |
-    grep -qP '^ProvisionSettings\t11282\tKVLProvision\.exe\t-installer .*"ca=\[SERVER_CA\]"\t' &&
+    grep -qP '^ProvisionSettings\t11282\tKVLProvision\.exe\t-installer .*"ca=\[SERVER_CA\]" "publisher=\[PUBLISHER_CERT\]"\t' &&
     msiinfo export "$msi" InstallExecuteSequence | tr -d '\r' | grep -qP '^ProvisionSettings\tNOT REMOVE~="ALL"\t5100$' &&
-    msiinfo export "$msi" Property | tr -d '\r' | grep -qP '^SecureCustomProperties\t(.*;)?SERVER_CA(;|$)'
+    msiinfo export "$msi" Property | tr -d '\r' | grep -qP '^SecureCustomProperties\t(.*;)?SERVER_CA;PUBLISHER_CERT(;|$)'
 }
 
 # The version resource of an installed binary names the package's version

@@ -54,7 +54,7 @@ protected:
         CreateDirectoryA(kInstallDir, nullptr);
         CreateDirectoryA(kBinDir, nullptr);
         for (const char* file : {"client_cert.pem", "client_key.pem", "client_cert.pem.new", "client_key.pem.new",
-                                 "client_cert.pem.old", "client_key.pem.old", "server_ca.pem"}) {
+                                 "client_cert.pem.old", "client_key.pem.old", "server_ca.pem", "publisher.pem"}) {
             DeleteFileA(InBin(file).c_str());
             RemoveDirectoryA(InBin(file).c_str());
         }
@@ -109,6 +109,12 @@ TEST_F(Provisioning, ThePairMustOpenWithTheLibrarysPassPhraseAndMatch)
     Outcome notACert = Provision({"v_sw=2.0", "cert=" + Pki("client_key.pem"), "key=" + Pki("client_key.pem")});
     EXPECT_EQ(notACert.result, kProvisionPairRefused);
     ExpectUntouched();
+
+    Outcome notAPublisher = Provision({"v_sw=2.0", "publisher=" + Pki("publisher_key.pem")});
+    EXPECT_EQ(notAPublisher.result, kProvisionPairRefused);
+    EXPECT_NE(notAPublisher.output.find("publisher certificate"), std::string::npos) << notAPublisher.output;
+    ExpectUntouched();
+    EXPECT_FALSE(FileExists(InBin("publisher.pem")));
 }
 
 TEST_F(Provisioning, AcceptedValuesAndPairLandTogether)
@@ -189,7 +195,7 @@ DWORD WINAPI RecordRestriction(LPSTR path, SE_OBJECT_TYPE, SECURITY_INFORMATION 
     return fails ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
 }
 
-TEST_F(Provisioning, TheServerCaLandsInABinFolderOnlySystemAndAdministratorsReach)
+TEST_F(Provisioning, TheServerCaAndPublisherLandInABinFolderOnlySystemAndAdministratorsReach)
 {
     setNamedSecurityInfoCall = RecordRestriction;
     const std::string pair[] = {"cert=" + Pki("client_cert.pem"), "key=" + Pki("client_key.pem")};
@@ -203,13 +209,15 @@ TEST_F(Provisioning, TheServerCaLandsInABinFolderOnlySystemAndAdministratorsReac
     EXPECT_FALSE(FileExists(InBin("server_ca.pem")));
 
     restrictedTo.clear();
-    Outcome run = Provision({"v_sw=2.0", pair[0], pair[1], "ca=" + Pki("ca.pem")});
+    Outcome run =
+        Provision({"v_sw=2.0", pair[0], pair[1], "ca=" + Pki("ca.pem"), "publisher=" + Pki("publisher_cert.pem")});
     setNamedSecurityInfoCall = SetNamedSecurityInfoA;
     EXPECT_EQ(run.result, kProvisioned) << run.output;
     EXPECT_EQ(ReadWholeFile(InBin("server_ca.pem")), ReadWholeFile(Pki("ca.pem")));
+    EXPECT_EQ(ReadWholeFile(InBin("publisher.pem")), ReadWholeFile(Pki("publisher_cert.pem")));
     std::string bin(kBinDir, sizeof kBinDir - 2);
     EXPECT_EQ(restrictedTo[bin], "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
-    for (const char* file : {"client_cert.pem", "client_key.pem", "server_ca.pem"})
+    for (const char* file : {"client_cert.pem", "client_key.pem", "server_ca.pem", "publisher.pem"})
         EXPECT_EQ(restrictedTo[InBin(file)], "D:P(A;;FA;;;SY)(A;;FA;;;BA)") << file;
 }
 
@@ -222,10 +230,12 @@ TEST_F(Provisioning, AnInstallationIsNeededAndForgetOnlyWhenAsked)
     ExpectUntouched();
 
     ASSERT_TRUE(SetSettingForTest(kValueInstallDir, kInstallDir));
+    ASSERT_TRUE(WriteWholeFile(InBin("publisher.pem"), "publisher"));
     EXPECT_EQ(Provision({"-forget"}).result, kProvisioned);
     EXPECT_FALSE(GetSettingForTest(kValueUserLogin).has_value());
     EXPECT_FALSE(GetSettingForTest(kValueInstallDir).has_value());
     EXPECT_FALSE(FileExists(InBin("client_cert.pem")));
+    EXPECT_FALSE(FileExists(InBin("publisher.pem")));
     EXPECT_EQ(Provision({"v_sw=2.0"}).result, kProvisionNoInstallation);
 }
 
