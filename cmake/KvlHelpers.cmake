@@ -29,7 +29,10 @@ function(kvl_add_gtest name)
       PROPERTIES FIXTURES_REQUIRED wine_prefix RESOURCE_LOCK wine_prefix
                  TIMEOUT ${ARG_TIMEOUT} LABELS windows ${ARG_PROPERTIES})
   else()
-    gtest_discover_tests(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS host ${ARG_PROPERTIES})
+    # Listing runs at build time; a sanitized program on a loaded machine can
+    # take longer than the default 5 s to start, which fails the build.
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+      PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS host ${ARG_PROPERTIES})
   endif()
 endfunction()
 
