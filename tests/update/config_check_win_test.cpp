@@ -188,10 +188,11 @@ TEST_F(ConfigCheckTest, OnlyOneLevelOfSubDirIsCreated)
 
     ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
 
-    // The list stopped at the first entry, with its values already recorded.
+    // The list stopped at the first entry, with its version emptied (no file
+    // of that version arrived, so the next check asks again).
     EXPECT_EQ(TreeOf(kTestRoot), before);
     EXPECT_TRUE(FileRequests().empty());
-    EXPECT_EQ(GetSettingForTest(kValueFileVersion), "5");
+    EXPECT_EQ(GetSettingForTest(kValueFileVersion), "");
     // The reply's escapes arrive undecoded: the JSON text a\\b is recorded
     // with both backslashes, and the paths made from it carry a doubled one.
     EXPECT_EQ(GetSettingForTest(kValueConfigSubDir), "a\\\\b");
