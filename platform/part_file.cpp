@@ -28,9 +28,12 @@ bool IsPartFileOf(const char* name, const char* targetName)
 
 // Deletes `path` unless someone has it open: an exclusive open fails while
 // its transfer holds it, and the file goes when the exclusive handle closes.
+// A link planted under a scratch name is opened as itself: deleting through
+// it would remove whatever it points to, as SYSTEM.
 bool DeleteIfUnheld(const char* path)
 {
-    HANDLE file = CreateFileA(path, DELETE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    HANDLE file = CreateFileA(path, DELETE, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return GetLastError() == ERROR_FILE_NOT_FOUND;
     CloseHandle(file);
