@@ -329,19 +329,18 @@ int FetchURLToFile(const char* url, const char* directory, const char* fileName)
     char path[kDownloadPathLimit + 1];
     if (!FormatWhole(path, sizeof path, "%s%s", IsGiven(directory) ? directory : "", name))
         return 0;
-    char partPath[sizeof path + sizeof kPartFileSuffix - 1];
-    if (!FormatWhole(partPath, sizeof partPath, "%s%s", path, kPartFileSuffix))
+    static_assert(sizeof path + kPartFileSuffixLength <= MAX_PATH, "the package's scratch file must stay openable");
+    PartFile part(path);
+    if (part.path() == nullptr)
         return 0;
-
-    PartFile part(partPath);
     {
-        FileStream file(std::fopen(partPath, "wb"));
+        FileStream file(std::fopen(part.path(), "wb"));
         if (!file)
             return 0;
         if (!CopyBody(request.get(), file.get()) || std::fflush(file.get()) != 0 || std::fclose(file.release()) != 0)
             return 0;
     }
-    return part.MoveOver(path, kHeldTargetMoveAttempts, kHeldTargetMoveWaitMs);
+    return part.MoveOver(kHeldTargetMoveAttempts, kHeldTargetMoveWaitMs);
 }
 
 extern "C" int __stdcall VPNDownloadURLFile(const char* url, const char* directory, const char* fileName)

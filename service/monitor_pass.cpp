@@ -203,6 +203,12 @@ void StartMonitor(MonitorState& state, const char* programDirectory, std::int64_
         SetRegValue("", kValueConfigVersion);
         LogMessage("%s config force update", kMonitorTag);
     }
+    // A block cut short (the process ended after the library had stored the
+    // word, before the removal): the first check would find the same word
+    // and act on nothing, and the configuration would outlast the block.
+    char path[kMonitorPathSize];
+    if (!RunsScheduledChecks(state.account) && VpnConfigurationPath(state, path) && FileExists(path))
+        state.configRemovalPending = !RemoveVpnConfiguration(state);
 }
 
 void RunMonitorPass(MonitorState& state, const MonitorPlatform& platform, std::int64_t now)

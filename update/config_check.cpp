@@ -36,14 +36,19 @@ int StoreConfigEntry(const ConfigEntry& entry, const char* serverCaFile)
     if (!IsServerFileName(entry.file_cnf) || (entry.sub_dir[0] != '\0' && !IsContainedSubDir(entry.sub_dir)))
         return FailDownload(versionValue);
 
+    // The version names the file on disk, or is empty: it is emptied before
+    // anything of the entry changes and written only once the file is in
+    // place, so a process killed at any point, or an entry that stops short,
+    // leaves a version that asks for the file again rather than one that
+    // claims a file which never arrived.
+    if (!WriteSetting(versionValue, ""))
+        return kStoreConfigStopped;
     char baseDir[kConfigBaseDirReadSize];
     if (vpnFile) {
-        if (!WriteSetting(kValueConfigVersion, entry.v_cnf) || !WriteSetting(kValueConfigFile, entry.file_cnf) ||
-            !ReadSetting(kValueConfigDir, baseDir, sizeof baseDir))
+        if (!WriteSetting(kValueConfigFile, entry.file_cnf) || !ReadSetting(kValueConfigDir, baseDir, sizeof baseDir))
             return kStoreConfigStopped;
-    } else {
-        if (!WriteSetting(kValueFileVersion, entry.v_cnf) || !ReadSetting(kValueInstallDir, baseDir, sizeof baseDir))
-            return kStoreConfigStopped;
+    } else if (!ReadSetting(kValueInstallDir, baseDir, sizeof baseDir)) {
+        return kStoreConfigStopped;
     }
     if (!WriteSetting(kValueConfigUrl, entry.url_cnf) || !WriteSetting(kValueConfigSubDir, entry.sub_dir))
         return kStoreConfigStopped;
@@ -74,7 +79,7 @@ int StoreConfigEntry(const ConfigEntry& entry, const char* serverCaFile)
             !WriteSetting(kValueConfigPath, relativePath))
             return FailDownload(versionValue);
     }
-    return kStoreConfigDone;
+    return WriteSetting(versionValue, entry.v_cnf) ? kStoreConfigDone : kStoreConfigStopped;
 }
 
 } // namespace

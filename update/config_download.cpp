@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include "bounded_format.h"
 #include "config_paths.h"
 #include "ferolin_limits.h"
 #include "http_status.h"
@@ -12,8 +11,8 @@
 namespace {
 
 // The scratch path must fit wherever the target path fits.
-constexpr std::size_t kPartPathSize = kConfigFilePathSize + sizeof kPartFileSuffix - 1;
-static_assert(kPartPathSize <= MAX_PATH, "a scratch file beside the longest target must stay openable");
+static_assert(kConfigFilePathSize + kPartFileSuffixLength <= MAX_PATH,
+              "a scratch file beside the longest target must stay openable");
 
 bool IsEmptyFile(const char* path)
 {
@@ -27,17 +26,16 @@ bool IsEmptyFile(const char* path)
 
 int FetchConfigFile(const char* url, const char* filePath, FetchedBody body, const char* serverCaFile)
 {
-    char partPath[kPartPathSize];
-    if (!FormatWhole(partPath, sizeof partPath, "%s%s", filePath, kPartFileSuffix))
+    PartFile part(filePath);
+    const char* partPath = part.path();
+    if (partPath == nullptr)
         return 0;
-
-    PartFile part(partPath);
     long httpStatus = 0;
     if (DownloadToFile(url, partPath, &httpStatus, serverCaFile) != 0 || !IsSuccessStatus(httpStatus))
         return 0;
     if (body == FetchedBody::kNotEmpty && IsEmptyFile(partPath))
         return 0;
-    if (!part.MoveOver(filePath, kHeldTargetMoveAttempts, kHeldTargetMoveWaitMs))
+    if (!part.MoveOver(kHeldTargetMoveAttempts, kHeldTargetMoveWaitMs))
         return 0;
     return GetFileAttributesA(filePath) != INVALID_FILE_ATTRIBUTES ? 1 : 0;
 }

@@ -218,6 +218,10 @@ TEST_P(TransitionTest, SecondStatusCheck)
     Set(kValueStatus, row.from);
     world.checkStatus = {0, row.from};
     Start(kStart);
+    // A blocked start removes a configuration that a block cut short left
+    // behind; put back, so that each row shows what its transition does.
+    PutFile(kConfigPath);
+    Set(kValueConfigState, "1");
     Pass(kStart); // the same word again; active and pending accounts run their checks
 
     world.events.clear();
@@ -454,6 +458,25 @@ TEST_F(MonitorTest, HeldConfigurationGoesAtTheFirstCheckAfterItIsLetGo)
     EXPECT_TRUE(FileExists(kConfigPath)) << "only the file named with its subdirectory is the configuration";
     Pass(kStart + 540);
     EXPECT_EQ(notRemoved(), 2);
+}
+
+// The process ended after the library had stored a blocking word and before
+// the removal: started again, it takes that word as its state, yet the
+// configuration goes at once, whatever the first check then says.
+TEST_F(MonitorTest, BlockCutShortByAKilledProcessIsFinishedAtTheRestart)
+{
+    ProvisionInstallation();
+    for (const char* word : {"bloqueado", "duplicado"}) {
+        SCOPED_TRACE(word);
+        Set(kValueStatus, word);
+        Set(kValueConfigVersion, "7");
+        Set(kValueConfigState, "1");
+        PutFile(kConfigPath);
+        Start(kStart);
+        EXPECT_FALSE(FileExists(kConfigPath));
+        EXPECT_EQ(Setting(kValueConfigState), "0");
+        EXPECT_EQ(Setting(kValueConfigVersion), "");
+    }
 }
 
 // --- installation clean-up -------------------------------------------------------

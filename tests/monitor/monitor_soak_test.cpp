@@ -368,7 +368,7 @@ TEST_F(RunningServiceTest, ATrickledConfigurationFileDoesNotHoldTheNextStatusChe
     EXPECT_EQ(NewRequests().config, 2);
     EXPECT_EQ(Setting(kValueConfigVersion), "");
     EXPECT_EQ(ReadWholeFile(ConfigPath()), ConfigText(7));
-    EXPECT_FALSE(FileExists(ConfigPath() + kPartFileSuffix));
+    EXPECT_EQ(ScratchFilesOf(ConfigPath()), 0);
 
     const std::int64_t next = kStart + kStatusCheckInterval;
     EXPECT_EQ(state_.nextStatusCheck, next);

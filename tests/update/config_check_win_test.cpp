@@ -6,6 +6,8 @@
 #include <process.h>
 
 #include <chrono>
+#include <random>
+#include <thread>
 #include <map>
 #include <optional>
 #include <string>
@@ -186,10 +188,11 @@ TEST_F(ConfigCheckTest, OnlyOneLevelOfSubDirIsCreated)
 
     ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
 
-    // The list stopped at the first entry, with its values already recorded.
+    // The list stopped at the first entry, with its version emptied (no file
+    // of that version arrived, so the next check asks again).
     EXPECT_EQ(TreeOf(kTestRoot), before);
     EXPECT_TRUE(FileRequests().empty());
-    EXPECT_EQ(GetSettingForTest(kValueFileVersion), "5");
+    EXPECT_EQ(GetSettingForTest(kValueFileVersion), "");
     // The reply's escapes arrive undecoded: the JSON text a\\b is recorded
     // with both backslashes, and the paths made from it carry a doubled one.
     EXPECT_EQ(GetSettingForTest(kValueConfigSubDir), "a\\\\b");
@@ -366,7 +369,7 @@ TEST_F(ConfigCheckTest, TargetHeldForAMomentIsReplacedOnceLetGo)
     CloseHandle(reinterpret_cast<HANDLE>(holder));
     EXPECT_EQ(ReadWholeFile(target), "remote new.example 1194\n");
     EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "7");
-    EXPECT_FALSE(FileExists(target + kPartFileSuffix));
+    EXPECT_EQ(ScratchFilesOf(target), 0);
 }
 
 // https: the server is verified against the trusted roots of the Windows
@@ -577,6 +580,66 @@ TEST_F(ConfigCheckTest, ThroughTheLibrary)
     ASSERT_TRUE(output.has_value());
     EXPECT_EQ(exitCode, static_cast<DWORD>(kCheckDone));
     EXPECT_EQ(ReadWholeFile(std::string(kTestConfigDir) + "\\vpn.conf"), "via dll");
+}
+
+// Another program of the VPN client runs "-checkconfig" in a process of its
+// own (FerolinRun) while the service checks the same configuration, on a
+// server slow enough for the transfers to overlap, and the server's files
+// change between the two starts, so the two may fetch different versions.
+// Whichever ends last, each file is one whole version and no scratch file
+// is left.
+TEST_F(ConfigCheckTest, TwoProcessesCheckingAtOnceEachLeaveWholeFiles)
+{
+    constexpr int kRounds = 10;
+    std::mt19937 random(20261209);
+    const std::string targets[] = {std::string(kTestConfigDir) + "\\vpn.conf",
+                                   std::string(kTestInstallDir) + "rules\\rules.txt"};
+    const char* const served[] = {"vpn.conf", "rules.txt"};
+    // Versions of different lengths, so that one written over the other
+    // shows.
+    const auto content = [&random](const char* name, int version) {
+        const std::size_t lines = std::uniform_int_distribution<std::size_t>(500, 1500)(random);
+        std::string text;
+        for (std::size_t i = 0; i < lines; ++i)
+            text += std::string(name) + " version " + std::to_string(version) + " line " + std::to_string(i) + "\n";
+        return text;
+    };
+    // Replaced by a rename: a transfer already under way keeps what it opened.
+    const auto serve = [](const char* name, const std::string& text) {
+        const std::string path = DevserverRunDir() + "files\\" + name;
+        ASSERT_TRUE(WriteWholeFile(path + ".new", text));
+        ASSERT_TRUE(MoveFileExA((path + ".new").c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING));
+    };
+    const std::string slow = R"({"trickle_bytes": 4096, "trickle_ms": 60})";
+    ListFiles({{"7", "1", Url("vpn.conf"), "", "vpn.conf"}, {"3", "0", Url("rules.txt"), "rules", "rules.txt"}}, "0",
+              "\"vpn.conf\": " + slow + ", \"rules.txt\": " + slow);
+
+    for (int round = 0; round < kRounds && !HasFailure(); ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        std::vector<std::string> versions[2];
+        for (int file = 0; file < 2; ++file) {
+            versions[file].push_back(content(served[file], 2 * round));
+            serve(served[file], versions[file].back());
+        }
+        DWORD otherExit = 1;
+        std::thread other(
+            [&otherExit] { RunAndCapture("\"" + ProgramFolder() + "FerolinRun.exe\" -checkconfig", &otherExit); });
+        Sleep(std::uniform_int_distribution<DWORD>(0, 800)(random));
+        for (int file = 0; file < 2; ++file) {
+            versions[file].push_back(content(served[file], 2 * round + 1));
+            serve(served[file], versions[file].back());
+        }
+        EXPECT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
+        other.join();
+        EXPECT_EQ(otherExit, static_cast<DWORD>(kCheckDone));
+
+        for (int file = 0; file < 2; ++file) {
+            const std::string text = ReadWholeFile(targets[file]).value_or("<missing>");
+            EXPECT_TRUE(text == versions[file][0] || text == versions[file][1])
+                << targets[file] << ": " << text.size() << " bytes, not one whole version";
+            EXPECT_EQ(ScratchFilesOf(targets[file]), 0) << targets[file];
+        }
+    }
 }
 
 } // namespace

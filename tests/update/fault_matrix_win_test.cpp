@@ -808,7 +808,7 @@ std::string Introduction()
             "- **settings**: every value of the settings key and the identity key, compared one by one with "
             "what they held before; the ones that changed, with their new value.\n"
             "- **files**: the installation and configuration folders compared file by file with before: the old "
-            "configuration file intact, no partial download or scratch (`.part`) file left, or the file that "
+            "configuration file intact, no partial download or scratch (`<file>~NNNN`) file left, or the file that "
             "arrived.\n"
             "- **requests**: how many requests the server saw (0: the connection never got as far as a "
             "request).\n"

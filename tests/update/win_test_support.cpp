@@ -8,6 +8,7 @@
 #include <memory>
 #include <utility>
 
+#include "part_file.h"
 #include "reg_text.h"
 #include "win_handles.h"
 #include "settings_names.h"
@@ -185,6 +186,20 @@ bool WriteWholeFile(const std::string& path, const std::string& text)
 }
 
 bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+int ScratchFilesOf(const std::string& target)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((target + kPartFileMark + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    int count = 0;
+    do
+        count += (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ? 1 : 0;
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    return count;
+}
 
 std::optional<std::string> RunAndCapture(const std::string& commandLine, DWORD* exitCode, DWORD timeoutMs)
 {

@@ -56,6 +56,8 @@ std::optional<std::string> ReadWholeFile(const std::string& path);
 bool WriteWholeFile(const std::string& path, const std::string& text);
 // Whether a file or folder exists at `path`.
 bool FileExists(const std::string& path);
+// How many download scratch files of `target` lie beside it.
+int ScratchFilesOf(const std::string& target);
 
 // Runs `commandLine` with its standard output on a pipe and returns what it
 // wrote; `exitCode` receives its exit code. Gives up (nullopt) when the
