@@ -3,57 +3,9 @@
 #include <windows.h>
 #include <wincrypt.h>
 
-#include <cstdlib>
-
 #include "settings_names.h"
 
 namespace {
-
-// The text of the JSON string member `name` in a request log line; escapes
-// are left as they stand (the values the tests look at have none).
-std::string MemberText(const std::string& line, const std::string& name)
-{
-    const std::string key = "\"" + name + "\":\"";
-    std::size_t at = line.find(key);
-    if (at == std::string::npos)
-        return "";
-    std::size_t start = at + key.size();
-    std::size_t end = line.find('"', start);
-    return end == std::string::npos ? "" : line.substr(start, end - start);
-}
-
-// The whole object that follows `"name":` in a log line (no nested objects
-// inside it).
-std::string ObjectText(const std::string& line, const std::string& name)
-{
-    const std::string key = "\"" + name + "\":{";
-    std::size_t at = line.find(key);
-    if (at == std::string::npos)
-        return "";
-    std::size_t start = at + key.size() - 1;
-    std::size_t end = line.find('}', start);
-    return end == std::string::npos ? "" : line.substr(start, end - start + 1);
-}
-
-void CollectTree(const std::string& root, const std::string& relative, std::map<std::string, std::string>& tree)
-{
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((root + "\\" + relative + "*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        const std::string name = found.cFileName;
-        if (name == "." || name == "..")
-            continue;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            tree[relative + name + "\\"] = "";
-            CollectTree(root, relative + name + "\\", tree);
-        } else {
-            tree[relative + name] = ReadWholeFile(root + "\\" + relative + name).value_or("<unreadable>");
-        }
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-}
 
 // The registry store of the local machine's system store "Root", opened for
 // writing. Opened as such rather than as the whole system store: Wine deletes
@@ -107,27 +59,6 @@ TrustedRootForTest::~TrustedRootForTest()
     CertCloseStore(store, 0);
 }
 
-std::map<std::string, std::string> TreeOf(const std::string& root)
-{
-    std::map<std::string, std::string> tree;
-    CollectTree(root, "", tree);
-    return tree;
-}
-
-void RemoveTree(const std::string& root)
-{
-    std::map<std::string, std::string> tree = TreeOf(root);
-    // Reverse order: a folder's contents come after it in the map.
-    for (auto entry = tree.rbegin(); entry != tree.rend(); ++entry) {
-        const std::string path = root + "\\" + entry->first;
-        if (!entry->first.empty() && entry->first.back() == '\\')
-            RemoveDirectoryA(path.c_str());
-        else
-            DeleteFileA(path.c_str());
-    }
-    RemoveDirectoryA(root.c_str());
-}
-
 std::string Quoted(const std::string& text)
 {
     std::string out = "\"";
@@ -141,15 +72,8 @@ std::string Quoted(const std::string& text)
 
 void CheckTest::MakeTestInstallation(const std::string& pair)
 {
-    RemoveTree(kTestRoot);
-    ASSERT_TRUE(CreateDirectoryA(kTestRoot, nullptr));
-    ASSERT_TRUE(CreateDirectoryA(kTestInstallDir, nullptr));
-    ASSERT_TRUE(CreateDirectoryA(kTestConfigDir, nullptr));
-    const std::string bin = std::string(kTestInstallDir) + "bin";
-    ASSERT_TRUE(CreateDirectoryA(bin.c_str(), nullptr));
-    const std::string pki = DevserverRunDir() + "pki\\";
-    ASSERT_TRUE(CopyFileA((pki + pair + "cert.pem").c_str(), (bin + "\\client_cert.pem").c_str(), FALSE));
-    ASSERT_TRUE(CopyFileA((pki + pair + "key.pem").c_str(), (bin + "\\client_key.pem").c_str(), FALSE));
+    ASSERT_TRUE(MakeScratchInstallation(kTestRoot));
+    ASSERT_TRUE(InstallClientPair(kTestInstallDir, pair));
 }
 
 void CheckTest::SetUp()
@@ -163,76 +87,40 @@ void CheckTest::SetUp()
     MakeTestInstallation("client_");
 
     ASSERT_TRUE(SetSettingForTest(kValueUserLogin, kTestUser));
-    ASSERT_TRUE(SetSettingForTest(kValueUpdateServer, "https://127.0.0.1:" + port_ + "/"));
+    ASSERT_TRUE(SetSettingForTest(kValuePasswordLogin, kTestPassword));
+    ASSERT_TRUE(SetSettingForTest(kValueUpdateServer, ServerUrl()));
     ASSERT_TRUE(SetSettingForTest(kValueInstallDir, kTestInstallDir));
     ASSERT_TRUE(SetSettingForTest(kValueConfigDir, kTestConfigDir));
     // What the checks write starts absent; the snapshot puts back whatever
     // was there before the case.
     for (const char* name :
-         {kValueNewSoftwareVersion, kValueSoftwareUrl,     kValueSoftwareFile,    kValueConfigVersion,
-          kValueFileVersion,        kValueConfigFile,      kValueConfigUrl,       kValueConfigSubDir,
-          kValueConfigPath,         kValueCommandCode1,    kValueCommandCode3,    kValueCommandCode4,
-          kValueCommandCode6,       kValueCommandCode7,    kValueCommandCode8,    kValueCommandVersion1,
-          kValueCommandVersion3,    kValueCommandVersion4, kValueCommandVersion6, kValueCommandVersion7,
-          kValueCommandVersion8})
+         {kValueStatus,          kValueStatusMessage,   kValueStatusVersion,      kValueStatusInt,
+          kValueStatusPer,       kValueNewSoftwareVersion, kValueSoftwareUrl,     kValueSoftwareFile,
+          kValueConfigVersion,   kValueFileVersion,     kValueConfigFile,         kValueConfigUrl,
+          kValueConfigSubDir,    kValueConfigPath,      kValueCommandCode1,       kValueCommandCode3,
+          kValueCommandCode4,    kValueCommandCode6,    kValueCommandCode7,       kValueCommandCode8,
+          kValueCommandVersion1, kValueCommandVersion3, kValueCommandVersion4,    kValueCommandVersion6,
+          kValueCommandVersion7, kValueCommandVersion8})
         DeleteSettingForTest(name);
 
     SetState("{}");
-    logStart_ = ReadWholeFile(DevserverRunDir() + "requests.log").value_or("").size();
-}
-
-void CheckTest::SetState(const std::string& json)
-{
-    const std::string staged = DevserverRunDir() + "state.json.new";
-    ASSERT_TRUE(WriteWholeFile(staged, json));
-    ASSERT_TRUE(MoveFileExA(staged.c_str(), (DevserverRunDir() + "state.json").c_str(), MOVEFILE_REPLACE_EXISTING));
-}
-
-void CheckTest::ServeFile(const std::string& relativePath, const std::string& content)
-{
-    std::string path = DevserverRunDir() + "files";
-    std::size_t from = 0;
-    for (;;) {
-        std::size_t slash = relativePath.find('/', from);
-        if (slash == std::string::npos)
-            break;
-        path += "\\" + relativePath.substr(from, slash - from);
-        CreateDirectoryA(path.c_str(), nullptr);
-        from = slash + 1;
-    }
-    ASSERT_TRUE(WriteWholeFile(path + "\\" + relativePath.substr(from), content)) << relativePath;
-}
-
-std::vector<std::string> CheckTest::NewLogLines() const
-{
-    std::string log = ReadWholeFile(DevserverRunDir() + "requests.log").value_or("");
-    std::vector<std::string> lines;
-    std::size_t at = logStart_;
-    while (at < log.size()) {
-        std::size_t end = log.find('\n', at);
-        if (end == std::string::npos)
-            end = log.size();
-        if (end > at)
-            lines.push_back(log.substr(at, end - at));
-        at = end + 1;
-    }
-    return lines;
+    log_.Mark();
 }
 
 std::vector<std::string> CheckTest::RequestMembers(const std::string& method) const
 {
     std::vector<std::string> requests;
-    for (const std::string& line : NewLogLines())
-        if (MemberText(line, "server") == "update" && MemberText(line, "method") == method)
-            requests.push_back(ObjectText(line, "members"));
+    for (const LoggedRequest& request : NewRequests())
+        if (request.server == "update" && request.method == method)
+            requests.push_back(request.members);
     return requests;
 }
 
 std::vector<std::string> CheckTest::FileRequests() const
 {
     std::vector<std::string> paths;
-    for (const std::string& line : NewLogLines())
-        if (MemberText(line, "server") == "files")
-            paths.push_back(MemberText(line, "path"));
+    for (const LoggedRequest& request : NewRequests())
+        if (request.server == "files")
+            paths.push_back(request.path);
     return paths;
 }
