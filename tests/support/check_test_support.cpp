@@ -72,7 +72,7 @@ std::string Quoted(const std::string& text)
 
 void CheckTest::MakeTestInstallation(const std::string& pair)
 {
-    ASSERT_TRUE(MakeScratchInstallation(kTestRoot));
+    ASSERT_TRUE(MakeScratchInstallation());
     ASSERT_TRUE(InstallClientPair(kTestInstallDir, pair));
 }
 

@@ -13,15 +13,10 @@
 #include "scratch_installation.h"
 #include "win_test_support.h"
 
-// The login every case uses, and the scratch tree (every case starts with it
-// empty except for the installation's certificate files).
+// The login every case uses; every case starts with the scratch
+// installation empty except for its certificate files.
 inline constexpr char kTestUser[] = "checker";
 inline constexpr char kTestPassword[] = "secret";
-inline constexpr char kTestRoot[] = "C:\\kvlchecks";
-// Installation directory: ends with a backslash, as the settings key holds it.
-inline constexpr char kTestInstallDir[] = "C:\\kvlchecks\\inst\\";
-// "config_dir": the way the provisioning writes it, without one.
-inline constexpr char kTestConfigDir[] = "C:\\kvlchecks\\config";
 
 // While it lives, the PEM certificate `pemFile` is a trusted root of the
 // Windows certificate store: it is added to the local machine's system store

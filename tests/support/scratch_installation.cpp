@@ -5,12 +5,12 @@
 #include "devserver_session.h"
 #include "win_test_support.h"
 
-bool MakeScratchInstallation(const std::string& root)
+bool MakeScratchInstallation()
 {
-    RemoveTree(root);
+    RemoveTree(kTestRoot);
     bool made = true;
-    for (const std::string& folder : {root, root + "\\inst", root + "\\config"})
-        made = CreateDirectoryA(folder.c_str(), nullptr) && made;
+    for (const char* folder : {kTestRoot, kTestInstallDir, kTestConfigDir})
+        made = CreateDirectoryA(folder, nullptr) && made;
     return made;
 }
 

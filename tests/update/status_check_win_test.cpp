@@ -293,34 +293,32 @@ TEST_F(StatusCheckTest, BothTransportsAgreeOnWhatTheCaFileHolds)
     }
 }
 
-TEST_F(StatusCheckTest, StalledServerTimesOut)
+// A server that holds its answer: the stall rule ends a transfer that
+// sends nothing, and the overall limit one that the stall rule lets run.
+TEST_F(StatusCheckTest, HeldAnswerIsCutOffByTheTransferLimits)
 {
-    SetState(R"({"misbehave": {"chk_stt": {"stall_ms": 30000}},
-               "subscribers": {"checker": {"status": {"result": "0", "stt": "ativo"}}}})");
-    ScopedTransferLimits limits(TransferLimits{5, 1, 2, 20});
+    const struct {
+        const char* what;
+        const char* misbehave;
+        TransferLimits limits;
+    } rows[] = {
+        {"stalled", R"({"stall_ms": 30000})", {5, 1, 2, 20}},
+        {"slow, within a generous stall rule", R"({"delay_ms": 30000})", {5, 1, 60, 3}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        SetState(std::string(R"({"misbehave": {"chk_stt": )") + row.misbehave +
+                 R"(}, "subscribers": {"checker": {"status": {"result": "0", "stt": "ativo"}}}})");
+        ScopedTransferLimits limits(row.limits);
 
-    auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(Ferolin("-checkstatus", 12), kCheckFailed);
-    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started);
+        auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(Ferolin("-checkstatus", 12), kCheckFailed);
+        auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started);
 
-    // Ended by the stall rule, long before the server would have answered.
-    EXPECT_LT(seconds.count(), 15);
-    EXPECT_EQ(StoredStatus(), Values(5));
-}
-
-TEST_F(StatusCheckTest, SlowServerIsCutOffByTheOverallLimit)
-{
-    SetState(R"({"misbehave": {"chk_stt": {"delay_ms": 30000}},
-               "subscribers": {"checker": {"status": {"result": "0", "stt": "ativo"}}}})");
-    // Generous stall rule: only the overall limit can end this transfer.
-    ScopedTransferLimits limits(TransferLimits{5, 1, 60, 3});
-
-    auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(Ferolin("-checkstatus", 12), kCheckFailed);
-    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started);
-
-    EXPECT_LT(seconds.count(), 15);
-    EXPECT_EQ(StoredStatus(), Values(5));
+        // Ended by the limit, long before the server would have answered.
+        EXPECT_LT(seconds.count(), 15);
+        EXPECT_EQ(StoredStatus(), Values(5));
+    }
 }
 
 TEST_F(StatusCheckTest, HttpErrorPageIsAnAnswerThatStoresNothing)
