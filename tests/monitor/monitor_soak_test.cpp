@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "account_rules.h"
 #include "check_test_support.h"
 #include "ferolin_entry.h"
 #include "ferolin_seams.h"
@@ -31,6 +32,7 @@
 #include "service_limits.h"
 #include "service_log.h"
 #include "settings_names.h"
+#include "transfer_limits_scope.h"
 
 namespace {
 
@@ -135,20 +137,6 @@ std::string StateOf(const Answers& answers)
         (answers.file ? std::string(", \"file_faults\": {\"vpn.conf\": ") + answers.file + "}" : "") + "}";
 }
 
-AccountState AccountOfWord(const std::string& word)
-{
-    if (word == "bloqueado")
-        return AccountState::Blocked;
-    if (word == "cancelado")
-        return AccountState::Cancelled;
-    return AccountState::Active;
-}
-
-bool ScheduledChecksRun(AccountState account)
-{
-    return account == AccountState::Active || account == AccountState::Pending;
-}
-
 // Wine 8 opens a new root key for every access to HKEY_CLASSES_ROOT in the
 // 32-bit view and never closes it (a failed open too), and every status check
 // writes the machine identity there. Measured, so that any other growth still
@@ -177,7 +165,7 @@ protected:
     void SetUp() override
     {
         CheckTest::SetUp();
-        for (const auto& [name, text] : {std::pair{kValuePasswordLogin, "secret"}, std::pair{kValueStatusVersion, ""},
+        for (const auto& [name, text] : {std::pair{kValueStatusVersion, ""},
                                          std::pair{kValueConfigVersion, ""}, std::pair{kValueFileVersion, ""},
                                          std::pair{kValueSoftwareVersion, "1.0"}, std::pair{kValueUpdateHours, "1"},
                                          std::pair{kValueStatus, "ativo"}})
@@ -191,14 +179,12 @@ protected:
         CreateDirectoryA(tempDir_.c_str(), nullptr);
         ASSERT_TRUE(SetEnvironmentVariableA("TMP", tempDir_.c_str()));
         ASSERT_TRUE(SetEnvironmentVariableA("TEMP", tempDir_.c_str()));
-        transferLimits = kSoakLimits;
         platform_ = FakePlatform();
         platform_.ferolin = Ferolin;
     }
 
     void TearDown() override
     {
-        transferLimits = kDefaultTransferLimits;
         ResetLogPath();
         SetState("{}");
     }
@@ -223,33 +209,19 @@ protected:
         return events;
     }
 
-    // The update methods asked for since the last call, counted from the
-    // request log's new complete lines (read from where the last call
-    // stopped: the log grows by a few lines a pass).
+    // The update methods asked for since the last call.
     struct Asked {
         int status = 0;
         int config = 0;
         int software = 0;
     };
-    Asked NewRequests()
+    Asked TakeAsked()
     {
         Asked asked;
-        std::string text;
-        if (FILE* log = std::fopen((DevserverRunDir() + "requests.log").c_str(), "rb")) {
-            _fseeki64(log, static_cast<long long>(requestLogRead_), SEEK_SET);
-            char chunk[4096];
-            for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, log)) > 0;)
-                text.append(chunk, got);
-            std::fclose(log);
-        }
-        text.resize(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
-        requestLogRead_ += text.size();
-        for (const auto& [method, count] :
-             {std::pair{"chk_stt", &asked.status}, std::pair{"chk_cnf_upd", &asked.config},
-              std::pair{"chk_sw_upd", &asked.software}}) {
-            const std::string member = std::string("\"method\":\"") + method + "\"";
-            for (std::size_t at = text.find(member); at != std::string::npos; at = text.find(member, at + 1))
-                ++*count;
+        for (const LoggedRequest& request : log_.TakeNewRequests()) {
+            asked.status += request.method == "chk_stt" ? 1 : 0;
+            asked.config += request.method == "chk_cnf_upd" ? 1 : 0;
+            asked.software += request.method == "chk_sw_upd" ? 1 : 0;
         }
         return asked;
     }
@@ -268,9 +240,9 @@ protected:
 
     const std::string logFile_ = std::string(kTestRoot) + "\\kvlservice.log";
     const std::string tempDir_ = std::string(kTestRoot) + "\\tmp";
+    ScopedTransferLimits limits_{kSoakLimits};
     MonitorPlatform platform_{};
     MonitorState state_{};
-    std::size_t requestLogRead_ = 0;
 };
 
 // For each way the server misbehaves, on every method at once: the pass
@@ -293,7 +265,7 @@ TEST_F(RunningServiceTest, EveryServerFaultKeepsTheScheduleAndBlocksOnlyAfterSev
         Answers answers;
         answers.status = answers.config = answers.software = &kind;
         Serve(answers);
-        NewRequests();
+        TakeAsked();
         state_ = MonitorState{};
         StartMonitor(state_, kTestInstallDir, kStart);
 
@@ -301,7 +273,7 @@ TEST_F(RunningServiceTest, EveryServerFaultKeepsTheScheduleAndBlocksOnlyAfterSev
         Pass(kStart);
         EXPECT_EQ(state_.nextStatusCheck, kStart + kStatusCheckInterval);
         EXPECT_EQ(state_.nextUpdate, kStart + 3600);
-        Asked asked = NewRequests();
+        Asked asked = TakeAsked();
         EXPECT_EQ(asked.status, 1);
         EXPECT_EQ(asked.config, 2);
         EXPECT_EQ(asked.software, 1);
@@ -334,7 +306,7 @@ TEST_F(RunningServiceTest, EveryServerFaultKeepsTheScheduleAndBlocksOnlyAfterSev
         Pass(hourOn);
         EXPECT_EQ(state_.nextStatusCheck, hourOn + kStatusCheckInterval);
         EXPECT_EQ(state_.nextUpdate, fails ? hourOn : hourOn + 3600);
-        asked = NewRequests();
+        asked = TakeAsked();
         EXPECT_EQ(asked.status, 2);
         EXPECT_EQ(asked.software, fails ? 0 : 1);
         EXPECT_EQ(CountLogged("KVLServiceThread 7d blocked"), fails ? 2 : 0);
@@ -355,13 +327,13 @@ TEST_F(RunningServiceTest, ATrickledConfigurationFileDoesNotHoldTheNextStatusChe
     answers.version = 8;
     answers.file = R"({"trickle_bytes": 1, "trickle_ms": 500})";
     Serve(answers);
-    NewRequests();
+    TakeAsked();
     StartMonitor(state_, kTestInstallDir, kStart);
 
     const DWORD passStart = GetTickCount();
     Pass(kStart);
     EXPECT_LE((GetTickCount() - passStart) / 1000.0, kPassBoundSeconds);
-    EXPECT_EQ(NewRequests().config, 2);
+    EXPECT_EQ(TakeAsked().config, 2);
     EXPECT_EQ(Setting(kValueConfigVersion), "");
     EXPECT_EQ(ReadWholeFile(ConfigPath()), ConfigText(7));
     EXPECT_FALSE(FileExists(ConfigPath() + kPartFileSuffix));
@@ -369,7 +341,7 @@ TEST_F(RunningServiceTest, ATrickledConfigurationFileDoesNotHoldTheNextStatusChe
     const std::int64_t next = kStart + kStatusCheckInterval;
     EXPECT_EQ(state_.nextStatusCheck, next);
     Pass(next);
-    EXPECT_EQ(NewRequests().status, 1);
+    EXPECT_EQ(TakeAsked().status, 1);
     EXPECT_EQ(state_.nextStatusCheck, next + kStatusCheckInterval);
 }
 
@@ -390,16 +362,16 @@ TEST_F(RunningServiceTest, AClockThatJumpsChecksAtOnceAndRestartsTheScheduleFrom
         state_ = MonitorState{};
         StartMonitor(state_, kTestInstallDir, kStart);
         Pass(kStart);
-        NewRequests();
+        TakeAsked();
         Pass(jump.jumpedTo);
-        const Asked asked = NewRequests();
+        const Asked asked = TakeAsked();
         EXPECT_EQ(asked.status, 1);
         EXPECT_EQ(asked.software, jump.runsAtTheJump);
         EXPECT_EQ(CountLogged("nextUpdate <" + std::to_string(jump.nextUpdateBefore) + "> now <" +
                               std::to_string(jump.jumpedTo) + ">"),
                   1);
         Pass(jump.nextRunAt);
-        EXPECT_EQ(NewRequests().software, 1);
+        EXPECT_EQ(TakeAsked().software, 1);
     }
 }
 
@@ -423,7 +395,7 @@ TEST_F(RunningServiceTest, SoakAgainstAServerThatMisbehavesAtRandom)
     // crosses it.
     ASSERT_TRUE(WriteWholeFile(logFile_, std::string(kLogWrapSize - 2000, '-') + "\r\n"));
     ASSERT_TRUE(SetSettingForTest(kValueConfigFile, kConfigName));
-    NewRequests();
+    TakeAsked();
     StartMonitor(state_, kTestInstallDir, kStart);
 
     // What the key must say, from the answers alone.
@@ -465,7 +437,7 @@ TEST_F(RunningServiceTest, SoakAgainstAServerThatMisbehavesAtRandom)
         if (status != Outcome::Failed || !statusDay)
             statusDay = DayStamp(now);
         failedChecks += status == Outcome::Failed ? 1 : 0;
-        const bool scheduled = ScheduledChecksRun(account) && now >= nextUpdate;
+        const bool scheduled = ChecksRun(account) && now >= nextUpdate;
         if (scheduled) {
             nextUpdate += 3600;
             ++scheduledRuns;
@@ -474,7 +446,7 @@ TEST_F(RunningServiceTest, SoakAgainstAServerThatMisbehavesAtRandom)
         EXPECT_EQ(state_.nextStatusCheck, now + kStatusCheckInterval);
         EXPECT_EQ(state_.nextUpdate, nextUpdate);
         EXPECT_EQ(state_.account, account);
-        const Asked asked = NewRequests();
+        const Asked asked = TakeAsked();
         EXPECT_EQ(asked.status, 1);
         EXPECT_EQ(asked.software, scheduled ? 1 : 0);
         EXPECT_EQ(Setting(kValueStatus), word);
@@ -483,12 +455,12 @@ TEST_F(RunningServiceTest, SoakAgainstAServerThatMisbehavesAtRandom)
 
         // The configuration version names the file that is there, and a
         // blocked or cancelled account has neither.
-        if (!ScheduledChecksRun(account))
+        if (!ChecksRun(account))
             configVersion = "";
         else if (asked.config > 0 && (answers.config ? answers.config->outcome : Outcome::Stored) == Outcome::Stored)
             configVersion = answers.file ? "" : std::to_string(answers.version);
         EXPECT_EQ(Setting(kValueConfigVersion), configVersion);
-        if (!ScheduledChecksRun(account)) {
+        if (!ChecksRun(account)) {
             EXPECT_FALSE(FileExists(ConfigPath()));
         } else if (!configVersion.empty()) {
             EXPECT_EQ(ReadWholeFile(ConfigPath()), ConfigText(std::stoi(configVersion)));
