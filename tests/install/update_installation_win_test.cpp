@@ -28,7 +28,6 @@ protected:
         CheckTest::SetUp();
         ASSERT_TRUE(SetSettingForTest(kValueSoftwareVersion, "1.0"));
         ASSERT_TRUE(SetSettingForTest(kValueStatus, "Ativo"));
-        ASSERT_TRUE(SetSettingForTest(kValuePasswordLogin, "secret"));
         ASSERT_TRUE(SetSettingForTest(kValueUpdateState, kUpdateStateBefore));
         Offer("pkg/" + std::string(kPackage), kPackage);
     }
