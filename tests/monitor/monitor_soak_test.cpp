@@ -27,6 +27,7 @@
 #include "ferolin_seams.h"
 #include "monitor_fakes.h"
 #include "monitor_pass.h"
+#include "monitor_test_support.h"
 #include "part_file.h"
 #include "process_counters.h"
 #include "service_limits.h"
@@ -91,17 +92,6 @@ const char* const kStatusWords[] = {"ativo", "bloqueado", "cancelado"};
 // kept, is more than this over a thousand passes.
 constexpr unsigned long kHandleSlack = 4;
 constexpr std::size_t kPrivateBytesSlack = 512u << 10;
-
-constexpr std::int64_t kStart = 1796731200; // 7 December 2026, 12:00 UTC
-constexpr std::int64_t kDay = 86400;
-constexpr char kConfigName[] = "vpn.conf";
-
-std::string DayStamp(std::int64_t time)
-{
-    char stamp[kDayStampSize];
-    FormatDayStamp(time, stamp);
-    return stamp;
-}
 
 std::string ConfigText(int version) { return "remote vpn.example 1194\n# version " + std::to_string(version) + "\n"; }
 
@@ -260,7 +250,7 @@ TEST_F(RunningServiceTest, EveryServerFaultKeepsTheScheduleAndBlocksOnlyAfterSev
         ASSERT_TRUE(SetSettingForTest(kValueStatus, "ativo"));
         ASSERT_TRUE(SetSettingForTest(kValueConfigVersion, "7"));
         ASSERT_TRUE(SetSettingForTest(kValueConfigFile, kConfigName));
-        ASSERT_TRUE(SetSettingForTest(kValueStatusDay, DayStamp(kStart - 6 * kDay)));
+        ASSERT_TRUE(SetSettingForTest(kValueStatusDay, DayStampOf(kStart - 6 * kDay)));
         ASSERT_TRUE(WriteWholeFile(ConfigPath(), ConfigText(7)));
         Answers answers;
         answers.status = answers.config = answers.software = &kind;
@@ -278,13 +268,13 @@ TEST_F(RunningServiceTest, EveryServerFaultKeepsTheScheduleAndBlocksOnlyAfterSev
         EXPECT_EQ(asked.config, 2);
         EXPECT_EQ(asked.software, 1);
         EXPECT_EQ(state_.account, AccountState::Active);
-        EXPECT_EQ(Setting(kValueStatusDay), DayStamp(fails ? kStart - 6 * kDay : kStart));
+        EXPECT_EQ(Setting(kValueStatusDay), DayStampOf(fails ? kStart - 6 * kDay : kStart));
         EXPECT_TRUE(FileExists(ConfigPath()));
 
         // Seven days: the failed check blocks at once and ends the VPN
         // connection through the elevated stop.
         const std::int64_t second = kStart + kStatusCheckInterval;
-        ASSERT_TRUE(SetSettingForTest(kValueStatusDay, DayStamp(second - 7 * kDay)));
+        ASSERT_TRUE(SetSettingForTest(kValueStatusDay, DayStampOf(second - 7 * kDay)));
         const std::vector<std::string> events = Pass(second);
         EXPECT_EQ(std::count(events.begin(), events.end(),
                              std::string("shell runas ") + kTestInstallDir + "bin\\Halvex.exe -stop"),
@@ -297,7 +287,7 @@ TEST_F(RunningServiceTest, EveryServerFaultKeepsTheScheduleAndBlocksOnlyAfterSev
             EXPECT_EQ(Setting(kValueConfigVersion), "");
             EXPECT_EQ(Setting(kValueConfigState), "0");
         } else {
-            EXPECT_EQ(Setting(kValueStatusDay), DayStamp(second));
+            EXPECT_EQ(Setting(kValueStatusDay), DayStampOf(second));
         }
 
         // An hour on: the scheduled run comes on time unless blocked, and a
@@ -435,7 +425,7 @@ TEST_F(RunningServiceTest, SoakAgainstAServerThatMisbehavesAtRandom)
             account = AccountOfWord(word);
         }
         if (status != Outcome::Failed || !statusDay)
-            statusDay = DayStamp(now);
+            statusDay = DayStampOf(now);
         failedChecks += status == Outcome::Failed ? 1 : 0;
         const bool scheduled = ChecksRun(account) && now >= nextUpdate;
         if (scheduled) {
