@@ -36,14 +36,11 @@ protected:
     void SetUp() override
     {
         CheckTest::SetUp();
-        ASSERT_TRUE(SetSettingForTest(kValueStatusVersion, ""));
-        ASSERT_TRUE(SetSettingForTest(kValueConfigVersion, ""));
-        ASSERT_TRUE(SetSettingForTest(kValueFileVersion, ""));
-        ASSERT_TRUE(SetSettingForTest(kValueSoftwareVersion, "1.0"));
-        ASSERT_TRUE(SetSettingForTest(kValueLogDir, kTestRoot));
-        for (const char* name : {kValueStatusDay, kValueUpdateHours, kValueStatusTime, kValueConfigOnly,
-                                 kValueConfigState, kValueFirstTime, kValueUpdateState, kValueLastTime})
-            DeleteSettingForTest(name);
+        ASSERT_TRUE(SetSettingsForTest({{kValueStatusVersion, ""},
+                                        {kValueConfigVersion, ""},
+                                        {kValueFileVersion, ""},
+                                        {kValueSoftwareVersion, "1.0"},
+                                        {kValueLogDir, kTestRoot}}));
         ServeFile("vpn.conf", "remote vpn.example 1194\n");
         DeleteFileA((ProgramFolder() + "vpnkorv-journal.txt").c_str());
 

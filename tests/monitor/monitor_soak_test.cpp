@@ -155,14 +155,12 @@ protected:
     void SetUp() override
     {
         CheckTest::SetUp();
-        for (const auto& [name, text] : {std::pair{kValueStatusVersion, ""},
-                                         std::pair{kValueConfigVersion, ""}, std::pair{kValueFileVersion, ""},
-                                         std::pair{kValueSoftwareVersion, "1.0"}, std::pair{kValueUpdateHours, "1"},
-                                         std::pair{kValueStatus, "ativo"}})
-            ASSERT_TRUE(SetSettingForTest(name, text));
-        for (const char* name : {kValueStatusDay, kValueStatusTime, kValueConfigOnly, kValueConfigState,
-                                 kValueFirstTime, kValueUpdateState, kValueLastTime})
-            DeleteSettingForTest(name);
+        ASSERT_TRUE(SetSettingsForTest({{kValueStatusVersion, ""},
+                                        {kValueConfigVersion, ""},
+                                        {kValueFileVersion, ""},
+                                        {kValueSoftwareVersion, "1.0"},
+                                        {kValueUpdateHours, "1"},
+                                        {kValueStatus, "ativo"}}));
         std::snprintf(logPath, sizeof logPath, "%s", logFile_.c_str());
         // Whatever the library or its transport would leave in the temporary
         // folder lands in one of this case's own.

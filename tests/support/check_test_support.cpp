@@ -86,20 +86,22 @@ void CheckTest::SetUp()
 
     MakeTestInstallation("client_");
 
-    ASSERT_TRUE(SetSettingForTest(kValueUserLogin, kTestUser));
-    ASSERT_TRUE(SetSettingForTest(kValuePasswordLogin, kTestPassword));
-    ASSERT_TRUE(SetSettingForTest(kValueUpdateServer, ServerUrl()));
-    ASSERT_TRUE(SetSettingForTest(kValueInstallDir, kTestInstallDir));
-    ASSERT_TRUE(SetSettingForTest(kValueConfigDir, kTestConfigDir));
-    // What the checks write starts absent; the snapshot puts back whatever
-    // was there before the case.
+    ASSERT_TRUE(SetSettingsForTest({{kValueUserLogin, kTestUser},
+                                    {kValuePasswordLogin, kTestPassword},
+                                    {kValueUpdateServer, ServerUrl()},
+                                    {kValueInstallDir, kTestInstallDir},
+                                    {kValueConfigDir, kTestConfigDir}}));
+    // What the checks and the loop write starts absent; the snapshot puts
+    // back whatever was there before the case.
     for (const char* name :
-         {kValueStatus,          kValueStatusMessage,   kValueStatusVersion,      kValueStatusInt,
-          kValueStatusPer,       kValueNewSoftwareVersion, kValueSoftwareUrl,     kValueSoftwareFile,
-          kValueConfigVersion,   kValueFileVersion,     kValueConfigFile,         kValueConfigUrl,
-          kValueConfigSubDir,    kValueConfigPath,      kValueCommandCode1,       kValueCommandCode3,
-          kValueCommandCode4,    kValueCommandCode6,    kValueCommandCode7,       kValueCommandCode8,
-          kValueCommandVersion1, kValueCommandVersion3, kValueCommandVersion4,    kValueCommandVersion6,
+         {kValueStatus,          kValueStatusMessage,   kValueStatusVersion,   kValueStatusInt,
+          kValueStatusPer,       kValueStatusDay,       kValueStatusTime,      kValueLastTime,
+          kValueFirstTime,       kValueUpdateHours,     kValueUpdateState,     kValueConfigOnly,
+          kValueConfigState,     kValueNewSoftwareVersion, kValueSoftwareUrl,  kValueSoftwareFile,
+          kValueConfigVersion,   kValueFileVersion,     kValueConfigFile,      kValueConfigUrl,
+          kValueConfigSubDir,    kValueConfigPath,      kValueCommandCode1,    kValueCommandCode3,
+          kValueCommandCode4,    kValueCommandCode6,    kValueCommandCode7,    kValueCommandCode8,
+          kValueCommandVersion1, kValueCommandVersion3, kValueCommandVersion4, kValueCommandVersion6,
           kValueCommandVersion7, kValueCommandVersion8})
         DeleteSettingForTest(name);
 

@@ -74,6 +74,14 @@ void Restore(const Place& place, const std::optional<std::string>& saved)
 std::optional<std::string> GetSettingForTest(const char* name) { return GetText(Setting(name)); }
 bool SetSettingForTest(const char* name, const std::string& text) { return SetText(Setting(name), text); }
 void DeleteSettingForTest(const char* name) { Delete(Setting(name)); }
+
+bool SetSettingsForTest(std::initializer_list<std::pair<const char*, std::string>> values)
+{
+    bool written = true;
+    for (const auto& [name, text] : values)
+        written = SetText(Setting(name), text) && written;
+    return written;
+}
 std::optional<std::string> GetIdentityForTest() { return GetText(kIdentity); }
 bool SetIdentityForTest(const std::string& text) { return SetText(kIdentity, text); }
 std::optional<std::string> GetRunValueForTest() { return GetText(kRunValue); }

@@ -6,14 +6,18 @@
 
 #include <windows.h>
 
+#include <initializer_list>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Text values (REG_SZ); anything else reads as missing.
 std::optional<std::string> GetSettingForTest(const char* name);
 bool SetSettingForTest(const char* name, const std::string& text);
 void DeleteSettingForTest(const char* name);
+// Several values at once; false when any could not be written.
+bool SetSettingsForTest(std::initializer_list<std::pair<const char*, std::string>> values);
 std::optional<std::string> GetIdentityForTest();
 bool SetIdentityForTest(const std::string& text);
 std::optional<std::string> GetRunValueForTest();

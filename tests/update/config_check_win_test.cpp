@@ -41,9 +41,7 @@ protected:
     void SetUp() override
     {
         CheckTest::SetUp();
-        ASSERT_TRUE(SetSettingForTest(kValueConfigOnly, "1"));
-        ASSERT_TRUE(SetSettingForTest(kValueConfigVersion, "6"));
-        ASSERT_TRUE(SetSettingForTest(kValueFileVersion, "3"));
+        ASSERT_TRUE(SetSettingsForTest({{kValueConfigOnly, "1"}, {kValueConfigVersion, "6"}, {kValueFileVersion, "3"}}));
         DeleteFileA(kRootX);
     }
     void TearDown() override { DeleteFileA(kRootX); }
