@@ -14,13 +14,13 @@ if(NOT CMAKE_SYSTEM_NAME STREQUAL "Windows")
 endif()
 
 # kvl_add_gtest(NAME SOURCES... LIBS ...): one GoogleTest executable whose
-# cases ctest lists one by one. Windows tests run under Wine in the build
-# tree's prefix and share it, so they take the wine_prefix fixture and never
-# run two at a time.
+# cases ctest lists one by one, linked with the tests' shared support
+# (tests/support). Windows tests run under Wine in the build tree's prefix and
+# share it, so they take the wine_prefix fixture and never run two at a time.
 function(kvl_add_gtest name)
   cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;PROPERTIES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} kvl_test_support GTest::gtest_main)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 60)
   endif()

@@ -32,6 +32,14 @@ struct ScHandleTraits {
 };
 using ScHandle = UniqueResource<ScHandleTraits>;
 
+// A directory search from FindFirstFile.
+struct FindHandleTraits {
+    using Handle = HANDLE;
+    static Handle None() { return INVALID_HANDLE_VALUE; }
+    static void Close(Handle search) { FindClose(search); }
+};
+using FindHandle = UniqueResource<FindHandleTraits>;
+
 // An event source registration.
 struct EventSourceTraits {
     using Handle = HANDLE;

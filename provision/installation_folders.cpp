@@ -7,6 +7,7 @@
 
 #include "bounded_format.h"
 #include "provision_seams.h"
+#include "win_handles.h"
 
 SetNamedSecurityInfoCall setNamedSecurityInfoCall = SetNamedSecurityInfoA;
 
@@ -20,24 +21,23 @@ namespace {
 constexpr char kFolderSddl[] = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 constexpr char kFileSddl[] = "D:P(A;;FA;;;SY)(A;;FA;;;BA)";
 
-struct LocalDescriptor {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
+// A security descriptor made from SDDL text and the DACL inside it; the DACL
+// is null when the text could not be converted.
+struct SddlSecurity {
+    LocalMemory<void> descriptor;
     PACL dacl = nullptr;
 
-    explicit LocalDescriptor(const char* sddl)
+    explicit SddlSecurity(const char* sddl)
     {
         BOOL present = FALSE;
         BOOL defaulted = FALSE;
-        if (ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor, nullptr) &&
-            (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present))
+        if (ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, descriptor.out(), nullptr) &&
+            (!GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) || !present))
             dacl = nullptr;
     }
-    ~LocalDescriptor() { LocalFree(descriptor); }
-    LocalDescriptor(const LocalDescriptor&) = delete;
-    LocalDescriptor& operator=(const LocalDescriptor&) = delete;
 };
 
-DWORD Restrict(const std::string& path, const LocalDescriptor& security)
+DWORD Restrict(const std::string& path, const SddlSecurity& security)
 {
     if (security.dacl == nullptr)
         return ERROR_INVALID_SECURITY_DESCR;
@@ -90,16 +90,16 @@ int RestrictBinFolder(const std::string& binFolder, char* message, std::size_t s
         FormatWhole(message, size, "%s: a link (junction or symbolic link)", binFolder.c_str());
         return 0;
     }
-    LocalDescriptor folderSecurity(kFolderSddl);
-    LocalDescriptor fileSecurity(kFileSddl);
+    SddlSecurity folderSecurity(kFolderSddl);
+    SddlSecurity fileSecurity(kFileSddl);
     DWORD error = Restrict(binFolder, folderSecurity);
     if (error != ERROR_SUCCESS) {
         FormatWhole(message, size, "%s: its permissions could not be restricted (error %lu)", binFolder.c_str(), error);
         return 0;
     }
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((binFolder + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
+    FindHandle search(FindFirstFileA((binFolder + "\\*").c_str(), &found));
+    if (!search)
         return 1;
     do {
         std::string name = found.cFileName;
@@ -112,7 +112,6 @@ int RestrictBinFolder(const std::string& binFolder, char* message, std::size_t s
             FormatWhole(message, size, "%s: its permissions could not be restricted (error %lu)", path.c_str(), error);
             break;
         }
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
+    } while (FindNextFileA(search.get(), &found));
     return error == ERROR_SUCCESS ? 1 : 0;
 }

@@ -4,7 +4,8 @@
 // that runs the scheduled checks of a blocked account, keeps a blocked VPN
 // configuration, blocks before seven days, loses its schedule or lets a clock
 // set back or forward hold a schedule back is a finding. The rules below use
-// none of the loop's own helpers, so a fault there cannot hide itself.
+// none of the loop's own helpers (the account rules are the tests' own
+// statement of them), so a fault there cannot hide itself.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -13,11 +14,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <strings.h>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "account_rules.h"
 #include "monitor_decisions.h"
 
 namespace {
@@ -117,18 +118,6 @@ std::string Stamp(std::int64_t time)
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%03d%02d%02d", local->tm_year, local->tm_mon, local->tm_mday);
     return stamp;
-}
-
-// The account rules, written here afresh rather than taken from the loop.
-bool SameWord(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
-bool ChecksRun(AccountState account) { return account == AccountState::Active || account == AccountState::Pending; }
-AccountState AccountOfWord(const std::string& word)
-{
-    if (SameWord(word, "bloqueado"))
-        return AccountState::Blocked;
-    if (SameWord(word, "cancelado") || SameWord(word, "duplicado"))
-        return AccountState::Cancelled;
-    return SameWord(word, "ativo") ? AccountState::Active : AccountState::Pending;
 }
 
 // A settings text ends at its first zero byte.

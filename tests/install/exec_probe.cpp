@@ -10,8 +10,6 @@
 //                             user's program may
 //   exec_probe signal VALUE   sets the event whose handle value (decimal) a
 //                             parent would have handed down by inheritance
-//   exec_probe hold PATH MS   keeps PATH open for MS milliseconds, sharing
-//                             only reading, as a scanner may
 #include <windows.h>
 #include <aclapi.h>
 
@@ -59,12 +57,6 @@ int main(int argc, char** argv)
     } else if (mode == "signal" && argc > 2) {
         HANDLE event = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(std::strtoull(argv[2], nullptr, 10)));
         std::printf("%s\n", SetEvent(event) ? "set" : "no such handle");
-    } else if (mode == "hold" && argc > 3) {
-        HANDLE file = CreateFileA(argv[2], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            return 3;
-        Sleep(static_cast<DWORD>(std::atoi(argv[3])));
-        CloseHandle(file);
     } else if (mode != "exit") {
         return 2;
     }

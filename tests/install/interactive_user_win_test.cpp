@@ -52,7 +52,7 @@ TEST_F(InteractiveUserTest, OwnerFileFirstLineWithoutItsLineBreak)
 
 TEST_F(InteractiveUserTest, ConfigDirWithTrailingBackslash)
 {
-    SetSettingForTest(kValueConfigDir, std::string(kTrayConfigDir) + "\\");
+    SetSettingForTest(kValueConfigDir, std::string(kTestConfigDir) + "\\");
     WriteOwnerFile("dave\n");
     int found = 0;
     EXPECT_EQ(Owner(&found), "dave");

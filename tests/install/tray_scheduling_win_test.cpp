@@ -18,7 +18,7 @@ namespace {
 
 constexpr char kEarlierRunner[] = "FerolinXp.exe";
 constexpr char kAppDefaults[] = "Software\\Wine\\AppDefaults\\FerolinXp.exe";
-constexpr char kCommitProgram[] = "/tr \"\\\"C:\\kvltray\\inst\\bin\\Nimbet.exe\\\" /start\" /st ";
+constexpr char kCommitProgram[] = "/tr \"\\\"C:\\kvlchecks\\inst\\bin\\Nimbet.exe\\\" /start\" /st ";
 
 int RunCommand(const char* command, std::string* output = nullptr)
 {
@@ -44,18 +44,18 @@ TEST_F(TrayTest, InstallHandsSchtasksTheLogonTaskInUtf16ForTheOwner)
     EXPECT_EQ(document->rfind(L"<?xml version=\"1.0\" encoding=\"UTF-16\"?><Task ", 0), 0u);
     EXPECT_NE(document->find(L"<LogonTrigger>"), std::wstring::npos);
     EXPECT_NE(document->find(L"<UserId>R&amp;D Jos\u00E9</UserId>"), std::wstring::npos);
-    EXPECT_NE(document->find(L"<Command>\"C:\\kvltray\\inst\\bin\\Nimbet.exe\"</Command></Exec>"), std::wstring::npos);
+    EXPECT_NE(document->find(L"<Command>\"C:\\kvlchecks\\inst\\bin\\Nimbet.exe\"</Command></Exec>"), std::wstring::npos);
     EXPECT_EQ(document->substr(document->size() - 7), L"</Task>");
 
     EXPECT_TRUE(TaskExists("Nimbet"));
-    EXPECT_FALSE(FileExists(std::string(kTrayInstallDir) + "config\\Nimbet.xml"));
-    EXPECT_FALSE(RunValue());
+    EXPECT_FALSE(FileExists(std::string(kTestInstallDir) + "config\\Nimbet.xml"));
+    EXPECT_FALSE(GetRunValueForTest());
 }
 
 TEST_F(TrayTest, WithoutConfigFolderInstallAndCommitFailAfterDeletingTheOldTask)
 {
     CreateTask("Nimbet");
-    ASSERT_TRUE(RemoveDirectoryA((std::string(kTrayInstallDir) + "config").c_str()));
+    ASSERT_TRUE(RemoveDirectoryA((std::string(kTestInstallDir) + "config").c_str()));
     EXPECT_EQ(RunCommand("-install"), kInstallTrayNotWritten);
     EXPECT_FALSE(TaskExists("Nimbet"));
 
@@ -77,9 +77,9 @@ TEST_F(TrayTest, CommitRegistersAOneShotDocumentAMinuteAheadForTheDesktopAccount
     EXPECT_EQ(
         SchtasksCalls(),
         (std::vector<std::string>{"schtasks /delete /tn Nimbet /f",
-                                  "schtasks /create /tn Nimbet /xml \"C:\\kvltray\\inst\\config\\Nimbet.xml\" /f"}));
+                                  "schtasks /create /tn Nimbet /xml \"C:\\kvlchecks\\inst\\config\\Nimbet.xml\" /f"}));
     EXPECT_TRUE(TaskExists("Nimbet"));
-    EXPECT_FALSE(FileExists(std::string(kTrayInstallDir) + "config\\Nimbet.xml"));
+    EXPECT_FALSE(FileExists(std::string(kTestInstallDir) + "config\\Nimbet.xml"));
 
     const std::optional<std::wstring> document = HandedTaskDocument();
     ASSERT_TRUE(document) << "no UTF-16LE document behind FF FE";
@@ -87,7 +87,7 @@ TEST_F(TrayTest, CommitRegistersAOneShotDocumentAMinuteAheadForTheDesktopAccount
     EXPECT_NE(document->find(L"<UserId>" + std::wstring(account.begin(), account.end()) +
                              L"</UserId><LogonType>InteractiveToken</LogonType><RunLevel>HighestAvailable</RunLevel>"),
               std::wstring::npos);
-    EXPECT_NE(document->find(L"<Command>\"C:\\kvltray\\inst\\bin\\Nimbet.exe\"</Command>"
+    EXPECT_NE(document->find(L"<Command>\"C:\\kvlchecks\\inst\\bin\\Nimbet.exe\"</Command>"
                              L"<Arguments>/start</Arguments>"),
               std::wstring::npos);
 
@@ -172,7 +172,7 @@ protected:
 TEST_F(EarlierTrayTest, InstallWritesTheRunValueAndNoTask)
 {
     ASSERT_EQ(RunEarlier("-install"), kInstallTrayDone);
-    EXPECT_EQ(RunValue().value_or(""), std::string(kTrayProgram) + " /Start");
+    EXPECT_EQ(GetRunValueForTest().value_or(""), std::string(kTrayProgram) + " /Start");
     EXPECT_FALSE(TaskExists("Nimbet"));
 }
 
@@ -180,7 +180,7 @@ TEST_F(EarlierTrayTest, CommitRunsUnderTheSystemAccount)
 {
     ASSERT_EQ(GetSystemDefaultUILanguage(), 1033);
     ASSERT_EQ(RunEarlier("-commit"), kCommitTrayDone);
-    EXPECT_EQ(RunValue().value_or(""), std::string(kTrayProgram) + " /Start");
+    EXPECT_EQ(GetRunValueForTest().value_or(""), std::string(kTrayProgram) + " /Start");
     const std::vector<std::string> calls = SchtasksCalls();
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[1].rfind("schtasks /create /sc \"ONCE\" /tn \"Nimbet\" " + std::string(kCommitProgram), 0), 0u)
@@ -208,8 +208,8 @@ TEST_F(EarlierTrayTest, UninstallNeedsTheRunValue)
     EXPECT_TRUE(TaskExists("VPNKorv Update"));
     EXPECT_TRUE(SchtasksCalls().empty());
 
-    SetRunValue(std::string(kTrayProgram) + " /Start");
+    ASSERT_TRUE(SetRunValueForTest(std::string(kTrayProgram) + " /Start"));
     EXPECT_EQ(RunEarlier("-uninstall"), kUninstallTrayDone);
-    EXPECT_FALSE(RunValue());
+    EXPECT_FALSE(GetRunValueForTest());
     EXPECT_FALSE(TaskExists("VPNKorv Update"));
 }

@@ -4,10 +4,9 @@
 
 #include <cstring>
 
-#include "check_test_support.h"
 #include "ferolin_seams.h"
+#include "scratch_installation.h"
 #include "settings_names.h"
-#include "win_handles.h"
 
 namespace {
 
@@ -26,11 +25,6 @@ UINT WINAPI TraySystemDirectory(LPSTR buffer, UINT size)
     return length;
 }
 
-bool OpenRunKey(REGSAM access, RegKey& key)
-{
-    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunSubkey, 0, access | KEY_WOW64_32KEY, key.out()) == ERROR_SUCCESS;
-}
-
 void RemoveTask(const std::string& name)
 {
     DWORD code = 0;
@@ -41,15 +35,11 @@ void RemoveTask(const std::string& name)
 
 void TrayTest::SetUp()
 {
-    RemoveTree(kTrayRoot);
-    ASSERT_TRUE(CreateDirectoryA(kTrayRoot, nullptr));
-    ASSERT_TRUE(CreateDirectoryA(kTrayInstallDir, nullptr));
-    ASSERT_TRUE(CreateDirectoryA((std::string(kTrayInstallDir) + "config").c_str(), nullptr));
-    ASSERT_TRUE(CreateDirectoryA(kTrayConfigDir, nullptr));
-    ASSERT_TRUE(SetSettingForTest(kValueInstallDir, kTrayInstallDir));
-    ASSERT_TRUE(SetSettingForTest(kValueConfigDir, kTrayConfigDir));
-    savedRunValue_ = RunValue();
-    DeleteRunValue();
+    ASSERT_TRUE(MakeScratchInstallation());
+    ASSERT_TRUE(CreateDirectoryA((std::string(kTestInstallDir) + "config").c_str(), nullptr));
+    ASSERT_TRUE(SetSettingForTest(kValueInstallDir, kTestInstallDir));
+    ASSERT_TRUE(SetSettingForTest(kValueConfigDir, kTestConfigDir));
+    DeleteRunValueForTest();
     RemoveTask("Nimbet");
     RemoveTask("VPNKorv Update");
     ASSERT_TRUE(CreateDirectoryA(kTraySystemDir, nullptr));
@@ -67,47 +57,12 @@ void TrayTest::TearDown()
     EXPECT_FALSE(FileExists(DecoyLog())) << "a schtasks outside the system directory ran";
     RemoveTask("Nimbet");
     RemoveTask("VPNKorv Update");
-    if (savedRunValue_)
-        SetRunValue(*savedRunValue_);
-    else
-        DeleteRunValue();
-    RemoveTree(kTrayRoot);
+    RemoveTree(kTestRoot);
 }
 
 void TrayTest::WriteOwnerFile(const std::string& text)
 {
-    ASSERT_TRUE(WriteWholeFile(std::string(kTrayConfigDir) + "\\owner.conf", text));
-}
-
-std::optional<std::string> TrayTest::RunValue()
-{
-    RegKey key;
-    if (!OpenRunKey(KEY_READ, key))
-        return std::nullopt;
-    char text[1024];
-    DWORD type = 0;
-    DWORD size = sizeof text - 1;
-    if (RegQueryValueExA(key.get(), kValueRunTray, nullptr, &type, reinterpret_cast<BYTE*>(text), &size) !=
-            ERROR_SUCCESS ||
-        type != REG_SZ)
-        return std::nullopt;
-    text[size] = '\0';
-    return std::string(text);
-}
-
-void TrayTest::SetRunValue(const std::string& text)
-{
-    RegKey key;
-    ASSERT_TRUE(OpenRunKey(KEY_WRITE, key));
-    RegSetValueExA(key.get(), kValueRunTray, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                   static_cast<DWORD>(text.size() + 1));
-}
-
-void TrayTest::DeleteRunValue()
-{
-    RegKey key;
-    if (OpenRunKey(KEY_WRITE, key))
-        RegDeleteValueA(key.get(), kValueRunTray);
+    ASSERT_TRUE(WriteWholeFile(std::string(kTestConfigDir) + "\\owner.conf", text));
 }
 
 bool TrayTest::TaskExists(const std::string& name)
@@ -117,7 +72,7 @@ bool TrayTest::TaskExists(const std::string& name)
 
 void TrayTest::CreateTask(const std::string& name)
 {
-    const std::string file = std::string(kTrayRoot) + "\\task.xml";
+    const std::string file = std::string(kTestRoot) + "\\task.xml";
     ASSERT_TRUE(WriteWholeFile(file,
                                "<?xml version=\"1.0\" encoding=\"UTF-16\"?><Task version=\"1.2\" "
                                "xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\"><Actions><Exec>"

@@ -1,9 +1,10 @@
 // Shared ground of the tray and interactive user tests: an installation and
-// configuration folder on C:, the settings that point at them, the owner
-// file, the Run value and the schtasks stand-in's record of its calls. A case
-// shows the library a system directory of its own with the stand-in in it,
-// and puts a decoy stand-in where a search would find it first (this
-// program's folder, made the current directory and put first on PATH).
+// configuration folder on C:, the settings that point at them (and the Run
+// value, put back after the case), the owner file and the schtasks stand-in's
+// record of its calls. A case shows the library a system directory of its
+// own with the stand-in in it, and puts a decoy stand-in where a search would
+// find it first (this program's folder, made the current directory and put
+// first on PATH).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,17 +13,15 @@
 #include <string>
 #include <vector>
 
+#include "scratch_installation.h"
 #include "win_test_support.h"
 
-inline constexpr char kTrayRoot[] = "C:\\kvltray";
-// As the settings key holds it: with a trailing backslash.
-inline constexpr char kTrayInstallDir[] = "C:\\kvltray\\inst\\";
-inline constexpr char kTrayProgram[] = "\"C:\\kvltray\\inst\\bin\\Nimbet.exe\"";
-inline constexpr char kTrayConfigDir[] = "C:\\kvltray\\config";
+// In the scratch installation.
+inline constexpr char kTrayProgram[] = "\"C:\\kvlchecks\\inst\\bin\\Nimbet.exe\"";
 inline constexpr char kTaskStore[] = "C:\\windows\\system32\\tasks\\";
 // The system directory the library is shown during a case: it holds the
 // schtasks stand-in.
-inline constexpr char kTraySystemDir[] = "C:\\kvltray\\system32";
+inline constexpr char kTraySystemDir[] = "C:\\kvlchecks\\system32";
 
 class TrayTest : public ::testing::Test {
 protected:
@@ -30,9 +29,6 @@ protected:
     void TearDown() override;
 
     static void WriteOwnerFile(const std::string& text);
-    static std::optional<std::string> RunValue();
-    static void SetRunValue(const std::string& text);
-    static void DeleteRunValue();
     static bool TaskExists(const std::string& name);
     // Creates the task `name` from a minimal definition, as the real
     // schtasks does.
@@ -48,6 +44,5 @@ protected:
 
 private:
     RegistrySnapshot registry_;
-    std::optional<std::string> savedRunValue_;
     std::optional<SearchedFirst> decoys_;
 };

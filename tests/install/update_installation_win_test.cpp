@@ -27,10 +27,8 @@ protected:
     void SetUp() override
     {
         CheckTest::SetUp();
-        ASSERT_TRUE(SetSettingForTest(kValueSoftwareVersion, "1.0"));
-        ASSERT_TRUE(SetSettingForTest(kValueStatus, "Ativo"));
-        ASSERT_TRUE(SetSettingForTest(kValuePasswordLogin, "secret"));
-        ASSERT_TRUE(SetSettingForTest(kValueUpdateState, kUpdateStateBefore));
+        ASSERT_TRUE(SetSettingsForTest(
+            {{kValueSoftwareVersion, "1.0"}, {kValueStatus, "Ativo"}, {kValueUpdateState, kUpdateStateBefore}}));
         Offer("pkg/" + std::string(kPackage), kPackage);
     }
 

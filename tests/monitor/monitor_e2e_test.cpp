@@ -43,15 +43,11 @@ protected:
     void SetUp() override
     {
         CheckTest::SetUp();
-        ASSERT_TRUE(SetSettingForTest(kValuePasswordLogin, "secret"));
-        ASSERT_TRUE(SetSettingForTest(kValueStatusVersion, ""));
-        ASSERT_TRUE(SetSettingForTest(kValueConfigVersion, ""));
-        ASSERT_TRUE(SetSettingForTest(kValueFileVersion, ""));
-        ASSERT_TRUE(SetSettingForTest(kValueSoftwareVersion, "1.0"));
-        ASSERT_TRUE(SetSettingForTest(kValueLogDir, kTestRoot));
-        for (const char* name : {kValueStatus, kValueStatusDay, kValueUpdateHours, kValueStatusTime, kValueConfigOnly,
-                                 kValueConfigState, kValueFirstTime, kValueUpdateState, kValueLastTime})
-            DeleteSettingForTest(name);
+        ASSERT_TRUE(SetSettingsForTest({{kValueStatusVersion, ""},
+                                        {kValueConfigVersion, ""},
+                                        {kValueFileVersion, ""},
+                                        {kValueSoftwareVersion, "1.0"},
+                                        {kValueLogDir, kTestRoot}}));
         ServeFile("vpn.conf", "remote vpn.example 1194\n");
         DeleteFileA((ProgramFolder() + "vpnkorv-journal.txt").c_str());
 
@@ -91,13 +87,9 @@ protected:
     std::vector<std::string> Methods() const
     {
         std::vector<std::string> methods;
-        for (const std::string& line : NewLogLines()) {
-            if (line.find("\"server\":\"update\"") == std::string::npos)
-                continue;
-            std::size_t at = line.find("\"method\":\"");
-            if (at != std::string::npos)
-                methods.push_back(line.substr(at + 10, line.find('"', at + 10) - at - 10));
-        }
+        for (const LoggedRequest& request : NewRequests())
+            if (request.server == "update")
+                methods.push_back(request.method);
         return methods;
     }
 

@@ -23,7 +23,7 @@ const std::string kCheckStatus = "library -checkstatus 12";
 const std::string kCheckConfig = "library -checkconfig 12";
 const std::string kCheckUpdate = "library -checkupdate 12";
 // By its full path in the installation's bin folder.
-const std::string kElevatedStop = "shell runas C:\\kvlmonitor\\inst\\bin\\Halvex.exe -stop";
+const std::string kElevatedStop = "shell runas C:\\kvlchecks\\inst\\bin\\Halvex.exe -stop";
 // What a scheduled run asks when nothing changes: the configuration check,
 // then the update check with its own configuration check and pause.
 const Events kScheduledRun = {kCheckConfig, kCheckConfig, "sleep 2000", kCheckUpdate};
@@ -80,7 +80,7 @@ TEST_F(MonitorTest, StartUpTakesTheStateFromTheLastWord)
     DeleteFileA(kConfigPath); // the configuration file is missing
     for (const auto& row : rows) {
         SCOPED_TRACE(row.stt ? row.stt : "(missing)");
-        DeleteFileA("C:\\kvlmonitor\\kvlservice.log");
+        DeleteFileA("C:\\kvlchecks\\kvlservice.log");
         Set(kValueConfigVersion, "7");
         if (row.stt)
             Set(kValueStatus, row.stt);
@@ -99,8 +99,8 @@ TEST_F(MonitorTest, StartUpTakesTheStateFromTheLastWord)
         EXPECT_EQ(state_.nextStatusCheck, kStart);
         EXPECT_EQ(state_.nextUpdate, kStart);
     }
-    EXPECT_STREQ(state_.installDir, kInstallDir);
-    EXPECT_STREQ(state_.configDir, kConfigDir);
+    EXPECT_STREQ(state_.installDir, kTestInstallDir);
+    EXPECT_STREQ(state_.configDir, kTestConfigDir);
 }
 
 TEST_F(MonitorTest, StartUpFallsBackToTheProgramDirectory)
@@ -340,7 +340,7 @@ TEST_F(MonitorTest, FailedChecksBlockOnceTheLastSuccessIsSevenDaysOld)
         SCOPED_TRACE(row.name);
         platform_ = FakePlatform();
         ProvisionInstallation();
-        DeleteFileA("C:\\kvlmonitor\\kvlservice.log");
+        DeleteFileA("C:\\kvlchecks\\kvlservice.log");
         if (row.tsStt)
             Set(kValueStatusDay, *row.tsStt);
         else
@@ -426,8 +426,8 @@ int ScheduledAtRestart(const std::string& path)
 TEST_F(MonitorTest, HeldConfigurationGoesAtTheFirstCheckAfterItIsLetGo)
 {
     ProvisionInstallation();
-    const std::string held = std::string(kConfigDir) + "\\sub\\vpn.conf";
-    ASSERT_TRUE(CreateDirectoryA((std::string(kConfigDir) + "\\sub").c_str(), nullptr));
+    const std::string held = std::string(kTestConfigDir) + "\\sub\\vpn.conf";
+    ASSERT_TRUE(CreateDirectoryA((std::string(kTestConfigDir) + "\\sub").c_str(), nullptr));
     PutFile(held);
     Set(kValueConfigPath, "sub\\vpn.conf");
     Set(kValueStatus, "ativo");
@@ -436,7 +436,7 @@ TEST_F(MonitorTest, HeldConfigurationGoesAtTheFirstCheckAfterItIsLetGo)
     const auto notRemoved = [this] {
         const std::vector<std::string> lines = LogMessages();
         return std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
-            return line.rfind("KVLServiceThread config not removed: C:\\kvlmonitor\\config\\sub\\vpn.conf - ", 0) == 0;
+            return line.rfind("KVLServiceThread config not removed: C:\\kvlchecks\\config\\sub\\vpn.conf - ", 0) == 0;
         });
     };
     {
@@ -509,7 +509,7 @@ TEST_F(MonitorTest, InstalledPackageIsRemovedAfterTheStatusCheck)
         Set(kValueStatus, "bloqueado"); // no scheduled checks in the way
         Set(kValueUpdateState, row.updateStt);
         Set(kValueSoftwareFile, row.fileSw);
-        const std::string package = std::string(kInstallDir) + row.fileSw;
+        const std::string package = std::string(kTestInstallDir) + row.fileSw;
         if (row.packageThere)
             PutFile(package, "MSI");
         world.checkStatus = row.checkSucceeds ? FakeAnswer{0, "bloqueado"} : FakeAnswer{4, std::nullopt};
@@ -533,7 +533,7 @@ TEST_F(MonitorTest, PackageStillHeldIsRemovedAtALaterCheck)
     Set(kValueStatus, "bloqueado");
     Set(kValueUpdateState, "atualizado");
     Set(kValueSoftwareFile, "KVL-2.1.0.msi");
-    const std::string package = std::string(kInstallDir) + "KVL-2.1.0.msi";
+    const std::string package = std::string(kTestInstallDir) + "KVL-2.1.0.msi";
     PutFile(package, "MSI");
     world.checkStatus = FakeAnswer{0, "bloqueado"};
     HANDLE installer = CreateFileA(package.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);

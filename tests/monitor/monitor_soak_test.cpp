@@ -23,16 +23,19 @@
 #include <string>
 #include <vector>
 
+#include "account_rules.h"
 #include "check_test_support.h"
 #include "ferolin_entry.h"
 #include "ferolin_seams.h"
 #include "monitor_fakes.h"
 #include "monitor_pass.h"
+#include "monitor_test_support.h"
 #include "part_file.h"
 #include "process_counters.h"
 #include "service_limits.h"
 #include "service_log.h"
 #include "settings_names.h"
+#include "transfer_limits_scope.h"
 #include "update_installation.h"
 #include "url_download.h"
 
@@ -94,17 +97,6 @@ const char* const kStatusWords[] = {"ativo", "bloqueado", "cancelado"};
 constexpr unsigned long kHandleSlack = 4;
 constexpr std::size_t kPrivateBytesSlack = 512u << 10;
 
-constexpr std::int64_t kStart = 1796731200; // 7 December 2026, 12:00 UTC
-constexpr std::int64_t kDay = 86400;
-constexpr char kConfigName[] = "vpn.conf";
-
-std::string DayStamp(std::int64_t time)
-{
-    char stamp[kDayStampSize];
-    FormatDayStamp(time, stamp);
-    return stamp;
-}
-
 std::string ConfigText(int version) { return "remote vpn.example 1194\n# version " + std::to_string(version) + "\n"; }
 
 // What the server answers in one pass: the status word, the configuration
@@ -139,20 +131,6 @@ std::string StateOf(const Answers& answers)
         (answers.file ? std::string(", \"file_faults\": {\"vpn.conf\": ") + answers.file + "}" : "") + "}";
 }
 
-AccountState AccountOfWord(const std::string& word)
-{
-    if (word == "bloqueado")
-        return AccountState::Blocked;
-    if (word == "cancelado")
-        return AccountState::Cancelled;
-    return AccountState::Active;
-}
-
-bool ScheduledChecksRun(AccountState account)
-{
-    return account == AccountState::Active || account == AccountState::Pending;
-}
-
 // Wine 8 opens a new root key for every access to HKEY_CLASSES_ROOT in the
 // 32-bit view and never closes it (a failed open too), and every status check
 // writes the machine identity there. Measured, so that any other growth still
@@ -181,28 +159,24 @@ protected:
     void SetUp() override
     {
         CheckTest::SetUp();
-        for (const auto& [name, text] : {std::pair{kValuePasswordLogin, "secret"}, std::pair{kValueStatusVersion, ""},
-                                         std::pair{kValueConfigVersion, ""}, std::pair{kValueFileVersion, ""},
-                                         std::pair{kValueSoftwareVersion, "1.0"}, std::pair{kValueUpdateHours, "1"},
-                                         std::pair{kValueStatus, "ativo"}})
-            ASSERT_TRUE(SetSettingForTest(name, text));
-        for (const char* name : {kValueStatusDay, kValueStatusTime, kValueConfigOnly, kValueConfigState,
-                                 kValueFirstTime, kValueUpdateState, kValueLastTime})
-            DeleteSettingForTest(name);
+        ASSERT_TRUE(SetSettingsForTest({{kValueStatusVersion, ""},
+                                        {kValueConfigVersion, ""},
+                                        {kValueFileVersion, ""},
+                                        {kValueSoftwareVersion, "1.0"},
+                                        {kValueUpdateHours, "1"},
+                                        {kValueStatus, "ativo"}}));
         std::snprintf(logPath, sizeof logPath, "%s", logFile_.c_str());
         // Whatever the library or its transport would leave in the temporary
         // folder lands in one of this case's own.
         CreateDirectoryA(tempDir_.c_str(), nullptr);
         ASSERT_TRUE(SetEnvironmentVariableA("TMP", tempDir_.c_str()));
         ASSERT_TRUE(SetEnvironmentVariableA("TEMP", tempDir_.c_str()));
-        transferLimits = kSoakLimits;
         platform_ = FakePlatform();
         platform_.ferolin = Ferolin;
     }
 
     void TearDown() override
     {
-        transferLimits = kDefaultTransferLimits;
         ResetLogPath();
         SetState("{}");
     }
@@ -227,33 +201,19 @@ protected:
         return events;
     }
 
-    // The update methods asked for since the last call, counted from the
-    // request log's new complete lines (read from where the last call
-    // stopped: the log grows by a few lines a pass).
+    // The update methods asked for since the last call.
     struct Asked {
         int status = 0;
         int config = 0;
         int software = 0;
     };
-    Asked NewRequests()
+    Asked TakeAsked()
     {
         Asked asked;
-        std::string text;
-        if (FILE* log = std::fopen((DevserverRunDir() + "requests.log").c_str(), "rb")) {
-            _fseeki64(log, static_cast<long long>(requestLogRead_), SEEK_SET);
-            char chunk[4096];
-            for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, log)) > 0;)
-                text.append(chunk, got);
-            std::fclose(log);
-        }
-        text.resize(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
-        requestLogRead_ += text.size();
-        for (const auto& [method, count] :
-             {std::pair{"chk_stt", &asked.status}, std::pair{"chk_cnf_upd", &asked.config},
-              std::pair{"chk_sw_upd", &asked.software}}) {
-            const std::string member = std::string("\"method\":\"") + method + "\"";
-            for (std::size_t at = text.find(member); at != std::string::npos; at = text.find(member, at + 1))
-                ++*count;
+        for (const LoggedRequest& request : log_.TakeNewRequests()) {
+            asked.status += request.method == "chk_stt" ? 1 : 0;
+            asked.config += request.method == "chk_cnf_upd" ? 1 : 0;
+            asked.software += request.method == "chk_sw_upd" ? 1 : 0;
         }
         return asked;
     }
@@ -272,9 +232,9 @@ protected:
 
     const std::string logFile_ = std::string(kTestRoot) + "\\kvlservice.log";
     const std::string tempDir_ = std::string(kTestRoot) + "\\tmp";
+    ScopedTransferLimits limits_{kSoakLimits};
     MonitorPlatform platform_{};
     MonitorState state_{};
-    std::size_t requestLogRead_ = 0;
 };
 
 // For each way the server misbehaves, on every method at once: the pass
@@ -292,12 +252,12 @@ TEST_F(RunningServiceTest, EveryServerFaultKeepsTheScheduleAndBlocksOnlyAfterSev
         ASSERT_TRUE(SetSettingForTest(kValueStatus, "ativo"));
         ASSERT_TRUE(SetSettingForTest(kValueConfigVersion, "7"));
         ASSERT_TRUE(SetSettingForTest(kValueConfigFile, kConfigName));
-        ASSERT_TRUE(SetSettingForTest(kValueStatusDay, DayStamp(kStart - 6 * kDay)));
+        ASSERT_TRUE(SetSettingForTest(kValueStatusDay, DayStampOf(kStart - 6 * kDay)));
         ASSERT_TRUE(WriteWholeFile(ConfigPath(), ConfigText(7)));
         Answers answers;
         answers.status = answers.config = answers.software = &kind;
         Serve(answers);
-        NewRequests();
+        TakeAsked();
         state_ = MonitorState{};
         StartMonitor(state_, kTestInstallDir, kStart);
 
@@ -305,18 +265,18 @@ TEST_F(RunningServiceTest, EveryServerFaultKeepsTheScheduleAndBlocksOnlyAfterSev
         Pass(kStart);
         EXPECT_EQ(state_.nextStatusCheck, kStart + kStatusCheckInterval);
         EXPECT_EQ(state_.nextUpdate, kStart + 3600);
-        Asked asked = NewRequests();
+        Asked asked = TakeAsked();
         EXPECT_EQ(asked.status, 1);
         EXPECT_EQ(asked.config, 2);
         EXPECT_EQ(asked.software, 1);
         EXPECT_EQ(state_.account, AccountState::Active);
-        EXPECT_EQ(Setting(kValueStatusDay), DayStamp(fails ? kStart - 6 * kDay : kStart));
+        EXPECT_EQ(Setting(kValueStatusDay), DayStampOf(fails ? kStart - 6 * kDay : kStart));
         EXPECT_TRUE(FileExists(ConfigPath()));
 
         // Seven days: the failed check blocks at once and ends the VPN
         // connection through the elevated stop.
         const std::int64_t second = kStart + kStatusCheckInterval;
-        ASSERT_TRUE(SetSettingForTest(kValueStatusDay, DayStamp(second - 7 * kDay)));
+        ASSERT_TRUE(SetSettingForTest(kValueStatusDay, DayStampOf(second - 7 * kDay)));
         const std::vector<std::string> events = Pass(second);
         EXPECT_EQ(std::count(events.begin(), events.end(),
                              std::string("shell runas ") + kTestInstallDir + "bin\\Halvex.exe -stop"),
@@ -329,7 +289,7 @@ TEST_F(RunningServiceTest, EveryServerFaultKeepsTheScheduleAndBlocksOnlyAfterSev
             EXPECT_EQ(Setting(kValueConfigVersion), "");
             EXPECT_EQ(Setting(kValueConfigState), "0");
         } else {
-            EXPECT_EQ(Setting(kValueStatusDay), DayStamp(second));
+            EXPECT_EQ(Setting(kValueStatusDay), DayStampOf(second));
         }
 
         // An hour on: the scheduled run comes on time unless blocked, and a
@@ -338,7 +298,7 @@ TEST_F(RunningServiceTest, EveryServerFaultKeepsTheScheduleAndBlocksOnlyAfterSev
         Pass(hourOn);
         EXPECT_EQ(state_.nextStatusCheck, hourOn + kStatusCheckInterval);
         EXPECT_EQ(state_.nextUpdate, fails ? hourOn : hourOn + 3600);
-        asked = NewRequests();
+        asked = TakeAsked();
         EXPECT_EQ(asked.status, 2);
         EXPECT_EQ(asked.software, fails ? 0 : 1);
         EXPECT_EQ(CountLogged("KVLServiceThread 7d blocked"), fails ? 2 : 0);
@@ -359,13 +319,13 @@ TEST_F(RunningServiceTest, ATrickledConfigurationFileDoesNotHoldTheNextStatusChe
     answers.version = 8;
     answers.file = R"({"trickle_bytes": 1, "trickle_ms": 500})";
     Serve(answers);
-    NewRequests();
+    TakeAsked();
     StartMonitor(state_, kTestInstallDir, kStart);
 
     const DWORD passStart = GetTickCount();
     Pass(kStart);
     EXPECT_LE((GetTickCount() - passStart) / 1000.0, kPassBoundSeconds);
-    EXPECT_EQ(NewRequests().config, 2);
+    EXPECT_EQ(TakeAsked().config, 2);
     EXPECT_EQ(Setting(kValueConfigVersion), "");
     EXPECT_EQ(ReadWholeFile(ConfigPath()), ConfigText(7));
     EXPECT_EQ(ScratchFilesOf(ConfigPath()), 0);
@@ -373,7 +333,7 @@ TEST_F(RunningServiceTest, ATrickledConfigurationFileDoesNotHoldTheNextStatusChe
     const std::int64_t next = kStart + kStatusCheckInterval;
     EXPECT_EQ(state_.nextStatusCheck, next);
     Pass(next);
-    EXPECT_EQ(NewRequests().status, 1);
+    EXPECT_EQ(TakeAsked().status, 1);
     EXPECT_EQ(state_.nextStatusCheck, next + kStatusCheckInterval);
 }
 
@@ -394,16 +354,16 @@ TEST_F(RunningServiceTest, AClockThatJumpsChecksAtOnceAndRestartsTheScheduleFrom
         state_ = MonitorState{};
         StartMonitor(state_, kTestInstallDir, kStart);
         Pass(kStart);
-        NewRequests();
+        TakeAsked();
         Pass(jump.jumpedTo);
-        const Asked asked = NewRequests();
+        const Asked asked = TakeAsked();
         EXPECT_EQ(asked.status, 1);
         EXPECT_EQ(asked.software, jump.runsAtTheJump);
         EXPECT_EQ(CountLogged("nextUpdate <" + std::to_string(jump.nextUpdateBefore) + "> now <" +
                               std::to_string(jump.jumpedTo) + ">"),
                   1);
         Pass(jump.nextRunAt);
-        EXPECT_EQ(NewRequests().software, 1);
+        EXPECT_EQ(TakeAsked().software, 1);
     }
 }
 
@@ -527,7 +487,7 @@ TEST_F(RunningServiceTest, AFullDiskFailsTheDownloadKeepsTheOldFileAndTheLoopGoe
         answers.version = 8;
         SetState(StateOf(answers));
         ServeFile(row.package ? "kvl.msi" : kConfigName, newFile);
-        NewRequests();
+        TakeAsked();
         ASSERT_TRUE(FillLeaving(filler, row.roomPages * kPage));
         const std::size_t logBefore = ReadWholeFile(logPath).value_or("").size();
 
@@ -541,13 +501,13 @@ TEST_F(RunningServiceTest, AFullDiskFailsTheDownloadKeepsTheOldFileAndTheLoopGoe
             EXPECT_EQ(Setting(kValueUpdateState), "1.0.28");
         } else {
             Pass(kStart);
-            EXPECT_EQ(NewRequests().config, 2);
+            EXPECT_EQ(TakeAsked().config, 2);
             EXPECT_EQ(Setting(kValueConfigVersion), "");
             // Compared without printing 32 KiB; its size tells a cut file.
             EXPECT_TRUE(ReadWholeFile(configPath) == ConfigText(7)) << ReadWholeFile(configPath).value_or("").size();
             // Still full, the next status check comes on time.
             Pass(kStart + kStatusCheckInterval);
-            EXPECT_EQ(NewRequests().status, 1);
+            EXPECT_EQ(TakeAsked().status, 1);
             EXPECT_EQ(state_.nextStatusCheck, kStart + 2 * kStatusCheckInterval);
         }
         // Nothing but what was there: no scratch file of either download.
@@ -600,7 +560,7 @@ TEST_F(RunningServiceTest, SoakAgainstAServerThatMisbehavesAtRandom)
     // crosses it.
     ASSERT_TRUE(WriteWholeFile(logFile_, std::string(kLogWrapSize - 2000, '-') + "\r\n"));
     ASSERT_TRUE(SetSettingForTest(kValueConfigFile, kConfigName));
-    NewRequests();
+    TakeAsked();
     StartMonitor(state_, kTestInstallDir, kStart);
 
     // What the key must say, from the answers alone.
@@ -640,9 +600,9 @@ TEST_F(RunningServiceTest, SoakAgainstAServerThatMisbehavesAtRandom)
             account = AccountOfWord(word);
         }
         if (status != Outcome::Failed || !statusDay)
-            statusDay = DayStamp(now);
+            statusDay = DayStampOf(now);
         failedChecks += status == Outcome::Failed ? 1 : 0;
-        const bool scheduled = ScheduledChecksRun(account) && now >= nextUpdate;
+        const bool scheduled = ChecksRun(account) && now >= nextUpdate;
         if (scheduled) {
             nextUpdate += 3600;
             ++scheduledRuns;
@@ -651,7 +611,7 @@ TEST_F(RunningServiceTest, SoakAgainstAServerThatMisbehavesAtRandom)
         EXPECT_EQ(state_.nextStatusCheck, now + kStatusCheckInterval);
         EXPECT_EQ(state_.nextUpdate, nextUpdate);
         EXPECT_EQ(state_.account, account);
-        const Asked asked = NewRequests();
+        const Asked asked = TakeAsked();
         EXPECT_EQ(asked.status, 1);
         EXPECT_EQ(asked.software, scheduled ? 1 : 0);
         EXPECT_EQ(Setting(kValueStatus), word);
@@ -660,12 +620,12 @@ TEST_F(RunningServiceTest, SoakAgainstAServerThatMisbehavesAtRandom)
 
         // The configuration version names the file that is there, and a
         // blocked or cancelled account has neither.
-        if (!ScheduledChecksRun(account))
+        if (!ChecksRun(account))
             configVersion = "";
         else if (asked.config > 0 && (answers.config ? answers.config->outcome : Outcome::Stored) == Outcome::Stored)
             configVersion = answers.file ? "" : std::to_string(answers.version);
         EXPECT_EQ(Setting(kValueConfigVersion), configVersion);
-        if (!ScheduledChecksRun(account)) {
+        if (!ChecksRun(account)) {
             EXPECT_FALSE(FileExists(ConfigPath()));
         } else if (!configVersion.empty()) {
             EXPECT_EQ(ReadWholeFile(ConfigPath()), ConfigText(std::stoi(configVersion)));

@@ -2,14 +2,13 @@
 
 #include <windows.h>
 
-#include <filesystem>
-
+#include "scratch_installation.h"
 #include "service_log.h"
 #include "settings_names.h"
 
 namespace {
 
-constexpr char kLogFile[] = "C:\\kvlmonitor\\kvlservice.log";
+constexpr char kLogFile[] = "C:\\kvlchecks\\kvlservice.log";
 
 // Every value the loop and its checks read or write.
 const char* const kLoopValues[] = {
@@ -17,12 +16,6 @@ const char* const kLoopValues[] = {
     kValueStatusDay,   kValueLastTime,     kValueConfigVersion, kValueConfigOnly,  kValueConfigState,
     kValueUpdateState, kValueSoftwareFile, kValueFirstTime,     kValueStatusTime,  kValueLogDir,
 };
-
-void RemoveScratch()
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(kScratchRoot, ignored);
-}
 
 } // namespace
 
@@ -39,22 +32,20 @@ void MonitorTest::SetUp()
 {
     for (const char* name : kLoopValues)
         DeleteSettingForTest(name);
-    RemoveScratch();
-    for (const char* dir : {kScratchRoot, kInstallDir, kConfigDir})
-        CreateDirectoryA(dir, nullptr);
+    ASSERT_TRUE(MakeScratchInstallation());
     std::snprintf(logPath, sizeof logPath, "%s", kLogFile);
 }
 
 void MonitorTest::TearDown()
 {
     ResetLogPath();
-    RemoveScratch();
+    RemoveTree(kTestRoot);
 }
 
 void MonitorTest::ProvisionInstallation()
 {
-    Set(kValueInstallDir, kInstallDir);
-    Set(kValueConfigDir, kConfigDir);
+    Set(kValueInstallDir, kTestInstallDir);
+    Set(kValueConfigDir, kTestConfigDir);
     Set(kValueConfigFile, kConfigName);
     Set(kValueConfigVersion, "7");
     Set(kValueConfigState, "1");

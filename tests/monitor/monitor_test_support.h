@@ -12,14 +12,13 @@
 
 #include "monitor_fakes.h"
 #include "monitor_pass.h"
+#include "scratch_installation.h"
 #include "win_test_support.h"
 
-inline constexpr char kScratchRoot[] = "C:\\kvlmonitor";
-inline constexpr char kInstallDir[] = "C:\\kvlmonitor\\inst\\";
-inline constexpr char kConfigDir[] = "C:\\kvlmonitor\\config";
-inline constexpr char kProgramDir[] = "C:\\kvlmonitor\\program";
+// In the scratch installation.
+inline constexpr char kProgramDir[] = "C:\\kvlchecks\\program";
 inline constexpr char kConfigName[] = "vpn.conf";
-inline constexpr char kConfigPath[] = "C:\\kvlmonitor\\config\\vpn.conf";
+inline constexpr char kConfigPath[] = "C:\\kvlchecks\\config\\vpn.conf";
 
 // 7 December 2026, 12:00 UTC: the loop's start in most cases.
 inline constexpr std::int64_t kStart = 1796731200;

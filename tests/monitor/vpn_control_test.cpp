@@ -78,7 +78,7 @@ TEST_F(MonitorTest, AbsentServiceIsNeverRunningAndCannotStart)
     // in this prefix outside the stand-in cases).
     for (const MonitorPlatform* platform : {static_cast<const MonitorPlatform*>(&platform_), &kWindowsPlatform}) {
         world.vpnInstalled = false;
-        DeleteFileA("C:\\kvlmonitor\\kvlservice.log");
+        DeleteFileA("C:\\kvlchecks\\kvlservice.log");
         EXPECT_EQ(IsVpnConnectionRunning(*platform), 0);
         EXPECT_EQ(VPNStartService(*platform), 0);
         Events messages = LogMessages();
@@ -119,7 +119,7 @@ TEST_F(MonitorTest, StatusTimeOlderThanSevenWholeDaysHoldsBackRestarts)
     world.now = kStart;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        DeleteFileA("C:\\kvlmonitor\\kvlservice.log");
+        DeleteFileA("C:\\kvlchecks\\kvlservice.log");
         if (row.daysAgo)
             Set(kValueStatusTime, StatusTimeDaysAgo(kStart, *row.daysAgo));
         else
@@ -155,7 +155,7 @@ TEST_F(MonitorTest, ConfigurationCheckRestartsTheServiceWhenTheVersionChanged)
         SCOPED_TRACE(row.name);
         platform_ = FakePlatform();
         world.now = kStart;
-        DeleteFileA("C:\\kvlmonitor\\kvlservice.log");
+        DeleteFileA("C:\\kvlchecks\\kvlservice.log");
         ProvisionInstallation();
         Set(kValueStatus, "ativo");
         Set(kValueStatusTime, StatusTimeDaysAgo(kStart, row.statusDaysAgo));

@@ -20,7 +20,7 @@ namespace {
 
 using Events = std::vector<std::string>;
 
-const std::string kHalvexFolder = std::string(kInstallDir) + "bin\\";
+const std::string kHalvexFolder = std::string(kTestInstallDir) + "bin\\";
 
 std::vector<std::string> JournalLines(const std::string& name, const std::string& folder = ProgramFolder())
 {
@@ -183,14 +183,14 @@ DWORD WINAPI ShortWait(HANDLE process, DWORD milliseconds)
 TEST_F(StandinTest, ElevatedStopRunsHalvexFromTheInstallationAndWaitsFiftySeconds)
 {
     platform_.waitForProcess = ShortWait;
-    EXPECT_EQ(RunElevatedVPNStop(platform_, kInstallDir), 1);
+    EXPECT_EQ(RunElevatedVPNStop(platform_, kTestInstallDir), 1);
     EXPECT_EQ(requestedWait, 50000u);
     EXPECT_EQ(cappedWaitResult, WAIT_OBJECT_0);
     EXPECT_EQ(JournalLines("halvex-journal.txt", kHalvexFolder), Events{"-stop"});
 
     // Lingering past the wait: the run still counts as done.
     PutFile(kHalvexFolder + "halvex-linger", "60000");
-    EXPECT_EQ(RunElevatedVPNStop(platform_, kInstallDir), 1);
+    EXPECT_EQ(RunElevatedVPNStop(platform_, kTestInstallDir), 1);
     EXPECT_EQ(cappedWaitResult, static_cast<DWORD>(WAIT_TIMEOUT));
     EXPECT_EQ(JournalLines("halvex-journal.txt", kHalvexFolder), (Events{"-stop", "-stop"}));
 }
@@ -202,7 +202,7 @@ TEST_F(StandinTest, ElevatedStopRunsHalvexFromTheInstallationAndWaitsFiftySecond
 TEST_F(StandinTest, WithoutHalvexACancelledAccountStillHasTheVpnServiceStopped)
 {
     ASSERT_TRUE(DeleteFileA((kHalvexFolder + "Halvex.exe").c_str()));
-    EXPECT_EQ(RunElevatedVPNStop(platform_, kInstallDir), 0);
+    EXPECT_EQ(RunElevatedVPNStop(platform_, kTestInstallDir), 0);
 
     ProvisionInstallation();
     Set(kValueStatus, "ativo");

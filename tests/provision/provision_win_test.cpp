@@ -14,13 +14,13 @@
 
 #include "provision_command.h"
 #include "provision_seams.h"
+#include "scratch_installation.h"
 #include "settings_names.h"
 #include "win_test_support.h"
 
 namespace {
 
-const char kInstallDir[] = "C:\\kvl-provision-test\\";
-const char kBinDir[] = "C:\\kvl-provision-test\\bin\\";
+const char kBinDir[] = "C:\\kvlchecks\\inst\\bin\\";
 
 std::string Pki(const char* file)
 {
@@ -51,14 +51,9 @@ class Provisioning : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        CreateDirectoryA(kInstallDir, nullptr);
-        CreateDirectoryA(kBinDir, nullptr);
-        for (const char* file : {"client_cert.pem", "client_key.pem", "client_cert.pem.new", "client_key.pem.new",
-                                 "client_cert.pem.old", "client_key.pem.old", "server_ca.pem", "publisher.pem"}) {
-            DeleteFileA(InBin(file).c_str());
-            RemoveDirectoryA(InBin(file).c_str());
-        }
-        ASSERT_TRUE(SetSettingForTest(kValueInstallDir, kInstallDir));
+        ASSERT_TRUE(MakeScratchInstallation());
+        ASSERT_TRUE(CreateDirectoryA(kBinDir, nullptr));
+        ASSERT_TRUE(SetSettingForTest(kValueInstallDir, kTestInstallDir));
         ASSERT_TRUE(SetSettingForTest(kValueUserLogin, "before"));
         DeleteSettingForTest(kValueSoftwareVersion);
         ASSERT_TRUE(WriteWholeFile(InBin("client_cert.pem"), "former certificate"));
@@ -166,7 +161,7 @@ TEST_F(Provisioning, LinkedFoldersAreRefused)
     }
     ASSERT_TRUE(SetSettingForTest(kValueInstallDir, "C:\\kvl-provision-link\\"));
     Outcome run = Provision({"v_sw=2.0"});
-    ASSERT_TRUE(SetSettingForTest(kValueInstallDir, kInstallDir));
+    ASSERT_TRUE(SetSettingForTest(kValueInstallDir, kTestInstallDir));
     MakeHostSymlink("C:\\", "", "kvl-provision-link");
     EXPECT_EQ(run.result, kProvisionNoInstallation) << run.output;
     ExpectUntouched();
@@ -223,13 +218,13 @@ TEST_F(Provisioning, TheServerCaAndPublisherLandInABinFolderOnlySystemAndAdminis
 
 TEST_F(Provisioning, AnInstallationIsNeededAndForgetOnlyWhenAsked)
 {
-    ASSERT_TRUE(SetSettingForTest(kValueInstallDir, "C:\\kvl-provision-test"));
+    ASSERT_TRUE(SetSettingForTest(kValueInstallDir, "C:\\kvlchecks\\inst"));
     Outcome noBackslash = Provision({"v_sw=2.0"});
     EXPECT_EQ(noBackslash.result, kProvisionNoInstallation);
     EXPECT_NE(noBackslash.output.find("backslash"), std::string::npos) << noBackslash.output;
     ExpectUntouched();
 
-    ASSERT_TRUE(SetSettingForTest(kValueInstallDir, kInstallDir));
+    ASSERT_TRUE(SetSettingForTest(kValueInstallDir, kTestInstallDir));
     ASSERT_TRUE(WriteWholeFile(InBin("publisher.pem"), "publisher"));
     EXPECT_EQ(Provision({"-forget"}).result, kProvisioned);
     EXPECT_FALSE(GetSettingForTest(kValueUserLogin).has_value());

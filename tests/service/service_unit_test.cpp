@@ -9,8 +9,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,19 +20,11 @@
 #include "service_report.h"
 #include "service_runtime.h"
 #include "settings_names.h"
-#include "settings_store.h"
+#include "win_test_support.h"
 
 namespace {
 
 const char kTestLog[] = "c:\\kvl_service_unit.log";
-
-std::string ReadAll(const char* path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
 
 // --- recovery settings and command line ------------------------------------
 
@@ -205,9 +195,7 @@ protected:
         std::snprintf(logPath, sizeof logPath, "%s", kTestLog);
         DeleteFileA(kTestLog);
         // The body moves its log to "log_dir"; keep it away for these cases.
-        hadLogDir_ = ReadRegValue(kSettingsSubkey, kValueLogDir, savedLogDir_, sizeof savedLogDir_) != 0;
-        if (hadLogDir_)
-            DeleteRegValue(kSettingsSubkey, kValueLogDir);
+        DeleteSettingForTest(kValueLogDir);
         reports.clear();
         recorderResult = TRUE;
         monitorStarts = 0;
@@ -219,8 +207,6 @@ protected:
     {
         setServiceStatusCall = SetServiceStatus;
         debugMode = false;
-        if (hadLogDir_)
-            WriteRegValue(kSettingsSubkey, kValueLogDir, savedLogDir_);
         DeleteFileA(kTestLog);
         ResetLogPath();
     }
@@ -240,8 +226,7 @@ protected:
     }
 
 private:
-    bool hadLogDir_ = false;
-    char savedLogDir_[kLogPathSize] = {};
+    RegistrySnapshot registry_;
 };
 
 TEST_F(ServiceBody, PendingReportsNumberTheirCheckPoints)
@@ -278,7 +263,7 @@ TEST_F(ServiceBody, FailedReportIsLoggedAndReturnsZero)
 {
     recorderResult = FALSE;
     EXPECT_FALSE(ReportStatusToSCMgr(SERVICE_RUNNING, NO_ERROR, 0));
-    EXPECT_NE(ReadAll(kTestLog).find(" SetServiceStatus\r\n"), std::string::npos);
+    EXPECT_NE(ReadWholeFile(kTestLog).value_or("").find(" SetServiceStatus\r\n"), std::string::npos);
 }
 
 // The event the body waits on may have no name (when its name was taken
@@ -320,11 +305,11 @@ TEST_F(ServiceBody, ConsoleHandlerTakesCtrlCAndLeavesClose)
 
     EXPECT_FALSE(ConsoleCtrlHandler(CTRL_CLOSE_EVENT));
     EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_TIMEOUT));
-    EXPECT_EQ(ReadAll(kTestLog), "");
+    EXPECT_EQ(ReadWholeFile(kTestLog).value_or(""), "");
 
     EXPECT_TRUE(ConsoleCtrlHandler(CTRL_C_EVENT));
     EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
-    EXPECT_NE(ReadAll(kTestLog).find(" Stopping KVL Service.\n\r\n"), std::string::npos);
+    EXPECT_NE(ReadWholeFile(kTestLog).value_or("").find(" Stopping KVL Service.\n\r\n"), std::string::npos);
     exitEvent = nullptr;
     CloseHandle(event);
 }
@@ -343,7 +328,7 @@ TEST_F(ServiceBody, BusyMonitorDelaysTheEndAtMostFiveSeconds)
 
     EXPECT_GE(taken, std::chrono::milliseconds(kMonitorStopWait - 500));
     EXPECT_LT(taken, std::chrono::milliseconds(kMonitorStopWait + 3000));
-    EXPECT_NE(ReadAll(kTestLog).find(" ServiceStart end\r\n"), std::string::npos);
+    EXPECT_NE(ReadWholeFile(kTestLog).value_or("").find(" ServiceStart end\r\n"), std::string::npos);
 
     // The event was left open for the thread, which can still look at it.
     ASSERT_NE(exitEvent, nullptr);

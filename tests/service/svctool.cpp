@@ -32,9 +32,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string>
 
 #include "service_messages.h"
 #include "service_purge.h"
+#include "settings_names.h"
+#include "settings_registry.h"
 #include "win_handles.h"
 
 namespace {
@@ -42,7 +46,6 @@ namespace {
 const char kName[] = "KVLService";
 const char kKey[] = "System\\CurrentControlSet\\Services\\KVLService";
 const char kExitEvent[] = "kvlservice_exit_1";
-const char kSettings[] = "SOFTWARE\\Pelmora\\VPNKorv";
 
 struct StateName {
     DWORD state;
@@ -268,44 +271,27 @@ int Purge() { return PurgeService(kName, 15000) ? 0 : 1; }
 
 int Setting(const char* name)
 {
-    RegKey key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettings, 0, KEY_READ | KEY_WOW64_32KEY, key.out()) != ERROR_SUCCESS)
+    if (!SettingsKeyExists())
         return 3;
-    char data[1024];
-    DWORD size = sizeof data - 1;
-    DWORD type = 0;
-    LONG rc = RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
-    if (rc != ERROR_SUCCESS || type != REG_SZ)
+    const std::optional<std::string> text = GetSettingForTest(name);
+    if (!text)
         return 1;
-    data[size] = '\0';
-    std::printf("%s\n", data);
+    std::printf("%s\n", text->c_str());
     return 0;
 }
 
-int SetSetting(const char* name, const char* text)
-{
-    RegKey key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettings, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr,
-                        key.out(), nullptr) != ERROR_SUCCESS)
-        return 1;
-    LONG rc = RegSetValueExA(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                             static_cast<DWORD>(std::strlen(text) + 1));
-    return rc == ERROR_SUCCESS ? 0 : 1;
-}
+int SetSetting(const char* name, const char* text) { return SetSettingForTest(name, text) ? 0 : 1; }
 
 int UnsetSetting(const char* name)
 {
-    RegKey key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettings, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, key.out()) != ERROR_SUCCESS)
-        return 0;
-    LONG rc = RegDeleteValueA(key.get(), name);
-    return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND ? 0 : 1;
+    DeleteSettingForTest(name);
+    return GetSettingForTest(name) ? 1 : 0;
 }
 
 int DropSettingsKey()
 {
     RegKey key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettings, 0, KEY_READ | KEY_WOW64_32KEY, key.out()) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsSubkey, 0, KEY_READ | KEY_WOW64_32KEY, key.out()) != ERROR_SUCCESS)
         return 0;
     DWORD subkeys = 0;
     DWORD values = 0;
@@ -314,7 +300,7 @@ int DropSettingsKey()
     key.reset();
     if (rc != ERROR_SUCCESS || subkeys != 0 || values != 0)
         return 0;
-    return RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kSettings, KEY_WOW64_32KEY, 0) == ERROR_SUCCESS ? 0 : 1;
+    return RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kSettingsSubkey, KEY_WOW64_32KEY, 0) == ERROR_SUCCESS ? 0 : 1;
 }
 
 } // namespace

@@ -5,12 +5,9 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 
-#include "../settings/registry_fixture.h"
 #include "service_log.h"
 #include "service_runtime.h"
 #include "service_registry.h"
@@ -20,20 +17,6 @@
 namespace {
 
 const char kTestLog[] = "c:\\kvltest_service.log";
-
-std::string ReadFile(const char* path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
-void WriteFile(const char* path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
 
 // One log line: "mm/dd/yy-hh:mm:ss " then the message and CR LF.
 const std::regex kStamp(R"(^\d\d/\d\d/\d\d-\d\d:\d\d:\d\d $)");
@@ -56,7 +39,7 @@ TEST_F(ServiceLog, LineIsStampMessageAndCrLf)
 {
     LogMessage("%s installed.\n", "KVL Service");
     LogMessage("stop: %d", 0);
-    std::string log = ReadFile(kTestLog);
+    std::string log = ReadWholeFile(kTestLog).value_or("");
 
     const std::string first = "KVL Service installed.\n\r\n";
     ASSERT_GE(log.size(), 18u + first.size());
@@ -70,9 +53,9 @@ TEST_F(ServiceLog, LineIsStampMessageAndCrLf)
 
 TEST_F(ServiceLog, FileOfExactlyTheLimitIsAppendedTo)
 {
-    WriteFile(kTestLog, std::string(kLogWrapSize, '.'));
+    WriteWholeFile(kTestLog, std::string(kLogWrapSize, '.'));
     LogMessage("appended");
-    std::string log = ReadFile(kTestLog);
+    std::string log = ReadWholeFile(kTestLog).value_or("");
     ASSERT_EQ(static_cast<std::size_t>(kLogWrapSize) + 18 + 10, log.size());
     EXPECT_EQ("appended\r\n", log.substr(log.size() - 10));
     EXPECT_EQ('.', log[0]);
@@ -80,9 +63,9 @@ TEST_F(ServiceLog, FileOfExactlyTheLimitIsAppendedTo)
 
 TEST_F(ServiceLog, FileAboveTheLimitIsOverwrittenFromItsStartWithoutTruncation)
 {
-    WriteFile(kTestLog, std::string(kLogWrapSize + 1, '.'));
+    WriteWholeFile(kTestLog, std::string(kLogWrapSize + 1, '.'));
     LogMessage("wrapped");
-    std::string log = ReadFile(kTestLog);
+    std::string log = ReadWholeFile(kTestLog).value_or("");
     ASSERT_EQ(static_cast<std::size_t>(kLogWrapSize) + 1, log.size());
     EXPECT_TRUE(std::regex_match(log.substr(0, 18), kStamp));
     EXPECT_EQ("wrapped\r\n", log.substr(18, 9));
@@ -93,7 +76,7 @@ TEST_F(ServiceLog, OverlongMessageIsCutToTheLineBuffer)
 {
     const std::string huge(kLogLineSize + 600, 'x');
     LogMessage("%s", huge.c_str());
-    std::string log = ReadFile(kTestLog);
+    std::string log = ReadWholeFile(kTestLog).value_or("");
     ASSERT_EQ(18 + (kLogLineSize - 1) + 2, log.size());
     EXPECT_EQ(std::string(kLogLineSize - 1, 'x') + "\r\n", log.substr(18));
 }
@@ -119,11 +102,11 @@ TEST_F(ServiceLog, NeverWritesThroughALinkedFolderOrAHardLinkedFile)
     EXPECT_FALSE(FileExists("c:\\kvltest-log-target\\kvlservice.log"));
     MakeHostSymlink("c:\\", "", "kvltest-log-link");
 
-    WriteFile("c:\\kvltest-log-victim.txt", "victim");
+    WriteWholeFile("c:\\kvltest-log-victim.txt", "victim");
     ASSERT_TRUE(CreateHardLinkA(kTestLog, "c:\\kvltest-log-victim.txt", nullptr));
     std::snprintf(logPath, sizeof logPath, "%s", kTestLog);
     LogMessage("through the hard link");
-    EXPECT_EQ("victim", ReadFile("c:\\kvltest-log-victim.txt"));
+    EXPECT_EQ("victim", ReadWholeFile("c:\\kvltest-log-victim.txt").value_or(""));
     DeleteFileA("c:\\kvltest-log-victim.txt");
 }
 
@@ -152,10 +135,11 @@ protected:
         DeleteSettingsKey();
         ServiceLog::TearDown();
     }
+    RegistrySnapshot registry_;
     // The log lines written so far, without their stamps.
     std::string Messages()
     {
-        std::string log = ReadFile(kTestLog), out;
+        std::string log = ReadWholeFile(kTestLog).value_or(""), out;
         std::size_t at = 0;
         while (at < log.size()) {
             std::size_t end = log.find("\r\n", at);
@@ -170,8 +154,8 @@ protected:
 
 TEST_F(ServiceSettings, ReadsTextsAndEmptyTexts)
 {
-    ASSERT_TRUE(SetTextValue(kValueStatus, "ativo"));
-    ASSERT_TRUE(SetTextValue(kValueConfigVersion, ""));
+    ASSERT_TRUE(SetSettingForTest(kValueStatus, "ativo"));
+    ASSERT_TRUE(SetSettingForTest(kValueConfigVersion, ""));
     char buffer[50];
     EXPECT_EQ(6, GetRegValue(kValueStatus, buffer, sizeof buffer));
     EXPECT_STREQ("ativo", buffer);
@@ -183,8 +167,8 @@ TEST_F(ServiceSettings, ReadsTextsAndEmptyTexts)
 TEST_F(ServiceSettings, UnreadableValuesAreLoggedWithTheirName)
 {
     DWORD hours = 24;
-    ASSERT_TRUE(SetRawValue(kValueUpdateHours, REG_DWORD, &hours, sizeof hours));
-    ASSERT_TRUE(SetTextValue(kValueFirstTime, "true-ish")); // 9 bytes for an 8-byte reader
+    ASSERT_TRUE(SetRawSetting(kValueUpdateHours, REG_DWORD, &hours, sizeof hours));
+    ASSERT_TRUE(SetSettingForTest(kValueFirstTime, "true-ish")); // 9 bytes for an 8-byte reader
     char buffer[100];
     EXPECT_EQ(0, GetRegValue(kValueUpdateHours, buffer, sizeof buffer));
     EXPECT_EQ(0, GetRegValue(kValueFirstTime, buffer, 8));
@@ -227,11 +211,11 @@ TEST_F(ServiceSettings, LogPathFollowsLogDirWithOrWithoutItsBackslash)
     ApplyLogDirectory(); // no "log_dir": the start-up path stays
     EXPECT_STREQ("c:\\kvlservice.log", logPath);
 
-    ASSERT_TRUE(SetTextValue(kValueLogDir, "D:\\logs"));
+    ASSERT_TRUE(SetSettingForTest(kValueLogDir, "D:\\logs"));
     ApplyLogDirectory();
     EXPECT_STREQ("D:\\logs\\kvlservice.log", logPath);
 
-    ASSERT_TRUE(SetTextValue(kValueLogDir, "D:\\logs\\"));
+    ASSERT_TRUE(SetSettingForTest(kValueLogDir, "D:\\logs\\"));
     ResetLogPath();
     ApplyLogDirectory();
     EXPECT_STREQ("D:\\logs\\kvlservice.log", logPath);
@@ -241,14 +225,14 @@ TEST_F(ServiceSettings, LogPathFollowsLogDirWithOrWithoutItsBackslash)
 TEST_F(ServiceSettings, LongLogDirIsCutTo259Characters)
 {
     const std::string directory = "C:\\" + std::string(250, 'd');
-    ASSERT_TRUE(SetTextValue(kValueLogDir, directory));
+    ASSERT_TRUE(SetSettingForTest(kValueLogDir, directory));
     ApplyLogDirectory();
     const std::string expected = (directory + "\\kvlservice.log").substr(0, 259);
     EXPECT_EQ(expected, std::string(logPath));
 
     // 260 bytes with the terminator is more than the reader takes: unchanged.
     ResetLogPath();
-    ASSERT_TRUE(SetTextValue(kValueLogDir, std::string(260, 'd')));
+    ASSERT_TRUE(SetSettingForTest(kValueLogDir, std::string(260, 'd')));
     ApplyLogDirectory();
     EXPECT_STREQ("c:\\kvlservice.log", logPath);
     DeleteFileA("c:\\kvlservice.log");

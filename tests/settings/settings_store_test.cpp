@@ -4,9 +4,10 @@
 #include <cstring>
 #include <string>
 
-#include "registry_fixture.h"
 #include "settings_names.h"
 #include "settings_store.h"
+#include "win_handles.h"
+#include "win_test_support.h"
 
 namespace {
 
@@ -18,6 +19,8 @@ protected:
         ASSERT_TRUE(CreateSettingsKey());
     }
     void TearDown() override { DeleteSettingsKey(); }
+
+    RegistrySnapshot registry_;
 };
 
 TEST_F(SettingsStore, TextRoundTripsAndLandsInThe32BitView)
@@ -60,9 +63,9 @@ TEST_F(SettingsStore, DefaultValueIsTheEmptyName)
 TEST_F(SettingsStore, OtherTypesReadAsAbsent)
 {
     const char expand[] = "%SystemRoot%\\x";
-    ASSERT_TRUE(SetRawValue(kValueConfigDir, REG_EXPAND_SZ, expand, sizeof expand));
+    ASSERT_TRUE(SetRawSetting(kValueConfigDir, REG_EXPAND_SZ, expand, sizeof expand));
     DWORD number = 24;
-    ASSERT_TRUE(SetRawValue(kValueUpdateHours, REG_DWORD, &number, sizeof number));
+    ASSERT_TRUE(SetRawSetting(kValueUpdateHours, REG_DWORD, &number, sizeof number));
 
     char buffer[255];
     EXPECT_EQ(0, ReadRegValue(kSettingsSubkey, kValueConfigDir, buffer, sizeof buffer));
@@ -74,13 +77,13 @@ TEST_F(SettingsStore, ValueOneByteTooLongIsAbsentNotTruncated)
 {
     // 19 characters and the terminator fill a 20-byte reader exactly.
     const std::string fits(19, 'a');
-    ASSERT_TRUE(SetTextValue(kValueUserLogin, fits));
+    ASSERT_TRUE(SetSettingForTest(kValueUserLogin, fits));
     char buffer[21];
     std::memset(buffer, 'z', sizeof buffer);
     EXPECT_EQ(20, ReadRegValue(kSettingsSubkey, kValueUserLogin, buffer, 20));
     EXPECT_EQ(fits, std::string(buffer));
 
-    ASSERT_TRUE(SetTextValue(kValueUserLogin, std::string(20, 'a')));
+    ASSERT_TRUE(SetSettingForTest(kValueUserLogin, std::string(20, 'a')));
     std::memset(buffer, 'z', sizeof buffer);
     EXPECT_EQ(0, ReadRegValue(kSettingsSubkey, kValueUserLogin, buffer, 20));
     EXPECT_EQ('z', buffer[20]) << "the reader wrote past its buffer";
@@ -88,7 +91,7 @@ TEST_F(SettingsStore, ValueOneByteTooLongIsAbsentNotTruncated)
 
 TEST_F(SettingsStore, TextStoredWithoutTerminatorComesBackTerminatedOrAbsent)
 {
-    ASSERT_TRUE(SetRawValue(kValueStatus, REG_SZ, "ativo", 5));
+    ASSERT_TRUE(SetRawSetting(kValueStatus, REG_SZ, "ativo", 5));
     char buffer[7];
     std::memset(buffer, 'z', sizeof buffer);
     EXPECT_EQ(6, ReadRegValue(kSettingsSubkey, kValueStatus, buffer, 6));

@@ -3,8 +3,6 @@
 // costs a working file or touches anything outside the base directories.
 #include <gtest/gtest.h>
 
-#include <process.h>
-
 #include <chrono>
 #include <random>
 #include <thread>
@@ -15,9 +13,11 @@
 
 #include "check_test_support.h"
 #include "ferolin_entry.h"
+#include "request_road.h"
 #include "https_transport.h"
 #include "part_file.h"
 #include "settings_names.h"
+#include "transfer_limits_scope.h"
 
 namespace {
 
@@ -43,16 +43,10 @@ protected:
     void SetUp() override
     {
         CheckTest::SetUp();
-        ASSERT_TRUE(SetSettingForTest(kValueConfigOnly, "1"));
-        ASSERT_TRUE(SetSettingForTest(kValueConfigVersion, "6"));
-        ASSERT_TRUE(SetSettingForTest(kValueFileVersion, "3"));
+        ASSERT_TRUE(SetSettingsForTest({{kValueConfigOnly, "1"}, {kValueConfigVersion, "6"}, {kValueFileVersion, "3"}}));
         DeleteFileA(kRootX);
     }
-    void TearDown() override
-    {
-        DeleteFileA(kRootX);
-        transferLimits = kDefaultTransferLimits;
-    }
+    void TearDown() override { DeleteFileA(kRootX); }
 
     std::string Url(const std::string& served) const { return FilesUrl() + "/" + served; }
 
@@ -248,7 +242,7 @@ TEST_F(ConfigCheckTest, FailedDownloadKeepsTheOldFileAndEmptiesTheVersion)
                                         {"2", "0", Url("other.txt"), "", "other.txt"}};
     ServeFile("empty.conf", "");
     // A stall ends the transfer after two seconds without a byte.
-    transferLimits = TransferLimits{5, 1, 2, 20};
+    ScopedTransferLimits limits(TransferLimits{5, 1, 2, 20});
     struct Fault {
         const char* what;
         const char* served; // file the entry asks for
@@ -351,22 +345,12 @@ TEST_F(ConfigCheckTest, TargetHeldForAMomentIsReplacedOnceLetGo)
     ASSERT_TRUE(WriteWholeFile(target, "remote old.example 1194\n"));
     ServeFile("vpn.conf", "remote new.example 1194\n");
     ListFiles({{"7", "1", Url("vpn.conf"), "", "vpn.conf"}});
-    const std::string probe = ProgramFolder() + "exec_probe.exe";
-    const intptr_t holder = _spawnl(_P_NOWAIT, probe.c_str(), "exec_probe", "hold", target.c_str(), "1000", nullptr);
-    ASSERT_NE(holder, -1);
-    // Held once it can no longer be opened for deletion (within 5 s).
-    const auto deletable = [&target] {
-        HANDLE file = CreateFileA(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
-        return file != INVALID_HANDLE_VALUE && CloseHandle(file);
-    };
-    for (int tries = 0; tries < 100 && deletable(); ++tries)
-        Sleep(50);
+    HeldFile holder(target, FILE_SHARE_READ, 1000);
+    ASSERT_TRUE(holder.held());
 
     ASSERT_EQ(Ferolin("-checkconfig", 12), kCheckDone);
 
-    WaitForSingleObject(reinterpret_cast<HANDLE>(holder), 10000);
-    CloseHandle(reinterpret_cast<HANDLE>(holder));
+    holder.Release();
     EXPECT_EQ(ReadWholeFile(target), "remote new.example 1194\n");
     EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "7");
     EXPECT_EQ(ScratchFilesOf(target), 0);

@@ -9,6 +9,7 @@
 
 #include "check_test_support.h"
 #include "ferolin_entry.h"
+#include "request_road.h"
 #include "settings_names.h"
 
 namespace {

@@ -5,9 +5,6 @@
 // "through Ferolin.dll" load the real library instead.
 #include <gtest/gtest.h>
 
-#define JSMN_STATIC
-#include <jsmn.h>
-
 #include <curl/curl.h>
 
 #include <chrono>
@@ -24,22 +21,22 @@
 #include "https_transport.h"
 #include "md5_hex.h"
 #include "reply_buffer.h"
+#include "request_road.h"
 #include "settings_names.h"
 #include "url_download.h"
-#include "win_test_support.h"
+#include "check_test_support.h"
+#include "transfer_limits_scope.h"
 
 namespace {
 
-constexpr int kCheckDone = 0;
-constexpr int kCheckFailed = 4;
-constexpr char kUser[] = "alice";
-constexpr char kPassword[] = "secret";
-// MD5 of "secret", worked out outside this code base.
+// The check results other programs act on.
+static_assert(kCheckDone == 0 && kCheckFailed == 4, "results of the check commands");
+// MD5 of the test password "secret", worked out outside this code base.
 constexpr char kPasswordDigest[] = "5ebe2294ecd0e0f08eab7690d2a6ee69";
-constexpr char kInstallDir[] = "C:\\kvltest\\";
-constexpr char kForeignInstallDir[] = "C:\\kvltest-foreign\\";
-// The test client again, in an installation that holds a server CA file.
-constexpr char kVerifyingInstallDir[] = "C:\\kvltest-verifying\\";
+// A client pair from another authority, and the test client again in an
+// installation that holds a server CA file.
+constexpr char kForeignInstallDir[] = "C:\\kvlchecks\\foreign\\";
+constexpr char kVerifyingInstallDir[] = "C:\\kvlchecks\\verifying\\";
 // Nothing listens there on the loopback address.
 constexpr char kDeadServerUrl[] = "https://127.0.0.1:1/";
 constexpr char kStaleIdentity[] = "stale-id";
@@ -53,93 +50,20 @@ std::string Md5Of(const std::string& text)
 
 std::string ExpectedStatusBody(const std::string& identity, const std::string& statusVersion)
 {
-    return std::string(R"(data={\"m\":\"chk_stt\",\"u\":\")") + kUser + R"(\",\"s\":\")" + kPasswordDigest +
+    return std::string(R"(data={\"m\":\"chk_stt\",\"u\":\")") + kTestUser + R"(\",\"s\":\")" + kPasswordDigest +
         R"(\",\"c_id\":\")" + Md5Of(identity) + R"(\",\"v_stt\":\")" + statusVersion + R"(\"})";
 }
 
-// Decodes the JSON string text between token bounds (escapes the server's
-// log writer produces).
-std::string JsonStringText(const std::string& json, const jsmntok_t& token)
-{
-    std::string text;
-    for (int i = token.start; i < token.end; ++i) {
-        char c = json[i];
-        if (c != '\\' || i + 1 >= token.end) {
-            text += c;
-            continue;
-        }
-        char e = json[++i];
-        switch (e) {
-        case 'n':
-            text += '\n';
-            break;
-        case 't':
-            text += '\t';
-            break;
-        case 'r':
-            text += '\r';
-            break;
-        case 'b':
-            text += '\b';
-            break;
-        case 'f':
-            text += '\f';
-            break;
-        case 'u':
-            if (i + 4 < token.end) {
-                text += static_cast<char>(strtol(json.substr(i + 1, 4).c_str(), nullptr, 16));
-                i += 4;
-            }
-            break;
-        default:
-            text += e;
-            break;
-        }
-    }
-    return text;
-}
-
-// One line of the server's request log.
-struct LoggedRequest {
-    std::string method;
-    std::string raw;
-};
-
-LoggedRequest ParseLogLine(const std::string& line)
-{
-    LoggedRequest request;
-    jsmn_parser parser;
-    jsmn_init(&parser);
-    std::vector<jsmntok_t> tokens(512);
-    int count = jsmn_parse(&parser, line.c_str(), line.size(), tokens.data(), static_cast<unsigned>(tokens.size()));
-    if (count < 1 || tokens[0].type != JSMN_OBJECT) {
-        ADD_FAILURE() << "request log line is not an object: " << line;
-        return request;
-    }
-    // Walk the top-level members only: each is a name and one value, whose
-    // nested tokens are skipped by their end offset.
-    for (int i = 1; i + 1 < count;) {
-        std::string name = JsonStringText(line, tokens[i]);
-        const jsmntok_t& value = tokens[i + 1];
-        if (name == "method" && value.type == JSMN_STRING)
-            request.method = JsonStringText(line, value);
-        else if (name == "raw" && value.type == JSMN_STRING)
-            request.raw = JsonStringText(line, value);
-        int next = i + 2;
-        while (next < count && tokens[next].start < value.end)
-            ++next;
-        i = next;
-    }
-    return request;
-}
-
-class StatusCheckTest : public ::testing::Test {
+class StatusCheckTest : public CheckTest {
 protected:
-    static void SetUpTestSuite()
+    void SetUp() override
     {
-        InstallClientFiles(kInstallDir, "client_cert.pem", "client_key.pem");
-        InstallClientFiles(kForeignInstallDir, "other_client_cert.pem", "other_client_key.pem");
-        InstallClientFiles(kVerifyingInstallDir, "client_cert.pem", "client_key.pem");
+        CheckTest::SetUp();
+        ASSERT_TRUE(InstallClientPair(kForeignInstallDir, "other_client_"));
+        ASSERT_TRUE(InstallClientPair(kVerifyingInstallDir, "client_"));
+        ASSERT_TRUE(SetIdentityForTest(kStaleIdentity));
+        SetState(R"({"subscribers": {"checker": {"status": {"result": "0", "v_stt": "7", "stt": "ativo",
+                   "msg": "Bem-vindo", "int": "30", "per": "12"}}}})");
     }
 
     // Puts the test PKI's `caName` into the verifying installation's bin as
@@ -150,65 +74,6 @@ protected:
         ASSERT_TRUE(CopyFileA((pki + caName).c_str(),
                               (std::string(kVerifyingInstallDir) + "bin\\server_ca.pem").c_str(), FALSE));
         ASSERT_TRUE(SetSettingForTest(kValueInstallDir, kVerifyingInstallDir));
-    }
-
-    static void InstallClientFiles(const std::string& installDir, const char* certName, const char* keyName)
-    {
-        CreateDirectoryA(installDir.c_str(), nullptr);
-        CreateDirectoryA((installDir + "bin").c_str(), nullptr);
-        std::string pki = DevserverRunDir() + "pki\\";
-        ASSERT_TRUE(CopyFileA((pki + certName).c_str(), (installDir + "bin\\client_cert.pem").c_str(), FALSE));
-        ASSERT_TRUE(CopyFileA((pki + keyName).c_str(), (installDir + "bin\\client_key.pem").c_str(), FALSE));
-    }
-
-    void SetUp() override
-    {
-        ASSERT_FALSE(DevserverRunDir().empty()) << "KVL_DEVSERVER_DIR is not set";
-        port_ = DevserverReadyValue("port");
-        filesPort_ = DevserverReadyValue("files_port");
-        ASSERT_FALSE(port_.empty()) << "no devserver ready file in " << DevserverRunDir();
-        transferLimits = kDefaultTransferLimits;
-
-        ASSERT_TRUE(SetSettingForTest(kValueUserLogin, kUser));
-        ASSERT_TRUE(SetSettingForTest(kValuePasswordLogin, kPassword));
-        ASSERT_TRUE(SetSettingForTest(kValueUpdateServer, ServerUrl()));
-        ASSERT_TRUE(SetSettingForTest(kValueInstallDir, kInstallDir));
-        for (const char* name :
-             {kValueStatusVersion, kValueStatus, kValueStatusMessage, kValueStatusInt, kValueStatusPer})
-            DeleteSettingForTest(name);
-        ASSERT_TRUE(SetIdentityForTest(kStaleIdentity));
-
-        SetState(R"({"subscribers": {"alice": {"status": {"result": "0", "v_stt": "7", "stt": "ativo",
-                   "msg": "Bem-vindo", "int": "30", "per": "12"}}}})");
-        logStart_ = ReadWholeFile(LogPath()).value_or("").size();
-    }
-
-    void TearDown() override { transferLimits = kDefaultTransferLimits; }
-
-    std::string ServerUrl() const { return "https://127.0.0.1:" + port_ + "/"; }
-    std::string FilesUrl() const { return "http://127.0.0.1:" + filesPort_ + "/"; }
-    static std::string LogPath() { return DevserverRunDir() + "requests.log"; }
-
-    static void SetState(const std::string& json)
-    {
-        ASSERT_TRUE(WriteWholeFile(DevserverRunDir() + "state.json", json));
-    }
-
-    // Requests that reached the server since SetUp.
-    std::vector<LoggedRequest> NewRequests() const
-    {
-        std::string log = ReadWholeFile(LogPath()).value_or("");
-        std::vector<LoggedRequest> requests;
-        std::size_t at = logStart_;
-        while (at < log.size()) {
-            std::size_t end = log.find('\n', at);
-            if (end == std::string::npos)
-                end = log.size();
-            if (end > at)
-                requests.push_back(ParseLogLine(log.substr(at, end - at)));
-            at = end + 1;
-        }
-        return requests;
     }
 
     // The status values as the service program would read them.
@@ -229,11 +94,6 @@ protected:
         ASSERT_TRUE(SetSettingForTest(kValueStatusInt, intText));
         ASSERT_TRUE(SetSettingForTest(kValueStatusPer, per));
     }
-
-    RegistrySnapshot registry_;
-    std::string port_;
-    std::string filesPort_;
-    std::size_t logStart_ = 0;
 };
 
 using Values = std::vector<std::optional<std::string>>;
@@ -256,7 +116,7 @@ TEST_F(StatusCheckTest, SendsTheStatusRequestAndStoresTheAnswer)
 TEST_F(StatusCheckTest, NextRequestCarriesTheStoredStatusVersion)
 {
     ASSERT_EQ(Ferolin("-checkstatus", 12), kCheckDone);
-    SetState(R"({"subscribers": {"alice": {"status": {"result": "0", "v_stt": "8", "stt": "ativo"}}}})");
+    SetState(R"({"subscribers": {"checker": {"status": {"result": "0", "v_stt": "8", "stt": "ativo"}}}})");
     ASSERT_EQ(Ferolin("-checkstatus", 12), kCheckDone);
 
     std::vector<LoggedRequest> requests = NewRequests();
@@ -269,7 +129,7 @@ TEST_F(StatusCheckTest, EmptyReplyFieldsLeaveStoredValuesAlone)
 {
     SeedStatus("ativo", "old message", "5", "60", "24");
     // A refusal ("result" non-zero) is still an answer: its status is stored.
-    SetState(R"({"subscribers": {"alice": {"status": {"result": "3", "stt": "bloqueado",
+    SetState(R"({"subscribers": {"checker": {"status": {"result": "3", "stt": "bloqueado",
                "msg": "Conta bloqueada"}}}})");
 
     ASSERT_EQ(Ferolin("-checkstatus", 12), kCheckDone);
@@ -304,7 +164,7 @@ TEST_F(StatusCheckTest, MissingInstallDirSendsNothingButStoresTheIdentity)
 
 TEST_F(StatusCheckTest, InstallDirWithoutTrailingBackslashFails)
 {
-    ASSERT_TRUE(SetSettingForTest(kValueInstallDir, "C:\\kvltest"));
+    ASSERT_TRUE(SetSettingForTest(kValueInstallDir, "C:\\kvlchecks\\inst"));
     EXPECT_EQ(Ferolin("-checkstatus", 12), kCheckFailed);
     EXPECT_EQ(StoredStatus(), Values(5));
 }
@@ -433,34 +293,32 @@ TEST_F(StatusCheckTest, BothTransportsAgreeOnWhatTheCaFileHolds)
     }
 }
 
-TEST_F(StatusCheckTest, StalledServerTimesOut)
+// A server that holds its answer: the stall rule ends a transfer that
+// sends nothing, and the overall limit one that the stall rule lets run.
+TEST_F(StatusCheckTest, HeldAnswerIsCutOffByTheTransferLimits)
 {
-    SetState(R"({"misbehave": {"chk_stt": {"stall_ms": 30000}},
-               "subscribers": {"alice": {"status": {"result": "0", "stt": "ativo"}}}})");
-    transferLimits = TransferLimits{5, 1, 2, 20};
+    const struct {
+        const char* what;
+        const char* misbehave;
+        TransferLimits limits;
+    } rows[] = {
+        {"stalled", R"({"stall_ms": 30000})", {5, 1, 2, 20}},
+        {"slow, within a generous stall rule", R"({"delay_ms": 30000})", {5, 1, 60, 3}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        SetState(std::string(R"({"misbehave": {"chk_stt": )") + row.misbehave +
+                 R"(}, "subscribers": {"checker": {"status": {"result": "0", "stt": "ativo"}}}})");
+        ScopedTransferLimits limits(row.limits);
 
-    auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(Ferolin("-checkstatus", 12), kCheckFailed);
-    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started);
+        auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(Ferolin("-checkstatus", 12), kCheckFailed);
+        auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started);
 
-    // Ended by the stall rule, long before the server would have answered.
-    EXPECT_LT(seconds.count(), 15);
-    EXPECT_EQ(StoredStatus(), Values(5));
-}
-
-TEST_F(StatusCheckTest, SlowServerIsCutOffByTheOverallLimit)
-{
-    SetState(R"({"misbehave": {"chk_stt": {"delay_ms": 30000}},
-               "subscribers": {"alice": {"status": {"result": "0", "stt": "ativo"}}}})");
-    // Generous stall rule: only the overall limit can end this transfer.
-    transferLimits = TransferLimits{5, 1, 60, 3};
-
-    auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(Ferolin("-checkstatus", 12), kCheckFailed);
-    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started);
-
-    EXPECT_LT(seconds.count(), 15);
-    EXPECT_EQ(StoredStatus(), Values(5));
+        // Ended by the limit, long before the server would have answered.
+        EXPECT_LT(seconds.count(), 15);
+        EXPECT_EQ(StoredStatus(), Values(5));
+    }
 }
 
 TEST_F(StatusCheckTest, HttpErrorPageIsAnAnswerThatStoresNothing)
@@ -475,7 +333,7 @@ TEST_F(StatusCheckTest, HttpErrorPageIsAnAnswerThatStoresNothing)
 
 TEST_F(StatusCheckTest, ReplyThatDoesNotParseStoresNothing)
 {
-    SetState(R"({"subscribers": {"alice": {"raw": {"chk_stt": "{\"stt\":\"ativo\",\"msg\":\"cut"}}}})");
+    SetState(R"({"subscribers": {"checker": {"raw": {"chk_stt": "{\"stt\":\"ativo\",\"msg\":\"cut"}}}})");
 
     EXPECT_EQ(Ferolin("-checkstatus", 12), kCheckDone);
 
@@ -500,7 +358,7 @@ TEST_F(StatusCheckTest, ThroughTheLibraryTwoChecksInOneProcessBothWork)
     ASSERT_NE(entry, nullptr);
 
     EXPECT_EQ(entry("-CheckStatus", 12), kCheckDone);
-    SetState(R"({"subscribers": {"alice": {"status": {"result": "0", "stt": "cancelado"}}}})");
+    SetState(R"({"subscribers": {"checker": {"status": {"result": "0", "stt": "cancelado"}}}})");
     EXPECT_EQ(entry("/checkstatus", 12), kCheckDone);
     FreeLibrary(library);
 
@@ -533,23 +391,19 @@ protected:
         StatusCheckTest::SetUp();
         curl_global_init(CURL_GLOBAL_ALL);
     }
-    void TearDown() override
-    {
-        curl_global_cleanup();
-        StatusCheckTest::TearDown();
-    }
+    void TearDown() override { curl_global_cleanup(); }
 };
 
 TEST_F(DownloadTest, FetchesTheFileAndAppendsItToTheReplyBuffer)
 {
     const std::string content = "client\ndev tun\nremote 127.0.0.1\n";
     ASSERT_TRUE(WriteWholeFile(DevserverRunDir() + "files\\korv.ovpn", content));
-    const std::string target = std::string(kInstallDir) + "korv.ovpn";
+    const std::string target = std::string(kTestInstallDir) + "korv.ovpn";
     ResetReplyBuffer();
     char earlier[] = "before:";
     ReplySink(earlier, 1, sizeof earlier - 1, nullptr);
 
-    EXPECT_EQ(DownloadToFile((FilesUrl() + "korv.ovpn").c_str(), target.c_str()), 0);
+    EXPECT_EQ(DownloadToFile((FilesUrl() + "/korv.ovpn").c_str(), target.c_str()), 0);
 
     EXPECT_EQ(ReadWholeFile(target), content);
     EXPECT_EQ(std::string(ReplyBuffer), "before:" + content);
@@ -557,8 +411,8 @@ TEST_F(DownloadTest, FetchesTheFileAndAppendsItToTheReplyBuffer)
 
 TEST_F(DownloadTest, HttpErrorStatusCompletesWithThePageAsContent)
 {
-    const std::string target = std::string(kInstallDir) + "missing.ovpn";
-    EXPECT_EQ(DownloadToFile((FilesUrl() + "no-such-file.ovpn").c_str(), target.c_str()), 0);
+    const std::string target = std::string(kTestInstallDir) + "missing.ovpn";
+    EXPECT_EQ(DownloadToFile((FilesUrl() + "/no-such-file.ovpn").c_str(), target.c_str()), 0);
     std::optional<std::string> page = ReadWholeFile(target);
     ASSERT_TRUE(page.has_value());
     EXPECT_FALSE(page->empty());
@@ -567,13 +421,13 @@ TEST_F(DownloadTest, HttpErrorStatusCompletesWithThePageAsContent)
 TEST_F(DownloadTest, FolderThatDoesNotExistFailsWithoutATransfer)
 {
     ASSERT_TRUE(WriteWholeFile(DevserverRunDir() + "files\\korv.ovpn", "x"));
-    EXPECT_NE(DownloadToFile((FilesUrl() + "korv.ovpn").c_str(), "C:\\kvltest\\no-such-folder\\korv.ovpn"), 0);
+    EXPECT_NE(DownloadToFile((FilesUrl() + "/korv.ovpn").c_str(), "C:\\kvlchecks\\no-such-folder\\korv.ovpn"), 0);
     EXPECT_TRUE(NewRequests().empty());
 }
 
 TEST_F(DownloadTest, ExistingFileIsTruncatedEvenWhenTheTransferFails)
 {
-    const std::string target = std::string(kInstallDir) + "old.ovpn";
+    const std::string target = std::string(kTestInstallDir) + "old.ovpn";
     ASSERT_TRUE(WriteWholeFile(target, "old content"));
     EXPECT_NE(DownloadToFile("http://127.0.0.1:1/korv.ovpn", target.c_str()), 0);
     EXPECT_EQ(ReadWholeFile(target), "");

@@ -16,13 +16,12 @@
 
 #include "foreign_module.h"
 #include "settings_names.h"
-#include "win_test_support.h"
+#include "check_test_support.h"
 
 namespace {
 
-constexpr char kInstallDir[] = "C:\\kvltest-tls\\";
-constexpr char kHostileDir[] = "C:\\kvltest-tls\\hostile";
-constexpr char kKeyLog[] = "C:\\kvltest-tls\\keys.log";
+constexpr char kHostileDir[] = "C:\\kvlchecks\\hostile";
+constexpr char kKeyLog[] = "C:\\kvlchecks\\keys.log";
 
 // A Unix path as a Windows program on the current drive reads it.
 std::string OnDriveC(std::string path)
@@ -31,27 +30,14 @@ std::string OnDriveC(std::string path)
     return "C:" + path;
 }
 
-class HostileTlsSetup : public ::testing::Test {
+class HostileTlsSetup : public CheckTest {
 protected:
     void SetUp() override
     {
-        const std::string port = DevserverReadyValue("port");
-        ASSERT_FALSE(port.empty()) << "no devserver ready file in '" << DevserverRunDir() << "'";
-        std::filesystem::create_directories(std::string(kInstallDir) + "bin");
-        for (const char* name : {"client_cert.pem", "client_key.pem"})
-            ASSERT_TRUE(CopyFileA((DevserverRunDir() + "pki\\" + name).c_str(),
-                                  (std::string(kInstallDir) + "bin\\" + name).c_str(), FALSE));
+        CheckTest::SetUp();
         ASSERT_TRUE(Plant(kHostileDir));
         DeleteFileA(kForeignModuleNote);
-        DeleteFileA(kKeyLog);
-
-        ASSERT_TRUE(SetSettingForTest(kValueUserLogin, "alice"));
-        ASSERT_TRUE(SetSettingForTest(kValuePasswordLogin, "secret"));
-        ASSERT_TRUE(SetSettingForTest(kValueUpdateServer, "https://127.0.0.1:" + port + "/"));
-        ASSERT_TRUE(SetSettingForTest(kValueInstallDir, kInstallDir));
-        DeleteSettingForTest(kValueStatus);
-        ASSERT_TRUE(WriteWholeFile(DevserverRunDir() + "state.json",
-                                   R"({"subscribers": {"alice": {"status": {"result": "0", "stt": "ativo"}}}})"));
+        SetState(R"({"subscribers": {"checker": {"status": {"result": "0", "stt": "ativo"}}}})");
     }
 
     // The planted files may lie in the host's folders, outside the prefix.
@@ -99,7 +85,6 @@ protected:
     static std::string ForeignModuleNote() { return ReadWholeFile(kForeignModuleNote).value_or(""); }
 
     std::vector<std::string> planted_;
-    RegistrySnapshot registry_;
 };
 
 // Every folder this build's OpenSSL names for its configuration, modules and

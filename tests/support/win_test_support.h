@@ -1,50 +1,16 @@
-// Helpers for the library's Windows tests: the settings key and identity key
-// as a test sees them, files, and child programs with captured output.
+// Helpers for the Windows tests: files and folders, child programs with
+// captured output, a file held by another process, and the machine identity
+// worked out independently of the library. The registry helpers come along.
 #pragma once
 
 #include <windows.h>
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
-// The settings key (HKLM, 32-bit view) and the identity key, read and written
-// directly, without the library's own access functions.
-std::optional<std::string> GetSettingForTest(const char* name);
-bool SetSettingForTest(const char* name, const std::string& text);
-void DeleteSettingForTest(const char* name);
-std::optional<std::string> GetIdentityForTest();
-bool SetIdentityForTest(const std::string& text);
-
-// Saves every value of the settings key and the identity value on
-// construction (creating the settings key when it is missing) and puts them
-// back as they were on destruction, so test cases that share one Wine prefix
-// do not see each other's values.
-class RegistrySnapshot {
-public:
-    RegistrySnapshot();
-    RegistrySnapshot(const RegistrySnapshot&) = delete;
-    RegistrySnapshot& operator=(const RegistrySnapshot&) = delete;
-    ~RegistrySnapshot();
-
-private:
-    struct Value {
-        std::string name;
-        DWORD type;
-        std::vector<BYTE> data;
-    };
-    bool keyExisted_ = false;
-    std::vector<Value> values_;
-    std::optional<std::string> identity_;
-};
-
-// The devserver fixture's run folder (from KVL_DEVSERVER_DIR) as a Windows
-// path with a trailing backslash; empty when the variable is not set.
-std::string DevserverRunDir();
-
-// A "key=value" line of the devserver's ready file ("port", "files_port",
-// "files_tls_port"); empty when the file or the key is missing.
-std::string DevserverReadyValue(const std::string& key);
+#include "settings_registry.h"
 
 // Folder of the running test program, with a trailing backslash.
 std::string ProgramFolder();
@@ -59,6 +25,13 @@ bool FileExists(const std::string& path);
 // How many download scratch files of `target` lie beside it.
 int ScratchFilesOf(const std::string& target);
 
+// Every file below `root` (a Windows path without a trailing backslash),
+// keyed by its path relative to `root`, with its content; folders appear with
+// a trailing backslash and no content.
+std::map<std::string, std::string> TreeOf(const std::string& root);
+// Removes `root` and everything below it.
+void RemoveTree(const std::string& root);
+
 // Runs `commandLine` with its standard output on a pipe and returns what it
 // wrote; `exitCode` receives its exit code. Gives up (nullopt) when the
 // program cannot be started or does not end within `timeoutMs`.
@@ -71,11 +44,12 @@ std::optional<std::string> RunAndCapture(const std::string& commandLine, DWORD* 
 // same way with `target` empty.
 bool MakeHostSymlink(const std::string& folder, const std::string& target, const std::string& name);
 // Another process (file_holder.exe beside the test program) that holds
-// `path` open for reading with `shareMode` until Release or destruction: a
-// user who keeps a file locked. held() once the holder has it open.
+// `path` open for reading with `shareMode`, as a user or a scanner may: until
+// Release or destruction, or on its own after `releaseAfterMs`. held() once
+// the holder has it open.
 class HeldFile {
 public:
-    HeldFile(const std::string& path, DWORD shareMode);
+    HeldFile(const std::string& path, DWORD shareMode, DWORD releaseAfterMs = INFINITE);
     HeldFile(const HeldFile&) = delete;
     HeldFile& operator=(const HeldFile&) = delete;
     ~HeldFile() { Release(); }

@@ -9,140 +9,7 @@
 #include <utility>
 
 #include "part_file.h"
-#include "reg_text.h"
 #include "win_handles.h"
-#include "settings_names.h"
-
-namespace {
-
-constexpr REGSAM kView = KEY_WOW64_32KEY;
-
-bool OpenSettings(REGSAM access, RegKey& key)
-{
-    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsSubkey, 0, access | kView, key.out()) == ERROR_SUCCESS;
-}
-
-std::optional<std::string> QueryText(HKEY key, const char* name)
-{
-    DWORD type = 0;
-    DWORD size = 0;
-    if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_SZ)
-        return std::nullopt;
-    std::string text(size, '\0');
-    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size) != ERROR_SUCCESS)
-        return std::nullopt;
-    text.resize(size);
-    while (!text.empty() && text.back() == '\0')
-        text.pop_back();
-    return text;
-}
-
-bool SetText(HKEY key, const char* name, const std::string& text)
-{
-    return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                          static_cast<DWORD>(text.size() + 1)) == ERROR_SUCCESS;
-}
-
-} // namespace
-
-std::optional<std::string> GetSettingForTest(const char* name)
-{
-    RegKey key;
-    if (!OpenSettings(KEY_READ, key))
-        return std::nullopt;
-    return QueryText(key.get(), name);
-}
-
-bool SetSettingForTest(const char* name, const std::string& text)
-{
-    RegKey key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsSubkey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_READ | KEY_WRITE | kView, nullptr, key.out(), nullptr) != ERROR_SUCCESS)
-        return false;
-    return SetText(key.get(), name, text);
-}
-
-void DeleteSettingForTest(const char* name)
-{
-    RegKey key;
-    if (OpenSettings(KEY_READ | KEY_WRITE, key))
-        RegDeleteValueA(key.get(), name);
-}
-
-std::optional<std::string> GetIdentityForTest()
-{
-    RegKey key;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, kIdentitySubkey, 0, KEY_READ | kView, key.out()) != ERROR_SUCCESS)
-        return std::nullopt;
-    return QueryText(key.get(), kValueIdentityKey);
-}
-
-bool SetIdentityForTest(const std::string& text)
-{
-    RegKey key;
-    if (RegCreateKeyExA(HKEY_CLASSES_ROOT, kIdentitySubkey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_READ | KEY_WRITE | kView, nullptr, key.out(), nullptr) != ERROR_SUCCESS)
-        return false;
-    return SetText(key.get(), kValueIdentityKey, text);
-}
-
-RegistrySnapshot::RegistrySnapshot()
-{
-    RegKey probe;
-    keyExisted_ = OpenSettings(KEY_READ, probe);
-    RegKey key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsSubkey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_READ | KEY_WRITE | kView, nullptr, key.out(), nullptr) == ERROR_SUCCESS) {
-        for (DWORD index = 0;; ++index) {
-            char name[16384];
-            DWORD nameLength = sizeof name;
-            DWORD type = 0;
-            DWORD size = 0;
-            if (RegEnumValueA(key.get(), index, name, &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-                break;
-            Value value{std::string(name, nameLength), type, std::vector<BYTE>(size)};
-            DWORD dataSize = size;
-            if (RegQueryValueExA(key.get(), value.name.c_str(), nullptr, &value.type, value.data.data(), &dataSize) ==
-                ERROR_SUCCESS) {
-                value.data.resize(dataSize);
-                values_.push_back(std::move(value));
-            }
-        }
-    }
-    identity_ = GetIdentityForTest();
-}
-
-RegistrySnapshot::~RegistrySnapshot()
-{
-    {
-        RegKey key;
-        if (OpenSettings(KEY_READ | KEY_WRITE, key)) {
-            // Remove everything, then put the saved values back.
-            for (;;) {
-                char name[16384];
-                DWORD nameLength = sizeof name;
-                if (RegEnumValueA(key.get(), 0, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-                    break;
-                if (RegDeleteValueA(key.get(), name) != ERROR_SUCCESS)
-                    break;
-            }
-            for (const Value& value : values_)
-                RegSetValueExA(key.get(), value.name.c_str(), 0, value.type, value.data.data(),
-                               static_cast<DWORD>(value.data.size()));
-        }
-    }
-    if (!keyExisted_)
-        RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kSettingsSubkey, kView, 0);
-
-    if (identity_) {
-        SetIdentityForTest(*identity_);
-    } else {
-        RegKey key;
-        if (RegOpenKeyExA(HKEY_CLASSES_ROOT, kIdentitySubkey, 0, KEY_READ | KEY_WRITE | kView, key.out()) ==
-            ERROR_SUCCESS)
-            RegDeleteValueA(key.get(), kValueIdentityKey);
-    }
-}
 
 std::string ProgramFolder()
 {
@@ -190,15 +57,58 @@ bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str(
 int ScratchFilesOf(const std::string& target)
 {
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((target + kPartFileMark + "*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
+    FindHandle search(FindFirstFileA((target + kPartFileMark + "*").c_str(), &found));
+    if (!search)
         return 0;
     int count = 0;
     do
         count += (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ? 1 : 0;
-    while (FindNextFileA(search, &found));
-    FindClose(search);
+    while (FindNextFileA(search.get(), &found));
     return count;
+}
+
+namespace {
+
+void CollectTree(const std::string& root, const std::string& relative, std::map<std::string, std::string>& tree)
+{
+    WIN32_FIND_DATAA found;
+    FindHandle search(FindFirstFileA((root + "\\" + relative + "*").c_str(), &found));
+    if (!search)
+        return;
+    do {
+        const std::string name = found.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            tree[relative + name + "\\"] = "";
+            CollectTree(root, relative + name + "\\", tree);
+        } else {
+            tree[relative + name] = ReadWholeFile(root + "\\" + relative + name).value_or("<unreadable>");
+        }
+    } while (FindNextFileA(search.get(), &found));
+}
+
+} // namespace
+
+std::map<std::string, std::string> TreeOf(const std::string& root)
+{
+    std::map<std::string, std::string> tree;
+    CollectTree(root, "", tree);
+    return tree;
+}
+
+void RemoveTree(const std::string& root)
+{
+    std::map<std::string, std::string> tree = TreeOf(root);
+    // Reverse order: a folder's contents come after it in the map.
+    for (auto entry = tree.rbegin(); entry != tree.rend(); ++entry) {
+        const std::string path = root + "\\" + entry->first;
+        if (!entry->first.empty() && entry->first.back() == '\\')
+            RemoveDirectoryA(path.c_str());
+        else
+            DeleteFileA(path.c_str());
+    }
+    RemoveDirectoryA(root.c_str());
 }
 
 std::optional<std::string> RunAndCapture(const std::string& commandLine, DWORD* exitCode, DWORD timeoutMs)
@@ -255,10 +165,7 @@ bool MakeHostSymlink(const std::string& folder, const std::string& target, const
     std::string path = folder + (folder.back() == '\\' ? "" : "\\") + name;
     for (int poll = 0; poll < 100; ++poll) {
         WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA(path.c_str(), &found);
-        bool present = search != INVALID_HANDLE_VALUE;
-        if (present)
-            FindClose(search);
+        const bool present = static_cast<bool>(FindHandle(FindFirstFileA(path.c_str(), &found)));
         if (present != target.empty())
             return true;
         Sleep(100);
@@ -266,7 +173,7 @@ bool MakeHostSymlink(const std::string& folder, const std::string& target, const
     return false;
 }
 
-HeldFile::HeldFile(const std::string& path, DWORD shareMode)
+HeldFile::HeldFile(const std::string& path, DWORD shareMode, DWORD releaseAfterMs)
 {
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
     KernelHandle inputRead, inputWrite, outputRead, outputWrite;
@@ -281,6 +188,8 @@ HeldFile::HeldFile(const std::string& path, DWORD shareMode)
     startup.hStdInput = inputRead.get();
     startup.hStdOutput = startup.hStdError = outputWrite.get();
     std::string line = "\"" + ProgramFolder() + "file_holder.exe\" \"" + path + "\" " + std::to_string(shareMode);
+    if (releaseAfterMs != INFINITE)
+        line += " " + std::to_string(releaseAfterMs);
     PROCESS_INFORMATION child = {};
     if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
                         &child))
@@ -362,20 +271,4 @@ std::string ExpectedMachineIdentity()
     if (volume.size() < 5 || adapter.size() <= 5)
         return volume;
     return volume.substr(0, 5) + adapter.substr(adapter.size() - 5);
-}
-
-std::string DevserverRunDir()
-{
-    const char* dir = getenv("KVL_DEVSERVER_DIR");
-    return dir != nullptr ? WindowsPathOfLinuxPath(dir) + "\\" : std::string();
-}
-
-std::string DevserverReadyValue(const std::string& key)
-{
-    std::string ready = ReadWholeFile(DevserverRunDir() + "ready").value_or("");
-    std::size_t at = ready.find(key + "=");
-    if (at == std::string::npos)
-        return "";
-    std::size_t start = at + key.size() + 1;
-    return ready.substr(start, ready.find('\n', start) - start);
 }
