@@ -115,6 +115,27 @@ bool SettingsKeyExists()
     return Open(HKEY_LOCAL_MACHINE, kSettingsSubkey, KEY_READ, key);
 }
 
+std::map<std::string, std::string> AllSettingsForTest()
+{
+    std::map<std::string, std::string> values;
+    RegKey key;
+    if (!Open(HKEY_LOCAL_MACHINE, kSettingsSubkey, KEY_READ, key))
+        return values;
+    for (DWORD index = 0;; ++index) {
+        char name[16384];
+        DWORD nameLength = sizeof name;
+        BYTE data[4096];
+        DWORD dataLength = sizeof data;
+        if (RegEnumValueA(key.get(), index, name, &nameLength, nullptr, nullptr, data, &dataLength) != ERROR_SUCCESS)
+            break;
+        std::string text(reinterpret_cast<const char*>(data), dataLength);
+        while (!text.empty() && text.back() == '\0')
+            text.pop_back();
+        values[std::string(name, nameLength)] = text;
+    }
+    return values;
+}
+
 bool CreateSettingsKey()
 {
     RegKey key;

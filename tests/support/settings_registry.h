@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <initializer_list>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -28,6 +29,10 @@ void DeleteRunValueForTest();
 // with, and what its writers really stored.
 bool SetRawSetting(const char* name, DWORD type, const void* data, DWORD bytes);
 bool GetRawValue(HKEY root, const char* subkey, REGSAM view, const char* name, DWORD* type, std::string* bytes);
+
+// Every value of the settings key, whatever its type, as the bytes it holds
+// without trailing NULs: what a case compares before and after.
+std::map<std::string, std::string> AllSettingsForTest();
 
 bool SettingsKeyExists();
 bool CreateSettingsKey();

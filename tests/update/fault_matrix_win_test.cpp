@@ -382,28 +382,10 @@ constexpr char kAbsent[] = "<absent>";
 constexpr char kStaleIdentity[] = "stale";
 constexpr char kIdentityName[] = "(identity key)";
 
-// The settings key's values, read without the library.
+// The settings key's values and the identity, read without the library.
 Values SettingsNow()
 {
-    Values values;
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Pelmora\\VPNKorv", 0, KEY_READ | KEY_WOW64_32KEY, &key) !=
-        ERROR_SUCCESS)
-        return values;
-    for (DWORD index = 0;; ++index) {
-        char name[256];
-        DWORD nameLength = sizeof name;
-        BYTE data[4096];
-        DWORD dataLength = sizeof data;
-        DWORD type = 0;
-        if (RegEnumValueA(key, index, name, &nameLength, nullptr, &type, data, &dataLength) != ERROR_SUCCESS)
-            break;
-        std::string text(reinterpret_cast<const char*>(data), dataLength);
-        while (!text.empty() && text.back() == '\0')
-            text.pop_back();
-        values[std::string(name, nameLength)] = text;
-    }
-    RegCloseKey(key);
+    Values values = AllSettingsForTest();
     if (std::optional<std::string> identity = GetIdentityForTest())
         values[kIdentityName] = *identity;
     return values;
@@ -719,9 +701,8 @@ protected:
     std::size_t Requests(const std::string& server) const
     {
         std::size_t count = 0;
-        for (const std::string& line : NewLogLines())
-            if (line.find("\"server\":\"" + server + "\"") != std::string::npos)
-                ++count;
+        for (const LoggedRequest& request : NewRequests())
+            count += request.server == server ? 1 : 0;
         return count;
     }
 
