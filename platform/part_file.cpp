@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "win_handles.h"
+
 namespace {
 
 // Transfers started by this process, so that two of them pick different
@@ -51,8 +53,8 @@ unsigned RemoveAbandonedPartFiles(const char* target)
     if (written < 0 || static_cast<std::size_t>(written) >= sizeof pattern)
         return 0;
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern, &found);
-    if (search == INVALID_HANDLE_VALUE)
+    FindHandle search(FindFirstFileA(pattern, &found));
+    if (!search)
         return 0;
     unsigned held = 0;
     do {
@@ -64,8 +66,7 @@ unsigned RemoveAbandonedPartFiles(const char* target)
             std::snprintf(path, sizeof path, "%.*s%s", static_cast<int>(folderLength), target, found.cFileName);
         if (length > 0 && static_cast<std::size_t>(length) < sizeof path && !DeleteIfUnheld(path))
             ++held;
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
+    } while (FindNextFileA(search.get(), &found));
     return held;
 }
 
