@@ -5,7 +5,6 @@
 #include <cstddef>
 
 #include "log_file_limits.h"
-#include "service_seams.h"
 
 // Process-wide path of the log file.
 extern char logPath[kLogPathSize];
