@@ -23,6 +23,19 @@ bool RemoveConfiguration(MonitorState& state, MonitorEffects& effects)
     return true;
 }
 
+} // namespace
+
+bool EnforceBlock(MonitorState& state, MonitorEffects& effects)
+{
+    if (state.account == AccountState::Cancelled)
+        effects.StopVpnElevated();
+    else
+        effects.StopVpnService();
+    return RemoveConfiguration(state, effects);
+}
+
+namespace {
+
 // A successful check brought `word`, which differs from the last one. True
 // when the configuration removal was tried.
 bool ActOnNewWord(MonitorState& state, MonitorEffects& effects, const char* word)
@@ -35,12 +48,10 @@ bool ActOnNewWord(MonitorState& state, MonitorEffects& effects, const char* word
         state.account = AccountState::Active;
     } else if (SameStatusWord(word, kWordBlocked)) {
         state.account = AccountState::Blocked;
-        effects.StopVpnService();
-        return RemoveConfiguration(state, effects);
+        return EnforceBlock(state, effects);
     } else if (SameStatusWord(word, kWordCancelled) || SameStatusWord(word, kWordDuplicated)) {
         state.account = AccountState::Cancelled;
-        effects.StopVpnElevated();
-        return RemoveConfiguration(state, effects);
+        return EnforceBlock(state, effects);
     }
     return false;
 }

@@ -86,6 +86,14 @@ void FormatDayStamp(std::int64_t time, char (&stamp)[kDayStampSize]);
 // given, anything else (a text that is not a number counts as 0) is 24.
 int UpdateHoursFromText(const char* text);
 
+// What a blocked or cancelled account asks for: the VPN connection ended
+// (a blocked one through the service manager, a cancelled one through the
+// elevated stop program) and the configuration removed. Also run at start-up
+// when such an account still has its configuration: the process ended
+// between the library's storing the word and this. True, for callers that
+// report a removal was tried.
+bool EnforceBlock(MonitorState& state, MonitorEffects& effects);
+
 // One pass at `now` (seconds since 1970): the status check (and, while the
 // account is blocked or cancelled, another try at a configuration that could
 // not be removed) and the installation clean-up when the status time is reached, then the scheduled

@@ -175,7 +175,7 @@ private:
 
 } // namespace
 
-void StartMonitor(MonitorState& state, const char* programDirectory, std::int64_t now)
+void StartMonitor(MonitorState& state, const MonitorPlatform& platform, const char* programDirectory, std::int64_t now)
 {
     ReadDirectory(kValueInstallDir, state.installDir, sizeof state.installDir, programDirectory);
     ReadDirectory(kValueConfigDir, state.configDir, sizeof state.configDir, programDirectory);
@@ -204,11 +204,14 @@ void StartMonitor(MonitorState& state, const char* programDirectory, std::int64_
         LogMessage("%s config force update", kMonitorTag);
     }
     // A block cut short (the process ended after the library had stored the
-    // word, before the removal): the first check would find the same word
-    // and act on nothing, and the configuration would outlast the block.
+    // word, before the stop and the removal): the first check would find the
+    // same word and act on nothing, and the connection and its configuration
+    // would outlast the block.
     char path[kMonitorPathSize];
-    if (!RunsScheduledChecks(state.account) && VpnConfigurationPath(state, path) && FileExists(path))
-        state.configRemovalPending = !RemoveVpnConfiguration(state);
+    if (!RunsScheduledChecks(state.account) && VpnConfigurationPath(state, path) && FileExists(path)) {
+        WindowsEffects effects(state, platform);
+        EnforceBlock(state, effects);
+    }
 }
 
 void RunMonitorPass(MonitorState& state, const MonitorPlatform& platform, std::int64_t now)

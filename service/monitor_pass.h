@@ -11,8 +11,9 @@
 
 // Reads the directories (falling back to `programDirectory`), "update_tm"
 // (writing "24" when it is missing) and "stt", logs the status word, makes
-// the configuration-file test, and schedules both checks at `now`.
-void StartMonitor(MonitorState& state, const char* programDirectory, std::int64_t now);
+// the configuration-file test, and schedules both checks at `now`. A block
+// that the last process left half done is finished through `platform`.
+void StartMonitor(MonitorState& state, const MonitorPlatform& platform, const char* programDirectory, std::int64_t now);
 
 // One pass at `now` with the settings key, the files and the log of this
 // machine, and `platform` for the library, the VPN service and the shell.

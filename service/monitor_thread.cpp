@@ -10,7 +10,7 @@ DWORD WINAPI MonitorThread(LPVOID)
 {
     const MonitorPlatform& platform = monitorPlatform;
     MonitorState state{};
-    StartMonitor(state, programDirectory, platform.clock());
+    StartMonitor(state, platform, programDirectory, platform.clock());
 
     // The exit event stays open until this thread has ended (or the process
     // ends), so waiting on it here is always safe. It is tested at once

@@ -233,6 +233,12 @@ TEST_F(InstalledServiceTest, ServiceKilledAtAnyInstantLeavesWholeFilesAndRecover
         SERVICE_STATUS status{};
         return QueryServiceStatus(service.get(), &status) && status.dwCurrentState == SERVICE_RUNNING;
     };
+    ScHandle vpn(OpenServiceA(manager.get(), "VPNKorvService", SERVICE_QUERY_STATUS));
+    ASSERT_TRUE(vpn);
+    const auto vpnStopped = [&vpn] {
+        SERVICE_STATUS status{};
+        return QueryServiceStatus(vpn.get(), &status) && status.dwCurrentState == SERVICE_STOPPED;
+    };
     // Whether the service's process is there, for a pass that never came.
     const auto ServiceProcess = [&service] {
         SERVICE_STATUS_PROCESS status{};
@@ -340,6 +346,9 @@ TEST_F(InstalledServiceTest, ServiceKilledAtAnyInstantLeavesWholeFilesAndRecover
             kPassSeconds))
             << ServiceLog() << ServiceProcess();
         if (block) {
+            // Whether the kill came before or after the library stored the
+            // word, the connection ends with the block.
+            EXPECT_TRUE(WaitUntil(vpnStopped, 30)) << Journal();
             EXPECT_TRUE(WaitUntil([this] { return !FileExists(configFile_); }, 10));
             EXPECT_TRUE(WaitUntil([] { return GetSettingForTest(kValueConfigState) == "0"; }, 10));
             EXPECT_EQ(GetSettingForTest(kValueConfigVersion), "");

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <ctime>
 #include <thread>
+#include <utility>
 
 #include "monitor_test_support.h"
 #include "monitor_thread.h"
@@ -461,18 +462,23 @@ TEST_F(MonitorTest, HeldConfigurationGoesAtTheFirstCheckAfterItIsLetGo)
 }
 
 // The process ended after the library had stored a blocking word and before
-// the removal: started again, it takes that word as its state, yet the
-// configuration goes at once, whatever the first check then says.
+// the stop and the removal: started again, it takes that word as its state,
+// yet the connection ends and the configuration goes at once, whatever the
+// first check then says.
 TEST_F(MonitorTest, BlockCutShortByAKilledProcessIsFinishedAtTheRestart)
 {
     ProvisionInstallation();
-    for (const char* word : {"bloqueado", "duplicado"}) {
+    for (const auto& [word, stop] :
+         {std::pair{"bloqueado", "service stop"}, std::pair{"duplicado", kElevatedStop.c_str()}}) {
         SCOPED_TRACE(word);
         Set(kValueStatus, word);
         Set(kValueConfigVersion, "7");
         Set(kValueConfigState, "1");
         PutFile(kConfigPath);
+        world.vpnState = SERVICE_RUNNING;
+        world.events.clear();
         Start(kStart);
+        EXPECT_TRUE(Contains(world.events, stop));
         EXPECT_FALSE(FileExists(kConfigPath));
         EXPECT_EQ(Setting(kValueConfigState), "0");
         EXPECT_EQ(Setting(kValueConfigVersion), "");

@@ -259,7 +259,7 @@ TEST_F(RunningServiceTest, EveryServerFaultKeepsTheScheduleAndBlocksOnlyAfterSev
         Serve(answers);
         TakeAsked();
         state_ = MonitorState{};
-        StartMonitor(state_, kTestInstallDir, kStart);
+        StartMonitor(state_, platform_, kTestInstallDir, kStart);
 
         // Six days since the last success: a failure changes nothing.
         Pass(kStart);
@@ -320,7 +320,7 @@ TEST_F(RunningServiceTest, ATrickledConfigurationFileDoesNotHoldTheNextStatusChe
     answers.file = R"({"trickle_bytes": 1, "trickle_ms": 500})";
     Serve(answers);
     TakeAsked();
-    StartMonitor(state_, kTestInstallDir, kStart);
+    StartMonitor(state_, platform_, kTestInstallDir, kStart);
 
     const DWORD passStart = GetTickCount();
     Pass(kStart);
@@ -352,7 +352,7 @@ TEST_F(RunningServiceTest, AClockThatJumpsChecksAtOnceAndRestartsTheScheduleFrom
     for (const auto& jump : jumps) {
         SCOPED_TRACE(jump.jumpedTo - kStart);
         state_ = MonitorState{};
-        StartMonitor(state_, kTestInstallDir, kStart);
+        StartMonitor(state_, platform_, kTestInstallDir, kStart);
         Pass(kStart);
         TakeAsked();
         Pass(jump.jumpedTo);
@@ -493,7 +493,7 @@ TEST_F(RunningServiceTest, AFullDiskFailsTheDownloadKeepsTheOldFileAndTheLoopGoe
 
         // Full: the download fails and leaves everything as it was.
         state_ = MonitorState{};
-        StartMonitor(state_, kFullInstallDir, kStart);
+        StartMonitor(state_, platform_, kFullInstallDir, kStart);
         if (row.package) {
             EXPECT_EQ(Ferolin("-update", 12), kUpdateDownloadFailed);
             EXPECT_EQ(ReadWholeFile(packagePath), "the package installed before");
@@ -561,7 +561,7 @@ TEST_F(RunningServiceTest, SoakAgainstAServerThatMisbehavesAtRandom)
     ASSERT_TRUE(WriteWholeFile(logFile_, std::string(kLogWrapSize - 2000, '-') + "\r\n"));
     ASSERT_TRUE(SetSettingForTest(kValueConfigFile, kConfigName));
     TakeAsked();
-    StartMonitor(state_, kTestInstallDir, kStart);
+    StartMonitor(state_, platform_, kTestInstallDir, kStart);
 
     // What the key must say, from the answers alone.
     std::string word = "ativo";

@@ -56,7 +56,7 @@ void MonitorTest::ProvisionInstallation()
 void MonitorTest::Start(std::int64_t now)
 {
     world.now = now;
-    StartMonitor(state_, kProgramDir, now);
+    StartMonitor(state_, platform_, kProgramDir, now);
 }
 
 void MonitorTest::Pass(std::int64_t now)
