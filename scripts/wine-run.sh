@@ -148,6 +148,23 @@ case "${1:-}" in
       exit 126
     fi
     prefix_up
-    exec "$wine" "$@"
+    # Not exec'd: a program that fails before it writes anything (seen once,
+    # in 0.16 s, with no output at all) must at least leave its status. A
+    # signal meant for us goes on to the program.
+    "$wine" "$@" &
+    child=$!
+    trap 'kill -TERM "$child" 2>/dev/null' TERM INT HUP
+    status=0
+    wait "$child" || status=$?
+    # A trapped signal ends the first wait early; the program's own status
+    # comes from the second.
+    if kill -0 "$child" 2>/dev/null; then
+      status=0
+      wait "$child" || status=$?
+    fi
+    if [ "$status" -ne 0 ]; then
+      echo "wine-run.sh: ${1##*[/\\]} ended with status $status" >&2
+    fi
+    exit "$status"
     ;;
 esac
