@@ -92,13 +92,16 @@ fi
 # A mirror in the middle of a sync fails one index now and then ("File has
 # unexpected size"): try again, and go on with what was fetched after the
 # last try, since the install below fails by itself if a package is missing.
-if [ "${apt_stale:-0}" = 1 ]; then
+apt_update() {
   step "apt-get update"
   for try in 1 2 3 4; do
     apt-get update -q && break
     [ "$try" -lt 4 ] || { echo "bootstrap: apt-get update still fails; going on with the lists it has" >&2; break; }
     sleep $((try * 10))
   done
+}
+if [ "${apt_stale:-0}" = 1 ]; then
+  apt_update
 fi
 if [ "${#missing[@]}" -gt 0 ]; then
   step "installing ${missing[*]}"
@@ -267,28 +270,78 @@ i386_magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\
 i386_mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
 runs_32bit() { timeout 300 "$wine32" --version >/dev/null 2>&1; }
 
-if runs_32bit; then
+# Debian 12's own qemu (7.2) needs about a minute for each Wine process start
+# and now and then kills the process at a thread's exit ("wine client error:
+# write: Bad file descriptor", then "uncaught target signal 11"): the 32-bit
+# service then never reports its stop. The qemu of bookworm-backports (10)
+# starts one in about a second and showed neither, so that one is installed.
+# Only qemu-user (static programs) comes from backports: apt gives that suite a low
+# priority, so every other package stays on bookworm.
+bpo_list=/etc/apt/sources.list.d/kvl-bookworm-backports.sources
+qemu_major() { "$1" --version 2>/dev/null | sed -n '1s/^qemu-[a-z0-9_]* version \([0-9]*\).*/\1/p'; }
+recent_qemu() { [ "$(qemu_major /usr/bin/qemu-i386)" -ge 9 ] 2>/dev/null; }
+# True when an enabled binfmt_misc entry takes i386 programs: they are then
+# emulated, however well.
+i386_emulated() {
+  local entry
+  for entry in "$binfmt"/*; do
+    [ -f "$entry" ] || continue
+    case $entry in */register | */status) continue ;; esac
+    head -n 1 "$entry" 2>/dev/null | grep -qx enabled || continue
+    grep -qE '^magic 7f454c4601[0-9a-f]{22}02000300' "$entry" 2>/dev/null && return 0
+  done
+  return 1
+}
+install_qemu() {
+  if [ ! -f "$bpo_list" ]; then
+    local mirror
+    mirror=$(sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n 1)
+    printf 'Types: deb\nURIs: %s\nSuites: bookworm-backports\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+      "${mirror:-http://deb.debian.org/debian}" >"$bpo_list"
+  fi
+  apt_update
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends -t bookworm-backports qemu-user &&
+    return 0
+  echo "bootstrap: qemu from bookworm-backports could not be installed; Debian 12's own (slow, and its 32-bit service stops hang at times)" >&2
+  dpkg-query -W -f='${Status}\n' qemu-user-static 2>/dev/null | grep -q '^install ok installed$' ||
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends qemu-user-static ||
+    echo "bootstrap: qemu-user-static could not be installed" >&2
+}
+
+if runs_32bit && ! i386_emulated; then
   step "32-bit programs run on this machine"
 elif [ "$(id -u)" -ne 0 ]; then
-  echo "bootstrap: 32-bit programs do not run here; as root this script would set up qemu-i386 (the product tier is skipped until then)" >&2
+  runs_32bit && recent_qemu ||
+    echo "bootstrap: 32-bit programs do not run here, or only through an old qemu; as root this script would set up qemu-i386 from bookworm-backports" >&2
 else
-  step "32-bit programs do not run natively: setting up qemu-i386 through binfmt_misc"
-  if ! dpkg-query -W -f='${Status}\n' qemu-user-static 2>/dev/null | grep -q '^install ok installed$'; then
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends qemu-user-static ||
-      echo "bootstrap: qemu-user-static could not be installed" >&2
+  step "32-bit programs are emulated here: qemu-i386 through binfmt_misc"
+  replaced=no
+  if ! recent_qemu; then
+    install_qemu
+    replaced=yes
   fi
+  qemu=/usr/bin/qemu-i386-static
+  recent_qemu && qemu=/usr/bin/qemu-i386
   if [ ! -e "$binfmt/register" ]; then
     timeout 30 mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null ||
       echo "bootstrap: this kernel offers no binfmt_misc; the product tier will be skipped" >&2
   fi
-  if [ -e "$binfmt/register" ] && [ -x /usr/bin/qemu-i386-static ] && [ ! -e "$binfmt/$binfmt_entry" ]; then
+  # F pins the file an entry was made with: ours, made before qemu was
+  # replaced or with another interpreter, still runs the old one, so it is
+  # made again.
+  if [ -e "$binfmt/$binfmt_entry" ] &&
+    { [ "$replaced" = yes ] || ! grep -qx "interpreter $qemu" "$binfmt/$binfmt_entry"; }; then
+    echo -1 >"$binfmt/$binfmt_entry" 2>/dev/null || echo "bootstrap: the old $binfmt_entry entry could not be removed" >&2
+  fi
+  if [ -e "$binfmt/register" ] && [ -x "$qemu" ] && [ ! -e "$binfmt/$binfmt_entry" ]; then
     # F: the kernel opens the interpreter now, so it works in every prefix
-    # and mount namespace later.
-    printf '%s' ":$binfmt_entry:M::$i386_magic:$i386_mask:/usr/bin/qemu-i386-static:F" >"$binfmt/register" ||
+    # and mount namespace later. The newest entry is the one the kernel
+    # tries first, ahead of any the machine had.
+    printf '%s' ":$binfmt_entry:M::$i386_magic:$i386_mask:$qemu:F" >"$binfmt/register" ||
       echo "bootstrap: registering qemu-i386 failed" >&2
   fi
   if runs_32bit; then
-    step "32-bit programs run through qemu-i386 (slowly: about a minute a process start)"
+    step "32-bit programs run through $qemu (qemu $(qemu_major "$qemu"))"
   else
     echo "bootstrap: 32-bit programs still do not run; the product tier will be skipped" >&2
   fi

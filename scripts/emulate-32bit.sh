@@ -8,13 +8,19 @@
 #   scripts/emulate-32bit.sh COMMAND [ARG...]
 #   e.g. scripts/emulate-32bit.sh scripts/test.sh
 #
-# Needs Debian's qemu-user-static (not part of the bootstrap: only this
-# measurement uses it). Where the kernel already hands 32-bit programs to
-# qemu, the command runs the same as without this script.
+# Takes the qemu an emulating machine gets from scripts/bootstrap.sh
+# (bookworm-backports' qemu-user, version 9 or later), else Debian 12's
+# qemu-user-static; KVL_QEMU names another. Where the kernel already hands
+# 32-bit programs to qemu, the command runs the same as without this script.
 set -euo pipefail
 [ "$#" -gt 0 ] || { echo "usage: scripts/emulate-32bit.sh COMMAND [ARG...]" >&2; exit 2; }
-qemu=/usr/bin/qemu-i386-static
-[ -x "$qemu" ] || { echo "emulate-32bit: $qemu is missing (apt-get install qemu-user-static)" >&2; exit 2; }
+qemu=${KVL_QEMU:-}
+if [ -z "$qemu" ]; then
+  qemu=/usr/bin/qemu-i386-static
+  major=$(/usr/bin/qemu-i386 --version 2>/dev/null | sed -n '1s/^qemu-i386 version \([0-9]*\).*/\1/p')
+  [ "${major:-0}" -ge 9 ] && qemu=/usr/bin/qemu-i386
+fi
+[ -x "$qemu" ] || { echo "emulate-32bit: $qemu is missing (apt-get install -t bookworm-backports qemu-user)" >&2; exit 2; }
 
 if [ "${KVL_EMULATE_INNER:-}" != 1 ]; then
   KVL_EMULATE_INNER=1 exec unshare --user --map-root-user --mount --propagation private "$0" "$@"
@@ -27,5 +33,5 @@ mount -t binfmt_misc binfmt_misc "$mnt"
 # interpreter now, so it is found whatever the program's own root and mounts.
 printf '%s' ':kvl-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$qemu"':F' \
   >"$mnt/register"
-echo "emulate-32bit: i386 programs run through $qemu in this namespace" >&2
+echo "emulate-32bit: i386 programs run through $qemu ($("$qemu" --version | head -n 1)) in this namespace" >&2
 exec "$@"
