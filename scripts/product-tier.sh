@@ -27,16 +27,18 @@ run_dir=$product_dir/product-run
 # Each step is bounded: a program that hangs must fail the tier, not CI.
 program_seconds=180
 # msiexec runs the package's 32-bit programs one after another (provisioning,
-# the service's start and stop), each a minute or more under emulation.
+# the service's start and stop), each a minute or more under Debian 12's own
+# qemu (the bootstrap's fallback where backports' cannot be had).
 package_seconds=900
 boot_seconds=900
 service_wait_ms=180000
 # The whole tier's bound: past it, every program left fails at once, so that
 # a prefix that hangs costs at most this and one program's limit.
 tier_seconds=900
-# Under emulation a 32-bit program's start alone costs a minute of CPU, and
-# the test command runs this tier beside the others there: give each program
-# room for a few such starts on a busy machine. A hang still fails the tier.
+# Under emulation a 32-bit program's start costs about a second with the
+# bootstrap's qemu, but a minute of CPU with Debian 12's own, and the test
+# command runs this tier beside the others there: give each program room for
+# a few such starts on a busy machine. A hang still fails the tier.
 if ! "$here/wine-run.sh" --runs-32bit-natively; then
   program_seconds=600
   package_seconds=1800

@@ -122,10 +122,10 @@ cmake --preset win64 -DKVL_DEVSERVER="$root/build/host/devserver/kvl-devserver" 
 cmake --build --preset win64 -j2 || die "build win64 failed"
 
 # The shipped 32-bit binaries, as built, in a prefix of their own: about 2
-# minutes where 32-bit programs run natively, about 15 under emulation, where
-# nearly all of it is one emulated process start after another. There it
-# runs beside the other tiers, which mostly wait on their own programs,
-# instead of after them.
+# minutes where 32-bit programs run natively, a few more under the
+# bootstrap's qemu, about 15 under Debian 12's own (one emulated process
+# start after another). Under emulation it runs beside the other tiers,
+# which mostly wait on their own programs, instead of after them.
 product_log=build/windows/product.log
 run_product_tier() {
   bash scripts/product-tier.sh build/windows build/win64 build/host/devserver/kvl-devserver >"$product_log" 2>&1

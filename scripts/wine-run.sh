@@ -15,7 +15,8 @@
 # qemu-i386 registered with binfmt_misc (scripts/bootstrap.sh sets that up).
 # --can-run-32bit answers whether it can, by its exit status;
 # --runs-32bit-natively whether it can without emulation (a process start
-# then costs milliseconds, not a minute). A prefix must be created once that
+# then costs milliseconds, not a second, or a minute under Debian 12's own
+# qemu). A prefix must be created once that
 # works, or it has no 32-bit side.
 #
 # Under emulation the probe itself is a slow process start, so a caller that
