@@ -275,23 +275,11 @@ runs_32bit() { timeout 300 "$wine32" --version >/dev/null 2>&1; }
 # write: Bad file descriptor", then "uncaught target signal 11"): the 32-bit
 # service then never reports its stop. The qemu of bookworm-backports (10)
 # starts one in about a second and showed neither, so that one is installed.
-# Only qemu-user (static programs) comes from backports: apt gives that suite a low
-# priority, so every other package stays on bookworm.
+# Only qemu-user (static programs) comes from backports: apt gives that suite
+# a low priority, so every other package stays on bookworm.
 bpo_list=/etc/apt/sources.list.d/kvl-bookworm-backports.sources
 qemu_major() { "$1" --version 2>/dev/null | sed -n '1s/^qemu-[a-z0-9_]* version \([0-9]*\).*/\1/p'; }
 recent_qemu() { [ "$(qemu_major /usr/bin/qemu-i386)" -ge 9 ] 2>/dev/null; }
-# True when an enabled binfmt_misc entry takes i386 programs: they are then
-# emulated, however well.
-i386_emulated() {
-  local entry
-  for entry in "$binfmt"/*; do
-    [ -f "$entry" ] || continue
-    case $entry in */register | */status) continue ;; esac
-    head -n 1 "$entry" 2>/dev/null | grep -qx enabled || continue
-    grep -qE '^magic 7f454c4601[0-9a-f]{22}02000300' "$entry" 2>/dev/null && return 0
-  done
-  return 1
-}
 install_qemu() {
   if [ ! -f "$bpo_list" ]; then
     local mirror
@@ -308,7 +296,8 @@ install_qemu() {
     echo "bootstrap: qemu-user-static could not be installed" >&2
 }
 
-if runs_32bit && ! i386_emulated; then
+# wine-run.sh tells whether they run natively or through an emulator.
+if KVL_CAN_RUN_32BIT= KVL_RUNS_32BIT_NATIVELY= "$here/scripts/wine-run.sh" --runs-32bit-natively; then
   step "32-bit programs run on this machine"
 elif [ "$(id -u)" -ne 0 ]; then
   runs_32bit && recent_qemu ||
