@@ -23,19 +23,6 @@ bool RemoveConfiguration(MonitorState& state, MonitorEffects& effects)
     return true;
 }
 
-} // namespace
-
-bool EnforceBlock(MonitorState& state, MonitorEffects& effects)
-{
-    if (state.account == AccountState::Cancelled)
-        effects.StopVpnElevated();
-    else
-        effects.StopVpnService();
-    return RemoveConfiguration(state, effects);
-}
-
-namespace {
-
 // A successful check brought `word`, which differs from the last one. True
 // when the configuration removal was tried.
 bool ActOnNewWord(MonitorState& state, MonitorEffects& effects, const char* word)
@@ -184,6 +171,15 @@ int UpdateHoursFromText(const char* text)
     if (hours < kMinUpdateHours || hours > kMaxUpdateHours)
         return kDefaultUpdateHours;
     return static_cast<int>(hours);
+}
+
+bool EnforceBlock(MonitorState& state, MonitorEffects& effects)
+{
+    if (state.account == AccountState::Cancelled)
+        effects.StopVpnElevated();
+    else
+        effects.StopVpnService();
+    return RemoveConfiguration(state, effects);
 }
 
 void RunMonitorPass(MonitorState& state, MonitorEffects& effects, std::int64_t now)
