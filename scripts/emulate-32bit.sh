@@ -8,18 +8,16 @@
 #   scripts/emulate-32bit.sh COMMAND [ARG...]
 #   e.g. scripts/emulate-32bit.sh scripts/test.sh
 #
-# Takes the qemu an emulating machine gets from scripts/bootstrap.sh
-# (bookworm-backports' qemu-user, version 9 or later), else Debian 12's
-# qemu-user-static; KVL_QEMU names another. Where the kernel already hands
+# Takes /usr/bin/qemu-i386, which an emulating machine gets from
+# scripts/bootstrap.sh (bookworm-backports' qemu-user), else Debian 12's
+# qemu-i386-static; KVL_QEMU names another. Where the kernel already hands
 # 32-bit programs to qemu, the command runs the same as without this script.
 set -euo pipefail
 [ "$#" -gt 0 ] || { echo "usage: scripts/emulate-32bit.sh COMMAND [ARG...]" >&2; exit 2; }
-qemu=${KVL_QEMU:-}
-if [ -z "$qemu" ]; then
-  qemu=/usr/bin/qemu-i386-static
-  major=$(/usr/bin/qemu-i386 --version 2>/dev/null | sed -n '1s/^qemu-i386 version \([0-9]*\).*/\1/p')
-  [ "${major:-0}" -ge 9 ] && qemu=/usr/bin/qemu-i386
-fi
+# The bootstrap's qemu is /usr/bin/qemu-i386 (its qemu-i386-static, if any,
+# is a link to it); Debian 12's own static one has only the -static name.
+qemu=${KVL_QEMU:-/usr/bin/qemu-i386}
+[ -n "${KVL_QEMU:-}" ] || [ -x "$qemu" ] || qemu=/usr/bin/qemu-i386-static
 [ -x "$qemu" ] || { echo "emulate-32bit: $qemu is missing (apt-get install -t bookworm-backports qemu-user)" >&2; exit 2; }
 
 if [ "${KVL_EMULATE_INNER:-}" != 1 ]; then
